@@ -1,14 +1,15 @@
 // Ventora's whole life: start-up in a fixed order, then a tick every 100 ms on the one GUI thread,
 // until the main window is destroyed. No timer, no worker thread.
+#include "app/win32.h"
+
 #include <commctrl.h>
 
 #include <chrono>
 #include <thread>
 
-#include "app/main_window.h"
 #include "app/log_pane.h"
+#include "app/main_window.h"
 #include "app/tray_icon.h"
-#include "app/win32.h"
 #include "fan/fan_level.h"
 #include "fan/graph.h"
 #include "serial/fan_port.h"

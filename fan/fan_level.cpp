@@ -26,7 +26,8 @@ void updateMaxSpeedMode(const SettingsRecord& settings, TickState& state, const 
     const std::int32_t wanted = settings.maxCarSpeed == 0 ? automaticMaxSpeedMode : manualMaxSpeedMode;
     if (wanted == state.maxSpeedMode) return;
     state.maxSpeedMode = wanted;
-    log(wanted == automaticMaxSpeedMode ? "Automatic maximum car speed detection" : "Manual maximum car speed");
+    log(wanted == automaticMaxSpeedMode ? "Automatic maximum car speed detection"
+                                        : "Manual maximum car speed");
 }
 
 FanLevel computeFanLevel(const TelemetrySample& sample, const SettingsRecord& settings, TickState& state,
@@ -54,9 +55,10 @@ FanLevel computeFanLevel(const TelemetrySample& sample, const SettingsRecord& se
     }
 
     const float maximum = automatic ? state.learnedMaxSpeed : static_cast<float>(settings.maxCarSpeed);
-    if (!(maximum > smallestUsableMaxSpeed)) return levelFromValue(static_cast<float>(settings.speedMin));
-    const float fraction = sample.speedKmh / maximum;
-    return levelFromValue(mapToLevelValue(settings.speedMin, settings.speedMax, fraction));
+    float value = static_cast<float>(settings.speedMin);
+    if (maximum > smallestUsableMaxSpeed)
+        value = mapToLevelValue(settings.speedMin, settings.speedMax, sample.speedKmh / maximum);
+    return levelFromValue(value);
 }
 
 float mapToLevelValue(std::int32_t speedMin, std::int32_t speedMax, float fraction) {
@@ -74,5 +76,10 @@ FanLevel levelFromValue(float value) {
     if (value < 0.0f) return 0;
     // A speed that is not a number leaves a value that no comparison holds for; the fan stops.
     if (std::isnan(value)) return 0;
-    return static_cast<FanLevel>(std::round(value)); // halves away from zero: 39.5 gives 40
+    // Rounded by hand, halves away from zero (39.5 gives 40): mingw-w64's roundf adds a half
+    // before flooring, which rounds 0.49999997 up to 1. For a value in 0..79 both the truncation
+    // and the subtraction of the whole part are exact.
+    const int whole = static_cast<int>(value);
+    const float fraction = value - static_cast<float>(whole);
+    return static_cast<FanLevel>(fraction >= 0.5f ? whole + 1 : whole);
 }

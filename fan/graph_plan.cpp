@@ -7,7 +7,7 @@
 GraphPlan planGraph(std::int32_t speedMin, std::int32_t speedMax, const History& history) {
     GraphPlan plan;
     // The last step is the full width: step / 461 runs from 0 to exactly 1.
-    constexpr float lastStep = static_cast<float>(mappingLineSteps);
+    constexpr float lastStep = static_cast<float>(mappingLineSteps - 1);
     for (int step = 0; step < mappingLineSteps; ++step) {
         const float fraction = static_cast<float>(step) / lastStep;
         const FanLevel level = levelFromValue(mapToLevelValue(speedMin, speedMax, fraction));

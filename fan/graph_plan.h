@@ -33,11 +33,17 @@ inline constexpr int mappingLineSteps = 462;
 inline constexpr int drawnHistoryEntries = 462;
 
 // Level 0 sits directly above the frame's bottom edge, level 79 directly below its top edge.
-constexpr int rowOfLevel(FanLevel level) { return 250 - level; }
+constexpr int rowOfLevel(FanLevel level) {
+    return 250 - level;
+}
 // Step 0 stands for standstill, step 461 for the maximum car speed.
-constexpr int columnOfMappingStep(int step) { return 11 + step; }
+constexpr int columnOfMappingStep(int step) {
+    return 11 + step;
+}
 // k = 1 is the newest entry, at the right edge of the interior.
-constexpr int columnOfNewestEntry(int k) { return 473 - k; }
+constexpr int columnOfNewestEntry(int k) {
+    return 473 - k;
+}
 
 struct PlannedPixel {
     int x;

@@ -31,7 +31,9 @@ struct Loop {
     }
 };
 
-Lines maxSpeedLine(const char* value) { return {std::string("New max speed: ") + value}; }
+Lines maxSpeedLine(const char* value) {
+    return {std::string("New max speed: ") + value};
+}
 
 TEST(FanLevel, WorkedExampleWithDefaultSettings) {
     struct Tick {
@@ -71,10 +73,13 @@ TEST(FanLevel, ManualModeExamples) {
         int level;
     };
     const Row rows[] = {
-        {10, 70, 250, 0.0f, 10},   {10, 70, 250, 125.0f, 40}, {10, 70, 250, 300.0f, 79}, // 82.0
-        {-20, 79, 200, 0.0f, 0},   {-20, 79, 200, 50.0f, 5},  // 4.75
+        {10, 70, 250, 0.0f, 10},   // 10.0
+        {10, 70, 250, 125.0f, 40}, // 40.0
+        {10, 70, 250, 300.0f, 79}, // 82.0
+        {-20, 79, 200, 0.0f, 0},   // -20.0
+        {-20, 79, 200, 50.0f, 5},  // 4.75
         {79, 0, 200, 100.0f, 40},  // 39.5
-        {20, 60, 1, 150.0f, 20},
+        {20, 60, 1, 150.0f, 20},   // 20.0
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << row.speedMin << ".." << row.speedMax << " over " << row.maxCarSpeed
@@ -222,35 +227,39 @@ TEST(FanLevel, ManualMaximumOfOneKeepsSpeedMinAtEverySpeed) {
 }
 
 TEST(FanLevel, ValuesAreClampedAndRoundedHalvesAwayFromZero) {
+    // 0.49999997 is the float just below a half: adding a half in float would round it up to 1.
+    // 40.5 rounds away from zero, not to even.
     const struct {
         float value;
         int level;
     } rows[] = {
-        {39.5f, 40},     {78.5f, 79},      {78.49f, 78},           {0.5f, 1},
-        {0.49999997f, 0}, // adding a half in float would round this up to 1
-        {40.5f, 41},      // not to even
-        {79.0f, 79},     {79.01f, 79},     {1e9f, 79},             {infinity, 79},
-        {0.0f, 0},       {-0.0f, 0},       {-0.4f, 0},             {-0.6f, 0},
-        {-20.0f, 0},     {-infinity, 0},   {notANumber, 0},
+        {39.5f, 40}, {78.5f, 79},  {78.49f, 78}, {0.5f, 1},      {0.49999997f, 0}, {40.5f, 41},
+        {79.0f, 79}, {79.01f, 79}, {1e9f, 79},   {infinity, 79}, {0.0f, 0},        {-0.0f, 0},
+        {-0.4f, 0},  {-0.6f, 0},   {-20.0f, 0},  {-infinity, 0}, {notANumber, 0},
     };
-    for (const auto& row : rows) EXPECT_EQ(levelFromValue(row.value), row.level) << "value " << row.value;
+    for (const auto& row : rows)
+        EXPECT_EQ(levelFromValue(row.value), row.level) << "value " << row.value;
 }
 
-TEST(FanLevel, MappedValueOfHalfwayRoundsUp) {
+TEST(FanLevel, MappingRoundsEachStepToSinglePrecision) {
+    // 41 / 40 rounds to a float a little below 1.025; times 20 that rounds to 20.5 exactly, so the
+    // value is 0.5. Carried in double, or fused into one multiply-add, it stays below 0.5.
     Loop run;
-    run.settings.speedMin = 78;
-    run.settings.speedMax = 79;
-    run.settings.maxCarSpeed = 100;
-    EXPECT_EQ(run.tick(roadster, 50.0f), 79); // 78.5
+    run.settings.speedMin = -20;
+    run.settings.speedMax = 0;
+    run.settings.maxCarSpeed = 40;
+    EXPECT_EQ(run.tick(roadster, 41.0f), 1);
+    EXPECT_EQ(run.tick(roadster, 47.0f), 4); // 3.5, likewise
 }
 
 TEST(FanLevel, ReturningAfterEmptyTicksKeepsTheComboAndItsMaximum) {
     Loop run;
     run.tick(roadster, 50.0f);
     run.tick(roadster, 120.0f); // rising when the game stops
-    for (int i = 0; i < 3; ++i) run.tick("", 0.0f);
+    for (int i = 0; i < 3; ++i)
+        run.tick("", 0.0f);
 
-    EXPECT_EQ(run.tick(roadster, 60.0f), 40); // 39.5 against the kept 120
+    EXPECT_EQ(run.tick(roadster, 60.0f), 40);         // 39.5 against the kept 120
     EXPECT_EQ(run.lines, maxSpeedLine("120.000000")); // the interrupted rise ends here
     EXPECT_EQ(run.state.learnedMaxSpeed, 120.0f);
 }

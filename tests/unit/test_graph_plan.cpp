@@ -25,7 +25,8 @@ class Canvas {
             at(graphRect.left, y) = black;
             at(graphRect.right - 1, y) = black;
         }
-        for (const PlannedPixel& pixel : plan.drawOrder()) at(pixel.x, pixel.y) = pixel.colour;
+        for (const PlannedPixel& pixel : plan.drawOrder())
+            at(pixel.x, pixel.y) = pixel.colour;
     }
 
     std::uint32_t pixel(int x, int y) const { return pixels_.at(index(x, y)); }
@@ -49,7 +50,9 @@ class Canvas {
     std::vector<std::uint32_t> pixels_;
 };
 
-History historyOf(std::initializer_list<FanLevel> levels) { return History(levels); }
+History historyOf(std::initializer_list<FanLevel> levels) {
+    return History(levels);
+}
 
 TEST(GraphPlan, MappingLineWorkedExamples) {
     struct Row {
@@ -57,26 +60,26 @@ TEST(GraphPlan, MappingLineWorkedExamples) {
         int x, y;
     };
     const Row rows[] = {
-        {0, 79, 11, 250},   // step 0
-        {0, 79, 13, 250},   // step 2, still level 0
-        {0, 79, 14, 249},   // level 1 from step 3
-        {0, 79, 241, 211},  // step 230: level 39
-        {0, 79, 242, 210},  // step 231: level 40
-        {0, 79, 469, 172},  // step 458: level 78
-        {0, 79, 470, 171},  // level 79 from step 459
-        {0, 79, 472, 171},  // to step 461
-        {-20, 99, 11, 250}, // along row 250
-        {-20, 99, 90, 250}, // up to step 79
-        {-20, 99, 91, 249}, // level 1 at step 80
+        {0, 79, 11, 250},    // step 0
+        {0, 79, 13, 250},    // step 2, still level 0
+        {0, 79, 14, 249},    // level 1 from step 3
+        {0, 79, 241, 211},   // step 230: level 39
+        {0, 79, 242, 210},   // step 231: level 40
+        {0, 79, 469, 172},   // step 458: level 78
+        {0, 79, 470, 171},   // level 79 from step 459
+        {0, 79, 472, 171},   // to step 461
+        {-20, 99, 11, 250},  // along row 250
+        {-20, 99, 90, 250},  // up to step 79
+        {-20, 99, 91, 249},  // level 1 at step 80
         {-20, 99, 392, 172}, // step 381: level 78
         {-20, 99, 393, 171}, // level 79 at step 382
         {-20, 99, 472, 171}, // along row 171 to the last column
-        {79, 0, 11, 171},   // falling from level 79
-        {79, 0, 241, 210},  // step 230: level 40
-        {79, 0, 242, 211},  // step 231: level 39
-        {79, 0, 472, 250},  // step 461: level 0
-        {10, 70, 11, 240},
-        {10, 70, 472, 180},
+        {79, 0, 11, 171},    // falling from level 79
+        {79, 0, 241, 210},   // step 230: level 40
+        {79, 0, 242, 211},   // step 231: level 39
+        {79, 0, 472, 250},   // step 461: level 0
+        {10, 70, 11, 240},   // from level 10
+        {10, 70, 472, 180},  // to level 70
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << row.speedMin << ".." << row.speedMax << " column " << row.x);
@@ -103,7 +106,8 @@ TEST(GraphPlan, MappingLineHasOneBluePixelInEachInteriorColumn) {
 TEST(GraphPlan, EqualEndsDrawAHorizontalLineOnTheClampedLevel) {
     for (const auto& [setting, row] : {std::pair{40, 210}, std::pair{99, 171}, std::pair{-20, 250}}) {
         const Canvas canvas(planGraph(setting, setting, History{}));
-        for (int x = 11; x <= 472; ++x) ASSERT_EQ(canvas.markedRows(x), std::vector<int>{row}) << setting;
+        for (int x = 11; x <= 472; ++x)
+            ASSERT_EQ(canvas.markedRows(x), std::vector<int>{row}) << setting;
     }
 }
 
@@ -133,16 +137,18 @@ TEST(GraphPlan, DotIsDrawnOverTheLine) {
 
 TEST(GraphPlan, FullHistoryShowsItsNewest462Entries) {
     History history;
-    for (std::size_t tick = 0; tick < historyCapacity; ++tick) appendHistory(history, static_cast<FanLevel>(tick % 80));
+    for (std::size_t tick = 0; tick < historyCapacity; ++tick)
+        appendHistory(history, static_cast<FanLevel>(tick % 80));
     const GraphPlan plan = planGraph(-20, -20, history); // the line stays on row 250, out of the way
 
     std::size_t dots = 0;
-    for (const PlannedPixel& pixel : plan.drawOrder()) dots += pixel.colour == red;
+    for (const PlannedPixel& pixel : plan.drawOrder())
+        dots += pixel.colour == red;
     EXPECT_EQ(dots, 462u);
 
     const Canvas canvas(plan);
     EXPECT_EQ(canvas.pixel(472, rowOfLevel(history[463])), red);
-    EXPECT_EQ(canvas.pixel(11, rowOfLevel(history[2])), red);  // the 462nd newest
+    EXPECT_EQ(canvas.pixel(11, rowOfLevel(history[2])), red); // the 462nd newest
     EXPECT_EQ(canvas.pixel(12, rowOfLevel(history[3])), red);
 }
 

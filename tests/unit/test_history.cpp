@@ -5,7 +5,9 @@
 
 namespace {
 
-FanLevel levelOfTick(std::size_t tick) { return static_cast<FanLevel>(tick % 80); }
+FanLevel levelOfTick(std::size_t tick) {
+    return static_cast<FanLevel>(tick % 80);
+}
 
 TEST(History, HoldsAtMost464LevelsAndDropsTheOldest) {
     History history;
@@ -16,7 +18,8 @@ TEST(History, HoldsAtMost464LevelsAndDropsTheOldest) {
     } checkpoints[] = {{1, 1, 0}, {463, 463, 0}, {464, 464, 0}, {465, 464, 1}, {1000, 464, 536}};
     std::size_t pushed = 0;
     for (const auto& checkpoint : checkpoints) {
-        for (; pushed < checkpoint.pushes; ++pushed) appendHistory(history, levelOfTick(pushed));
+        for (; pushed < checkpoint.pushes; ++pushed)
+            appendHistory(history, levelOfTick(pushed));
         SCOPED_TRACE(testing::Message() << "after " << pushed << " pushes");
         ASSERT_EQ(history.size(), checkpoint.size);
         EXPECT_EQ(history.front(), levelOfTick(checkpoint.oldestTick));
