@@ -30,9 +30,13 @@ std::uint32_t loadU32(PageView page, std::size_t offset) {
     return value;
 }
 
-std::int32_t loadI32(PageView page, std::size_t offset) { return static_cast<std::int32_t>(loadU32(page, offset)); }
+std::int32_t loadI32(PageView page, std::size_t offset) {
+    return static_cast<std::int32_t>(loadU32(page, offset));
+}
 
-float loadFloat(PageView page, std::size_t offset) { return std::bit_cast<float>(loadU32(page, offset)); }
+float loadFloat(PageView page, std::size_t offset) {
+    return std::bit_cast<float>(loadU32(page, offset));
+}
 
 // An 8-bit text up to its NUL. A text with no NUL in its room is cut at the room (or at the view's
 // end), rather than run on into the next field.
@@ -70,9 +74,10 @@ std::string makeCombo(std::string_view car, std::string_view track, std::string_
 void readAssettoCorsa(const GameViews& views, TelemetrySample& sample) {
     if (loadI32(views.acGraphicsPage, acGraphics::state) != acGraphics::liveState) return;
     std::array<char, utf8NameCapacity> car, track, layout;
-    sample.combo = makeCombo(loadUtf16Name(views.acStaticPage, acStatic::carName, acStatic::carNameRoom, car),
-                             loadUtf16Name(views.acStaticPage, acStatic::trackName, acStatic::trackNameRoom, track),
-                             loadUtf16Name(views.acStaticPage, acStatic::layoutName, acStatic::layoutNameRoom, layout));
+    sample.combo =
+        makeCombo(loadUtf16Name(views.acStaticPage, acStatic::carName, acStatic::carNameRoom, car),
+                  loadUtf16Name(views.acStaticPage, acStatic::trackName, acStatic::trackNameRoom, track),
+                  loadUtf16Name(views.acStaticPage, acStatic::layoutName, acStatic::layoutNameRoom, layout));
     sample.speedKmh = loadFloat(views.acPhysicsPage, acPhysics::speedKmh);
 }
 
@@ -85,7 +90,8 @@ void readProjectCars2(PageView page, TelemetrySample& sample) {
 }
 
 void readRaceRoom(PageView page, TelemetrySample& sample) {
-    const r3e::Layout& fields = r3e::layoutFor(loadI32(page, r3e::majorVersion), loadI32(page, r3e::minorVersion));
+    const r3e::Layout& fields =
+        r3e::layoutFor(loadI32(page, r3e::majorVersion), loadI32(page, r3e::minorVersion));
     if (loadI32(page, fields.state) != r3e::liveState) return;
     sample.combo = makeCombo(loadText(page, fields.carName, fields.carNameRoom),
                              loadText(page, fields.trackName, fields.trackNameRoom),

@@ -24,7 +24,8 @@ void openSharedMemorySources() {
         HANDLE section =
             CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sectionSize, source.name);
         if (section == nullptr) fatalError(("CreateFileMapping failed: " + std::string(source.name)).c_str());
-        source.view = static_cast<const std::uint8_t*>(MapViewOfFile(section, FILE_MAP_READ, 0, 0, source.viewSize));
+        source.view =
+            static_cast<const std::uint8_t*>(MapViewOfFile(section, FILE_MAP_READ, 0, 0, source.viewSize));
         if (source.view == nullptr) fatalError(("MapViewOfFile failed: " + std::string(source.name)).c_str());
     }
 }
@@ -33,6 +34,6 @@ TelemetrySample readTelemetrySample(const SharedMemorySource (&sources)[sharedMe
     auto pageOf = [](const SharedMemorySource& source) {
         return source.view ? PageView(source.view, source.viewSize) : PageView();
     };
-    return readTelemetrySample(
-        GameViews{pageOf(sources[0]), pageOf(sources[1]), pageOf(sources[2]), pageOf(sources[3]), pageOf(sources[4])});
+    return readTelemetrySample(GameViews{pageOf(sources[0]), pageOf(sources[1]), pageOf(sources[2]),
+                                         pageOf(sources[3]), pageOf(sources[4])});
 }

@@ -7,9 +7,9 @@
 #include "telemetry/telemetry_sample.h"
 
 struct SharedMemorySource {
-    const char* name;            // the section's name, exactly as the game uses it
-    std::uint32_t viewSize;      // bytes mapped from the start of the section
-    const std::uint8_t* view;    // null until openSharedMemorySources maps it
+    const char* name;         // the section's name, exactly as the game uses it
+    std::uint32_t viewSize;   // bytes mapped from the start of the section
+    const std::uint8_t* view; // null until openSharedMemorySources maps it
 };
 
 inline constexpr std::size_t sharedMemorySourceCount = 5;

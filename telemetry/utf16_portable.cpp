@@ -8,8 +8,12 @@ namespace {
 
 constexpr char32_t replacementCharacter = 0xFFFD;
 
-bool isHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool isLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+bool isHighSurrogate(char16_t unit) {
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+bool isLowSurrogate(char16_t unit) {
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
 
 std::size_t encodedLength(char32_t codePoint) {
     if (codePoint < 0x80) return 1;

@@ -22,7 +22,8 @@ std::size_t convertUtf16ToUtf8(std::u16string_view text, std::span<char, utf8Nam
                                               static_cast<int>(scratch.size()), nullptr, nullptr);
         written = std::min(whole, room);
         // Step back over continuation bytes to the start of the character that does not fit.
-        while (written < whole && written > 0 && (static_cast<unsigned char>(scratch[written]) & 0xC0) == 0x80)
+        while (written < whole && written > 0 &&
+               (static_cast<unsigned char>(scratch[written]) & 0xC0) == 0x80)
             --written;
         scratch.copy(buffer.data(), static_cast<std::size_t>(written));
     }

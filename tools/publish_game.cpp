@@ -1,0 +1,449 @@
+// publish_game: publishes a racing game's telemetry page in shared memory as the game itself would,
+// so that the fan can be tried, and Ventora tested, without the game. It keeps the page alive and
+// takes further commands on standard input until told to quit.
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <iostream>
+#include <iterator>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "app/win32.h"
+#include "telemetry/game_pages.h"
+
+namespace {
+
+constexpr const char* usage = R"(usage: publish_game GAME [options]
+       publish_game --event NAME
+
+Publishes GAME's telemetry page as the game would: ac (Assetto Corsa), pcars2 (Project CARS 2)
+or r3e (RaceRoom). The page lives until the program quits.
+
+  --car NAME, --track NAME, --layout NAME
+                        the names on the page (default "car", "track", "layout")
+  --speed KMH           a fixed speed in km/h (default 0)
+  --lap SECONDS MIN MAX the speed rises from MIN to MAX km/h and falls back over SECONDS, repeating
+  --not-live            start with the game not live (in its menus)
+  --version MAJOR.MINOR RaceRoom's page layout version, such as 1.0, 2.11, 3.1, 3.2, 3.3 or 3.4
+                        (default 3.4)
+  --section-size BYTES  the size of the sections it creates (default 100000). Ventora cannot map
+                        a section smaller than its view; sizes count in whole 4096-byte pages
+  --event NAME          hold NAME with a named event instead, so that no section can take that name
+
+Commands on standard input, one per line; each is answered "ok" once the page holds it:
+  speed KMH | lap SECONDS MIN MAX | live 0|1 | car NAME | track NAME | layout NAME | quit
+"ready" is printed once the page is published. At the end of input, or on quit, the page shows
+the game as not live and the program ends.
+)";
+
+// Owns a handle (or a view) and gives it back to the system with `release` when done.
+template <typename Resource, auto release> class Owned {
+  public:
+    explicit Owned(Resource resource) : resource_(resource) {}
+    Owned(const Owned&) = delete;
+    Owned& operator=(const Owned&) = delete;
+    Owned(Owned&& other) noexcept : resource_(std::exchange(other.resource_, nullptr)) {}
+    ~Owned() {
+        if (resource_) release(resource_);
+    }
+    Resource get() const { return resource_; }
+
+  private:
+    Resource resource_;
+};
+
+using UniqueHandle = Owned<HANDLE, CloseHandle>;
+using UniqueView = Owned<void*, UnmapViewOfFile>;
+
+// A section created or opened under a game's name, mapped writable in full.
+struct Section {
+    UniqueHandle handle;
+    UniqueView view;
+    std::span<std::uint8_t> bytes;
+};
+
+[[noreturn]] void fail(const std::string& text) {
+    std::fprintf(stderr, "publish_game: %s\n", text.c_str());
+    std::exit(1);
+}
+
+Section openSection(const char* name, std::uint32_t sizeIfNew) {
+    // As a game does: open the section if Ventora (or another game) made it, create it if not.
+    UniqueHandle handle(
+        CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeIfNew, name));
+    if (!handle.get())
+        fail("CreateFileMapping failed for " + std::string(name) + ", error " +
+             std::to_string(GetLastError()));
+    UniqueView view(MapViewOfFile(handle.get(), FILE_MAP_WRITE, 0, 0, 0));
+    if (!view.get())
+        fail("MapViewOfFile failed for " + std::string(name) + ", error " + std::to_string(GetLastError()));
+    // An existing section can be smaller than the page (or made so with --section-size): writes
+    // stop at its end.
+    MEMORY_BASIC_INFORMATION region{};
+    VirtualQuery(view.get(), &region, sizeof region);
+    std::span<std::uint8_t> bytes(static_cast<std::uint8_t*>(view.get()), region.RegionSize);
+    return {std::move(handle), std::move(view), bytes};
+}
+
+// Little-endian stores that drop whatever falls beyond the section.
+void storeU32(std::span<std::uint8_t> page, std::size_t offset, std::uint32_t value) {
+    for (std::size_t i = 0; i < 4 && offset + i < page.size(); ++i)
+        page[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+void storeFloat(std::span<std::uint8_t> page, std::size_t offset, float value) {
+    storeU32(page, offset, std::bit_cast<std::uint32_t>(value));
+}
+
+// A NUL-terminated text in its room, cut to leave room for the NUL, the rest of the room cleared
+// so that no part of a longer earlier name is left behind.
+void storeText(std::span<std::uint8_t> page, std::size_t offset, std::size_t room, std::string_view text) {
+    text = text.substr(0, room - 1);
+    for (std::size_t i = 0; i < room && offset + i < page.size(); ++i)
+        page[offset + i] = i < text.size() ? static_cast<std::uint8_t>(text[i]) : 0;
+}
+
+std::u16string toUtf16(std::string_view utf8) {
+    if (utf8.empty()) return {};
+    const int size = static_cast<int>(utf8.size());
+    std::wstring wide(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), static_cast<int>(wide.size()));
+    return {wide.begin(), wide.end()};
+}
+
+std::string toUtf8(std::wstring_view wide) {
+    if (wide.empty()) return {};
+    const int size = static_cast<int>(wide.size());
+    std::string utf8(WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr, 0, nullptr, nullptr), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(), static_cast<int>(utf8.size()), nullptr,
+                        nullptr);
+    return utf8;
+}
+
+// Assetto Corsa's UTF-16 names, cut like 8-bit ones but never inside a surrogate pair.
+void storeUtf16(std::span<std::uint8_t> page, std::size_t offset, std::size_t roomUnits,
+                std::string_view utf8) {
+    std::u16string text = toUtf16(utf8);
+    if (text.size() > roomUnits - 1) {
+        text.resize(roomUnits - 1);
+        if (text.back() >= 0xD800 && text.back() <= 0xDBFF) text.pop_back();
+    }
+    for (std::size_t unit = 0; unit < roomUnits; ++unit) {
+        const char16_t value = unit < text.size() ? text[unit] : u'\0';
+        for (std::size_t i = 0; i < 2 && offset + 2 * unit + i < page.size(); ++i)
+            page[offset + 2 * unit + i] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+}
+
+enum class Game { assettoCorsa, projectCars2, raceRoom };
+
+// A speed that is fixed, or follows a lap: up from min to max in the first half of the lap, down
+// again in the second, over and over.
+struct SpeedProfile {
+    float fixedKmh = 0.0f;
+    double lapSeconds = 0.0; // 0 for a fixed speed
+    float minKmh = 0.0f, maxKmh = 0.0f;
+    std::chrono::steady_clock::time_point lapStart;
+
+    float at(std::chrono::steady_clock::time_point now) const {
+        if (lapSeconds <= 0.0) return fixedKmh;
+        const double lapTime = std::chrono::duration<double>(now - lapStart).count();
+        const double phase = std::fmod(lapTime, lapSeconds) / lapSeconds;
+        const double rise = phase < 0.5 ? 2.0 * phase : 2.0 * (1.0 - phase);
+        return static_cast<float>(minKmh + (maxKmh - minKmh) * rise);
+    }
+};
+
+SpeedProfile fixedSpeed(float kmh) {
+    SpeedProfile speed;
+    speed.fixedKmh = kmh;
+    return speed;
+}
+
+struct Publication {
+    Game game = Game::assettoCorsa;
+    std::string car = "car", track = "track", layout = "layout";
+    bool live = true;
+    SpeedProfile speed;
+    std::int32_t r3eMajor = 3, r3eMinor = 4;
+    std::uint32_t newSectionSize = sectionSize; // for sections no one has made yet
+};
+
+// The metres per second a game would hold for a speed in km/h. Of the floats nearest the quotient,
+// one whose product with Ventora's single-precision 3.6 gives the km/h back exactly is preferred,
+// so that a speed asked for is the speed Ventora sees.
+float metresPerSecond(float kmh) {
+    constexpr float kmhPerMetrePerSecond = 3.6f;
+    const float quotient = kmh / kmhPerMetrePerSecond;
+    for (float candidate :
+         {quotient, std::nextafter(quotient, -INFINITY), std::nextafter(quotient, INFINITY)})
+        if (candidate * kmhPerMetrePerSecond == kmh) return candidate;
+    return quotient;
+}
+
+class Publisher {
+  public:
+    explicit Publisher(const Publication& publication) : publication_(publication) {
+        auto open = [&](const char* name) {
+            sections_.push_back(openSection(name, publication_.newSectionSize));
+        };
+        switch (publication_.game) {
+        case Game::assettoCorsa:
+            open(acPhysics::sectionName);
+            open(acGraphics::sectionName);
+            open(acStatic::sectionName);
+            break;
+        case Game::projectCars2: open(pcars2::sectionName); break;
+        case Game::raceRoom: open(r3e::sectionName); break;
+        }
+    }
+
+    // Applies a change and writes the page at once, so that the page holds it when this returns.
+    template <typename Change> void change(Change&& apply) {
+        std::lock_guard lock(mutex_);
+        apply(publication_);
+        writePage(std::chrono::steady_clock::now());
+    }
+
+    void refresh() {
+        change([](Publication&) {});
+    }
+
+  private:
+    void writePage(std::chrono::steady_clock::time_point now) {
+        const Publication& p = publication_;
+        const float kmh = p.speed.at(now);
+        switch (p.game) {
+        case Game::assettoCorsa: {
+            std::span<std::uint8_t> physics = sections_[0].bytes, graphics = sections_[1].bytes,
+                                    statics = sections_[2].bytes;
+            storeUtf16(statics, acStatic::carName, acStatic::carNameRoom, p.car);
+            storeUtf16(statics, acStatic::trackName, acStatic::trackNameRoom, p.track);
+            storeUtf16(statics, acStatic::layoutName, acStatic::layoutNameRoom, p.layout);
+            storeFloat(physics, acPhysics::speedKmh, kmh);
+            storeU32(graphics, acGraphics::state, p.live ? acGraphics::liveState : acGraphics::offState);
+            break;
+        }
+        case Game::projectCars2: {
+            std::span<std::uint8_t> page = sections_[0].bytes;
+            storeText(page, pcars2::carName, pcars2::carNameRoom, p.car);
+            storeText(page, pcars2::trackName, pcars2::trackNameRoom, p.track);
+            storeText(page, pcars2::layoutName, pcars2::layoutNameRoom, p.layout);
+            storeFloat(page, pcars2::speedMetresPerSecond, metresPerSecond(kmh));
+            storeU32(page, pcars2::state, p.live ? pcars2::liveState : pcars2::frontEndState);
+            break;
+        }
+        case Game::raceRoom: {
+            std::span<std::uint8_t> page = sections_[0].bytes;
+            const r3e::Layout& fields = r3e::layoutFor(p.r3eMajor, p.r3eMinor);
+            storeU32(page, r3e::majorVersion, static_cast<std::uint32_t>(p.r3eMajor));
+            storeU32(page, r3e::minorVersion, static_cast<std::uint32_t>(p.r3eMinor));
+            storeText(page, fields.carName, fields.carNameRoom, p.car);
+            storeText(page, fields.trackName, fields.trackNameRoom, p.track);
+            storeText(page, fields.layoutName, fields.layoutNameRoom, p.layout);
+            storeFloat(page, fields.speedMetresPerSecond, metresPerSecond(kmh));
+            storeU32(page, fields.state, p.live ? r3e::liveState : r3e::garageState);
+            break;
+        }
+        }
+    }
+
+    std::mutex mutex_;
+    Publication publication_;
+    std::vector<Section> sections_;
+};
+
+std::optional<double> parseNumber(std::string_view text) {
+    double value = 0.0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+bool parseVersion(std::string_view text, std::int32_t& major, std::int32_t& minor) {
+    const std::size_t dot = text.find('.');
+    const std::string_view majorText = text.substr(0, dot);
+    const std::string_view minorText = dot == std::string_view::npos ? "0" : text.substr(dot + 1);
+    auto parsed = [](std::string_view part, std::int32_t& value) {
+        auto [end, error] = std::from_chars(part.data(), part.data() + part.size(), value);
+        return error == std::errc() && end == part.data() + part.size();
+    };
+    return parsed(majorText, major) && parsed(minorText, minor);
+}
+
+// Reads a lap profile's three numbers; the lap starts now.
+bool parseLap(std::span<const std::string> words, SpeedProfile& speed) {
+    if (words.size() != 3) return false;
+    const auto seconds = parseNumber(words[0]), low = parseNumber(words[1]), high = parseNumber(words[2]);
+    if (!seconds || !low || !high || *seconds <= 0.0) return false;
+    speed.lapSeconds = *seconds;
+    speed.minKmh = static_cast<float>(*low);
+    speed.maxKmh = static_cast<float>(*high);
+    speed.lapStart = std::chrono::steady_clock::now();
+    return true;
+}
+
+void reply(const char* text) {
+    std::printf("%s\n", text);
+    std::fflush(stdout);
+}
+
+// One command line from standard input. Returns false on quit.
+bool runCommand(Publisher& publisher, const std::string& line) {
+    const std::size_t space = line.find(' ');
+    const std::string verb = line.substr(0, space);
+    const std::string argument = space == std::string::npos ? "" : line.substr(space + 1);
+    if (verb == "quit") return false;
+
+    bool understood = true;
+    if (verb == "car") {
+        publisher.change([&](Publication& p) { p.car = argument; });
+    } else if (verb == "track") {
+        publisher.change([&](Publication& p) { p.track = argument; });
+    } else if (verb == "layout") {
+        publisher.change([&](Publication& p) { p.layout = argument; });
+    } else if (verb == "speed") {
+        const auto kmh = parseNumber(argument);
+        understood = kmh.has_value();
+        if (kmh) publisher.change([&](Publication& p) { p.speed = fixedSpeed(static_cast<float>(*kmh)); });
+    } else if (verb == "live" && (argument == "0" || argument == "1")) {
+        publisher.change([&](Publication& p) { p.live = argument == "1"; });
+    } else if (verb == "lap") {
+        std::istringstream numbers(argument);
+        const std::vector<std::string> words(std::istream_iterator<std::string>(numbers), {});
+        SpeedProfile lap;
+        understood = parseLap(words, lap);
+        if (understood) publisher.change([&](Publication& p) { p.speed = lap; });
+    } else {
+        understood = false;
+    }
+    reply(understood ? "ok" : "error: not understood");
+    return true;
+}
+
+// Reads commands until quit or the end of input. Lines may end in CR LF.
+void readCommands(const std::function<bool(const std::string&)>& run) {
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty()) continue;
+        if (!run(line)) break;
+    }
+}
+
+int holdWithEvent(const std::string& name) {
+    UniqueHandle event(CreateEventA(nullptr, TRUE, FALSE, name.c_str()));
+    if (!event.get()) fail("CreateEvent failed for " + name + ", error " + std::to_string(GetLastError()));
+    reply("ready");
+    readCommands([](const std::string& line) {
+        if (line == "quit") return false;
+        reply("error: only quit while holding a name");
+        return true;
+    });
+    return 0;
+}
+
+int publish(const Publication& publication) {
+    Publisher publisher(publication);
+    publisher.refresh();
+
+    // A lap profile moves the speed between commands; a game rewrites its page many times a second.
+    std::atomic<bool> quitting = false;
+    std::thread pacer([&] {
+        while (!quitting) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            publisher.refresh();
+        }
+    });
+    reply("ready");
+    readCommands([&](const std::string& line) { return runCommand(publisher, line); });
+    quitting = true;
+    pacer.join();
+
+    // As a game that closes leaves its page: not live, for Ventora to see on its next tick.
+    publisher.change([](Publication& p) { p.live = false; });
+    return 0;
+}
+
+[[noreturn]] void badUsage(const std::string& text) {
+    std::fprintf(stderr, "publish_game: %s\n\n%s", text.c_str(), usage);
+    std::exit(2);
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    // Wide arguments, so that names outside the console's code page arrive intact as UTF-8.
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; ++i)
+        args.push_back(toUtf8(argv[i]));
+
+    if (args.empty()) badUsage("no game given");
+    if (args[0] == "--help" || args[0] == "-h") {
+        std::printf("%s", usage);
+        return 0;
+    }
+    if (args[0] == "--event") {
+        if (args.size() != 2) badUsage("--event takes one name");
+        return holdWithEvent(args[1]);
+    }
+
+    Publication publication;
+    if (args[0] == "ac")
+        publication.game = Game::assettoCorsa;
+    else if (args[0] == "pcars2")
+        publication.game = Game::projectCars2;
+    else if (args[0] == "r3e")
+        publication.game = Game::raceRoom;
+    else
+        badUsage("unknown game " + args[0]);
+
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& option = args[i];
+        auto value = [&](std::size_t count) {
+            if (i + count >= args.size()) badUsage(option + " needs " + std::to_string(count) + " value(s)");
+            std::span<const std::string> values(args.data() + i + 1, count);
+            i += count;
+            return values;
+        };
+        if (option == "--car")
+            publication.car = value(1)[0];
+        else if (option == "--track")
+            publication.track = value(1)[0];
+        else if (option == "--layout")
+            publication.layout = value(1)[0];
+        else if (option == "--not-live")
+            publication.live = false;
+        else if (option == "--speed") {
+            const auto kmh = parseNumber(value(1)[0]);
+            if (!kmh) badUsage("--speed needs a number");
+            publication.speed = fixedSpeed(static_cast<float>(*kmh));
+        } else if (option == "--lap") {
+            if (!parseLap(value(3), publication.speed)) badUsage("--lap needs SECONDS MIN MAX");
+        } else if (option == "--version") {
+            if (!parseVersion(value(1)[0], publication.r3eMajor, publication.r3eMinor))
+                badUsage("--version needs MAJOR.MINOR");
+        } else if (option == "--section-size") {
+            const auto bytes = parseNumber(value(1)[0]);
+            if (!bytes || *bytes < 1 || *bytes > 0xFFFFFFFF) badUsage("--section-size needs a byte count");
+            publication.newSectionSize = static_cast<std::uint32_t>(*bytes);
+        } else
+            badUsage("unknown option " + option);
+    }
+    return publish(publication);
+}
