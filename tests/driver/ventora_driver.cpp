@@ -193,7 +193,7 @@ int state(HWND main, const Args&) {
 }
 
 // Posts the tray icon's callback, as the shell does for mouse activity over the icon. Several
-// messages go out back to back, so the program handles them in one drain of its queue.
+// messages go out back to back, as one click of the mouse sends them.
 int tray(HWND main, const Args& args) {
     if (args.empty()) return badUsage;
     std::vector<LPARAM> messages;
@@ -211,31 +211,37 @@ int minimize(HWND main, const Args&) {
     return PostMessageA(main, WM_SYSCOMMAND, SC_MINIMIZE, 0) ? done : refused;
 }
 
-int close(HWND main, const Args&) { return PostMessageA(main, WM_CLOSE, 0, 0) ? done : refused; }
+int closeWindow(HWND main, const Args&) { return PostMessageA(main, WM_CLOSE, 0, 0) ? done : refused; }
 
 // Waits until the program has handled every message posted to it before this call. Posted
 // messages of one thread are handled in order, so a selection posted to the log pane marks the
-// point: once it shows, everything queued ahead of it is done. The caret goes back to the end,
-// where the program keeps it. Needs a log with some text in it.
+// point: once it shows, everything queued ahead of it is done. A new log line moves the caret to
+// the end and may wipe the mark before it is seen; the mark is then posted again, which proves
+// as much. The caret goes back to the end, where the program keeps it. Needs a non-empty log.
 int sync(HWND main, const Args& args) {
+    constexpr long long repostAfterMs = 500;
     long long timeoutMs = 10000;
     if (!args.empty() && !parseNumber(args[0], timeoutMs)) return badUsage;
     HWND log = logPaneOf(main);
     if (!log || SendMessageA(log, WM_GETTEXTLENGTH, 0, 0) < 1) return refused;
-    SendMessageA(log, EM_SETSEL, 0, 0);
-    if (!PostMessageA(log, EM_SETSEL, 0, 1)) return refused;
-    bool seen = waitFor(timeoutMs, [&] {
+    auto marked = [&] {
         DWORD start = 0, end = 0;
         SendMessageA(log, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
         return start == 0 && end == 1;
-    });
+    };
+    SendMessageA(log, EM_SETSEL, 0, 0);
+    bool seen = false;
+    for (long long waited = 0; !seen && waited < timeoutMs; waited += repostAfterMs) {
+        if (!PostMessageA(log, EM_SETSEL, 0, 1)) return refused;
+        seen = waitFor(repostAfterMs, marked);
+    }
     auto length = SendMessageA(log, WM_GETTEXTLENGTH, 0, 0);
     SendMessageA(log, EM_SETSEL, length, length);
     return seen ? done : timedOut;
 }
 
 // The raw bytes of the log pane, CR LF and all.
-int log(HWND main, const Args&) {
+int printLog(HWND main, const Args&) {
     HWND pane = logPaneOf(main);
     if (!pane) return refused;
     std::string text = textOf(pane);
@@ -496,9 +502,9 @@ constexpr Subcommand subcommands[] = {
     {"state", "prints 'visible iconic foreground' as 1/0", 0, true, state},
     {"tray", "MSG...: posts the tray callback with each mouse message (name or number)", 1, true, tray},
     {"minimize", "posts WM_SYSCOMMAND SC_MINIMIZE", 0, true, minimize},
-    {"close", "posts WM_CLOSE", 0, true, close},
+    {"close", "posts WM_CLOSE", 0, true, closeWindow},
     {"sync", "[TIMEOUT_MS]: waits until every earlier posted message is handled", 0, true, sync},
-    {"log", "prints the log pane's text, raw", 0, true, log},
+    {"log", "prints the log pane's text, raw", 0, true, printLog},
     {"select-log", "START END: selects text in the log pane", 2, true, selectLog},
     {"log-selection", "prints the log pane's selection 'start end'", 0, true, logSelection},
     {"type-log", "TEXT: types TEXT into the log pane", 1, true, typeLog},

@@ -1,0 +1,69 @@
+#!/usr/bin/env bash
+# Every test of Ventora in one command: installs what is missing, builds the Windows side
+# (ventora.exe, its tools, the test driver), the native side and the fuzz targets, then runs the
+# native unit tests, the Wine suites against the real ventora.exe, the Windows-side unit tests
+# under Wine, and the fuzz targets for their fixed budget. Prints a summary; exits non-zero when
+# any step failed.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+# Two jobs fit two cores; each Wine suite has its own display, prefix and wineserver, so suites
+# running side by side do not meet.
+jobs=${VENTORA_TEST_JOBS:-2}
+
+bash scripts/setup.sh || exit 1
+
+results=()
+failed=0
+
+step() {
+    local name=$1
+    shift
+    echo
+    echo "=== $name"
+    local start=$SECONDS
+    if "$@"; then
+        results+=("ok      $name ($((SECONDS - start)) s)")
+    else
+        results+=("FAILED  $name ($((SECONDS - start)) s)")
+        failed=1
+    fi
+}
+
+build() {
+    local preset=$1
+    cmake --preset "$preset" && cmake --build --preset "$preset"
+}
+
+windows_unit_tests() {
+    # Registered in the cross build and run through Wine, in a prefix of their own.
+    if [[ ! -f build/windows/tests/CTestTestfile.cmake ]] || ! grep -q add_test build/windows/tests/CTestTestfile.cmake; then
+        echo "no Windows-side unit tests registered"
+        return 0
+    fi
+    python3 -m tests.wine.harness exec ctest --test-dir build/windows/tests --output-on-failure
+}
+
+step "build windows" build windows
+windows_built=$((failed == 0))
+step "build native" build native
+step "build fuzz" build fuzz
+
+step "native unit tests" ctest --test-dir build/native/tests -LE wine -j "$jobs" --output-on-failure --no-tests=error
+if ((windows_built)); then
+    step "Wine suites" ctest --test-dir build/native/tests -L wine -j "$jobs" --output-on-failure --no-tests=error
+    step "Windows unit tests under Wine" windows_unit_tests
+else
+    results+=("FAILED  Wine suites (not run: the Windows build failed)")
+    failed=1
+fi
+step "fuzz targets" ctest --test-dir build/fuzz/tests -j "$jobs" --output-on-failure --no-tests=error
+
+echo
+echo "=== summary"
+printf '%s\n' "${results[@]}"
+if ((failed)); then
+    echo "some steps FAILED"
+    exit 1
+fi
+echo "all steps passed"

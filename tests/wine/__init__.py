@@ -1,0 +1,1 @@
+"""End-to-end suites: the real ventora.exe under Wine, driven as a user would drive it."""
