@@ -15,6 +15,14 @@ bash scripts/setup.sh || exit 1
 
 results=()
 failed=0
+ctest_log=$(mktemp)
+trap 'rm -f "$ctest_log"' EXIT
+
+# Each ctest run's closing count, kept for the one-line total at the end.
+run_ctest() {
+    ctest "$@" 2>&1 | tee -a "$ctest_log"
+    return "${PIPESTATUS[0]}"
+}
 
 step() {
     local name=$1
@@ -41,7 +49,8 @@ windows_unit_tests() {
         echo "no Windows-side unit tests registered"
         return 0
     fi
-    python3 -m tests.wine.harness exec ctest --test-dir build/windows/tests --output-on-failure
+    python3 -m tests.wine.harness exec ctest --test-dir build/windows/tests --output-on-failure 2>&1 | tee -a "$ctest_log"
+    return "${PIPESTATUS[0]}"
 }
 
 step "build windows" build windows
@@ -49,21 +58,26 @@ windows_built=$((failed == 0))
 step "build native" build native
 step "build fuzz" build fuzz
 
-step "native unit tests" ctest --test-dir build/native/tests -LE wine -j "$jobs" --output-on-failure --no-tests=error
+step "native unit tests" run_ctest --test-dir build/native/tests -LE wine -j "$jobs" --output-on-failure --no-tests=error
 if ((windows_built)); then
-    step "Wine suites" ctest --test-dir build/native/tests -L wine -j "$jobs" --output-on-failure --no-tests=error
+    step "Wine suites" run_ctest --test-dir build/native/tests -L wine -j "$jobs" --output-on-failure --no-tests=error
     step "Windows unit tests under Wine" windows_unit_tests
 else
     results+=("FAILED  Wine suites (not run: the Windows build failed)")
     failed=1
 fi
-step "fuzz targets" ctest --test-dir build/fuzz/tests -j "$jobs" --output-on-failure --no-tests=error
+step "fuzz targets" run_ctest --test-dir build/fuzz/tests -j "$jobs" --output-on-failure --no-tests=error
 
 echo
 echo "=== summary"
 printf '%s\n' "${results[@]}"
 if ((failed)); then
     echo "some steps FAILED"
-    exit 1
+else
+    echo "all steps passed"
 fi
-echo "all steps passed"
+# The closing count of every ctest run above, summed: the last line, for whoever reads the end.
+read -r passed failed_tests < <(sed -n 's/.*tests passed, \([0-9]*\) tests\? failed out of \([0-9]*\).*/\1 \2/p' "$ctest_log" |
+    awk '{failed += $1; total += $2} END {print total - failed, failed + 0}')
+echo "${passed:-0} passed, ${failed_tests:-0} failed"
+exit "$failed"
