@@ -538,6 +538,8 @@ class Session:
             # taskbar); only after it may ports be mapped.
             self.run(["wineboot"], timeout=BOOT_TIMEOUT)
             _check_no_serial_device(self.prefix)
+            for number in range(1, HIGHEST_COM_PORT + 1):
+                self._make_port_absent(number)
         except BaseException:
             self.close()
             raise
@@ -700,14 +702,25 @@ class Session:
         return device
 
     def unmap_port(self, number):
-        """Takes COM<number> away entirely: unplugged, and its place blocked again."""
+        """Takes COM<number> away entirely: unplugged, and absent as on Windows again."""
         device = self.devices.pop(number, None)
         if device:
             device.unplug()
+        self._make_port_absent(number)
+
+    def _make_port_absent(self, number):
+        """Points COM<number> at the path its pty link will have, which does not exist yet.
+
+        A port whose place is an empty directory fails to open with access denied, as a port held
+        by another program does; one whose link leads nowhere fails with file not found, as a port
+        that is not there does on Windows.
+        """
         place = self.prefix / "dosdevices" / f"com{number}"
         if place.is_symlink():
             place.unlink()
-        place.mkdir(exist_ok=True)
+        elif place.is_dir():
+            place.rmdir()
+        place.symlink_to(self.tmp / "ports" / f"com{number}")
 
     # --- settings ------------------------------------------------------------------------------
 
