@@ -1,0 +1,111 @@
+"""Ventora at work without a game or a fan: runs the real ventora.exe under Wine, lets
+publish_game drive a simulated lap, and plays the fan controller on COM1, printing every level
+byte as it arrives. Ends with a screenshot of the window. scripts/demo.sh builds and runs it.
+
+    python3 scripts/demo.py [--build DIR] [--seconds N] [--screenshot PATH]
+"""
+
+import argparse
+import os
+import sys
+import time
+from pathlib import Path
+
+REPO_ROOT = Path(__file__).resolve().parents[1]
+sys.path.insert(0, str(REPO_ROOT))
+
+# The Wine suites' harness gives the demo what it gives them: a display, a prefix and a wineserver
+# of its own, fan controllers on pty pairs, and a clean-up that stops all of it.
+from tests.wine.harness import Screenshot, Session  # noqa: E402
+
+TOP_LEVEL = 79
+CAR, TRACK, LAYOUT = "Roadster", "Hillclimb", "Long"
+LAP_SECONDS, LOW_KMH, HIGH_KMH = 12, 60, 240
+
+
+def say(text):
+    print(f"demo: {text}", flush=True)
+
+
+def fan_line(level):
+    # Two levels a block: full power (79) fills 40 columns.
+    return f"fan {level:3d} {'█' * ((level + 1) // 2)}"
+
+
+def crop(shot, left, top, right, bottom):
+    left, top = max(left, 0), max(top, 0)
+    right, bottom = min(right, shot.width), min(bottom, shot.height)
+    rows = [shot.rgb[(y * shot.width + left) * 3:(y * shot.width + right) * 3] for y in range(top, bottom)]
+    return Screenshot(right - left, bottom - top, b"".join(rows))
+
+
+def run(session, seconds, screenshot_path):
+    app = session.start_ventora()
+    say("Ventora is running in the tray; clicking its icon to show the window")
+    session.driver("tray", "lbuttondown")
+    session.wait_visible(True)
+
+    say(f"the game: publish_game writes Assetto Corsa's telemetry, a {CAR} lapping {TRACK} {LAYOUT}, "
+        f"{LOW_KMH} up to {HIGH_KMH} km/h and back every {LAP_SECONDS} s")
+    game = session.start_publisher("ac", "--car", CAR, "--track", TRACK, "--layout", LAYOUT,
+                                   "--lap", LAP_SECONDS, LOW_KMH, HIGH_KMH)
+    if game.read_line(60) != "ready":
+        raise RuntimeError("publish_game did not start")
+
+    say("the fan controller: a pty pair on COM1 that prints each level Ventora sends "
+        f"(0 off, {TOP_LEVEL} full); Ventora learns the car's top speed on the first climb, "
+        "so the fan stays at full until the car slows down")
+    fan = session.plug_port(1)
+
+    shown_bytes = shown_lines = 0
+    next_log_check = 0.0
+    deadline = time.monotonic() + seconds
+    try:
+        while time.monotonic() < deadline:
+            received = fan.bytes()
+            for level in received[shown_bytes:]:
+                print(fan_line(level), flush=True)
+            shown_bytes = len(received)
+            if time.monotonic() >= next_log_check:
+                lines = session.log_lines()
+                for line in lines[shown_lines:]:
+                    print(f"log {line}", flush=True)
+                shown_lines = len(lines)
+                next_log_check = time.monotonic() + 0.5
+            time.sleep(0.05)
+    except KeyboardInterrupt:
+        print()
+        say("stopped early")
+
+    left, top, right, bottom = (int(v) for v in session.driver("style").split()[2:6])
+    crop(session.screenshot(), left, top, right, bottom).save_png(screenshot_path)
+    shown_path = screenshot_path.relative_to(REPO_ROOT) if screenshot_path.is_relative_to(REPO_ROOT) else screenshot_path
+    say(f"{shown_bytes} levels received; the window with its graph and log: {shown_path}")
+
+    if game.running():
+        game.send_line("quit")
+        game.wait(30)
+    session.close_ventora(app)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", default=os.environ.get("VENTORA_WINDOWS_BUILD", REPO_ROOT / "build" / "windows"),
+                        help="the Windows build holding ventora.exe (default build/windows)")
+    parser.add_argument("--seconds", type=float, default=35, help="how long the fan runs (default 35)")
+    parser.add_argument("--screenshot", type=Path, default=REPO_ROOT / "build" / "demo" / "ventora.png")
+    args = parser.parse_args()
+
+    say("starting Wine with a display, a prefix and a wineserver of its own "
+        "(the first run prepares a Wine prefix, which takes a minute)")
+    session = Session(args.build, require=("ventora.exe", "ventora_driver.exe", "publish_game.exe"))
+    try:
+        say(f"Wine runs on the virtual display :{session.display}")
+        run(session, args.seconds, args.screenshot.resolve())
+    finally:
+        session.close()
+        say("stopped and removed everything it started")
+
+
+if __name__ == "__main__":
+    main()
