@@ -4,13 +4,8 @@
 //
 // Exit codes: 0 done (or the probe said yes), 1 no Ventora window, 2 bad usage, 3 the probe said
 // no or the action failed, 4 a wait ran out of time.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#include <windows.h>
+#include "app/win32.h"
+
 #include <commctrl.h>
 #include <shellapi.h>
 
@@ -485,6 +480,27 @@ int endSession(HWND main, const Args&) {
     return done;
 }
 
+// A message box, found by its caption: "box CLASS VISIBLE", then "child CLASS ID TEXT" for each
+// control, tab-separated.
+int messageBox(HWND, const Args& args) {
+    HWND box = FindWindowA(nullptr, args[0].c_str());
+    if (!box) return noWindow;
+    print("box\t%s\t%d\n", classOf(box).c_str(), IsWindowVisible(box) ? 1 : 0);
+    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        print("child\t%s\t%d\t%s\n", classOf(child).c_str(), GetDlgCtrlID(child), textOf(child).c_str());
+    return done;
+}
+
+// Clicks the OK button of the message box with this caption, as the user would.
+int pressOk(HWND, const Args& args) {
+    HWND box = FindWindowA(nullptr, args[0].c_str());
+    if (!box) return noWindow;
+    HWND ok = GetDlgItem(box, IDOK);
+    if (!ok) return refused;
+    return PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok)) ? done
+                                                                                                     : refused;
+}
+
 struct Subcommand {
     const char* name;
     const char* usage;
@@ -523,6 +539,8 @@ constexpr Subcommand subcommands[] = {
     {"tray-present", "[HWND]: prints 1 if the shell holds the tray icon, else 0 (exit 3)", 0, false, trayPresent},
     {"tray-remove", "[HWND]: deletes the tray icon, as a crashing shell loses it", 0, false, trayRemove},
     {"taskbar-created", "broadcasts TaskbarCreated, as a restarted shell does", 0, false, taskbarCreated},
+    {"message-box", "CAPTION: prints the box with that caption and its controls", 1, false, messageBox},
+    {"press-ok", "CAPTION: clicks OK in the box with that caption", 1, false, pressOk},
     {"end-session", "sends WM_QUERYENDSESSION, then WM_ENDSESSION TRUE; prints the answer", 0, true, endSession},
 };
 

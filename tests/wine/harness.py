@@ -586,16 +586,17 @@ class Session:
             raise HarnessError(f"{argv} ended with {result.returncode}: {result.stdout} {result.stderr}")
         return result
 
-    def start(self, exe, *args, name=None):
+    def start(self, exe, *args, name=None, env=None):
         """Starts a Windows program in the background with its stdout (and stderr) in a file.
 
-        Without a console or a terminal behind it, a GUI program starts as from the desktop.
+        Without a console or a terminal behind it, a GUI program starts as from the desktop. env
+        adds variables to the session's (WINEDEBUG for a message trace, say).
         """
         name = name or Path(exe).stem
         stdout_path = self.tmp / f"{name}-{len(self.processes)}.out"
         with open(stdout_path, "wb") as out:
-            popen = subprocess.Popen(["wine", str(exe), *map(str, args)], env=self.env, stdout=out,
-                                     stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+            popen = subprocess.Popen(["wine", str(exe), *map(str, args)], env=dict(self.env, **(env or {})),
+                                     stdout=out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
         process = WindowsProcess(popen, stdout_path)
         self.processes.append(process)
         return process
@@ -678,6 +679,19 @@ class Session:
         if result.returncode not in (DRIVER_DONE, DRIVER_REFUSED):
             raise HarnessError(f"tray-present ended with {result.returncode}")
         return result.returncode == DRIVER_DONE
+
+    def end_ventora(self, process):
+        """Leaves no Ventora behind for the next test, whatever the last one did to it: closed as
+        a user would when it still runs, killed when that does not end it."""
+        if process.running():
+            self.driver_result("close")
+            try:
+                process.wait(15)
+            except subprocess.TimeoutExpired:
+                pass
+        process.kill()
+        wait_until(lambda: self.driver_result("find").returncode != 0, 15,
+                   message="a Ventora window outlived its process")
 
     def close_ventora(self, process, timeout=DEFAULT_TIMEOUT):
         """Closes the window as the user does and returns the exit code."""

@@ -58,20 +58,9 @@ class EndToEndTestCase(unittest.TestCase):
             else:
                 session.write_settings(*settings)
         app = session.start_ventora()
-        self.addCleanup(self.end_ventora, app)
+        self.addCleanup(session.end_ventora, app)
         session.wait_for_log(lambda text: text != "")
         return app
-
-    def end_ventora(self, app):
-        if app.running():
-            session.driver_result("close")
-            try:
-                app.wait(15)
-            except Exception:
-                pass
-        app.kill()
-        wait_until(lambda: session.driver_result("find").returncode != 0, 15,
-                   message="a Ventora window outlived its process")
 
     def close_ventora(self, app):
         self.assertEqual(session.close_ventora(app), 0)

@@ -74,19 +74,8 @@ class FanPortTest(unittest.TestCase):
     def start_ventora(self, port_index=0):
         self.session.write_settings(port_index=port_index)
         app = self.session.start_ventora()
-        self.addCleanup(self.end_ventora, app)
+        self.addCleanup(self.session.end_ventora, app)
         return app
-
-    def end_ventora(self, app):
-        if app.running():
-            self.session.driver_result("close")
-            try:
-                app.wait(15)
-            except Exception:
-                pass
-        app.kill()
-        wait_until(lambda: self.session.driver_result("find").returncode != 0, 15,
-                   message="a Ventora window outlived its process")
 
     def wait_for_line_count(self, line, count, exactly=True):
         """Waits until the log holds line as a whole line count times (or more, unless exactly);

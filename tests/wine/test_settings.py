@@ -65,19 +65,7 @@ class SettingsTestCase(unittest.TestCase):
             self.session.wait_for_log(lambda text: text != "")
             yield app
         finally:
-            self.end_ventora(app)
-
-    def end_ventora(self, app):
-        """Leaves no Ventora behind for the next test, whatever this one did to it."""
-        if app.running():
-            self.session.driver_result("close")
-            try:
-                app.wait(15)
-            except Exception:
-                pass
-        app.kill()
-        wait_until(lambda: self.session.driver_result("find").returncode != 0, 15,
-                   message="a Ventora window outlived its process")
+            self.session.end_ventora(app)
 
     def controls(self):
         """(combo selection, the four slider positions) as the window shows them."""

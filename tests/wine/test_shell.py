@@ -56,22 +56,10 @@ class VentoraTestCase(unittest.TestCase):
         if not keep_settings:
             self.session.remove_settings()
         app = self.session.start_ventora()
-        self.addCleanup(self.end_ventora, app)
+        self.addCleanup(self.session.end_ventora, app)
         # The first tick has run once its mode line is in the log.
         self.session.wait_for_log(lambda text: text != "")
         return app
-
-    def end_ventora(self, app):
-        """Leaves no Ventora behind for the next test, whatever this one did to it."""
-        if app.running():
-            self.session.driver_result("close")
-            try:
-                app.wait(15)
-            except subprocess.TimeoutExpired:
-                pass
-        app.kill()
-        wait_until(lambda: self.session.driver_result("find").returncode != 0, 15,
-                   message="a Ventora window outlived its process")
 
     def driver(self, *args):
         return self.session.driver(*args)
