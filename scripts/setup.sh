@@ -13,6 +13,8 @@ packages=(
     # Running it: Wine, a virtual X display, fan controllers on pty pairs, screenshots and real
     # mouse clicks.
     wine wine64 xvfb socat imagemagick xdotool
+    # The font Wine draws the title-bar buttons with.
+    fonts-wine
 )
 
 missing=()

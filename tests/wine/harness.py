@@ -48,7 +48,7 @@ HIGHEST_COM_PORT = 256
 
 # Part of the template's name beside the Wine version: raise it when the way the template is
 # made changes, so that caches made the old way are not used.
-TEMPLATE_RECIPE = 1
+TEMPLATE_RECIPE = 2
 
 
 class HarnessError(RuntimeError):
@@ -170,6 +170,16 @@ class Xvfb:
                 process.wait()
 
 
+def _install_title_bar_font(prefix):
+    """Wine draws the caption buttons with the Marlett font; without it in the prefix they show as
+    the letters "0 1 r" in every screenshot."""
+    marlett = Path("/usr/share/wine/fonts/marlett.ttf")
+    if marlett.exists():
+        fonts = Path(prefix) / "drive_c" / "windows" / "Fonts"
+        fonts.mkdir(parents=True, exist_ok=True)
+        shutil.copy(marlett, fonts / marlett.name)
+
+
 def template_prefix():
     """A booted prefix with a virtual desktop and every COM port blocked, made once per Wine version.
 
@@ -200,6 +210,7 @@ def template_prefix():
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL,
                                check=True, timeout=BOOT_TIMEOUT)
             _stop_wineserver(env)
+            _install_title_bar_font(building)
             _block_com_ports(building)
             _check_no_serial_device(building)
             (building / ".ventora-ready").write_text(version + "\n")
