@@ -631,6 +631,17 @@ class Session:
     def start_publisher(self, *args):
         return self.start_piped(self.build / "publish_game.exe", *args)
 
+    def end_publisher(self, game):
+        """Quits a publish_game as a game quits (its page goes not live first); kills it when that
+        does not end it."""
+        if game.running():
+            try:
+                game.send_line("quit")
+                game.wait(15)
+            except (OSError, subprocess.TimeoutExpired):
+                pass
+        game.kill()
+
     def wait_for_window(self, process=None, timeout=DEFAULT_TIMEOUT):
         """Waits for Ventora's main window and returns its handle as an int."""
         def found():

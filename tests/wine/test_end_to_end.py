@@ -68,18 +68,9 @@ class EndToEndTestCase(unittest.TestCase):
     def start_game(self, *args):
         """Starts publish_game with the given arguments; returns once the page is written."""
         game = session.start_publisher(*args)
-        self.addCleanup(self.end_game, game)
+        self.addCleanup(session.end_publisher, game)
         self.assertEqual(game.read_line(60), "ready")
         return game
-
-    def end_game(self, game):
-        if game.running():
-            try:
-                game.send_line("quit")
-                game.wait(15)
-            except Exception:
-                pass
-        game.kill()
 
     def tell(self, game, command):
         """Sends a command to a game; returns once its page holds the change."""
@@ -244,7 +235,7 @@ class GamesTest(EndToEndTestCase):
                     self.assertEqual(self.level_after_next_tick(fan), level)
                 finally:
                     # A game that closes leaves its page not live, so the next game starts alone.
-                    self.end_game(game)
+                    session.end_publisher(game)
                 self.assertEqual(game.returncode, 0)
                 self.wait_for_level(fan, DEFAULT_SPEED_OFF, len(fan.bytes()))
 

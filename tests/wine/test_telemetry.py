@@ -46,18 +46,9 @@ class LiveGameTestCase(unittest.TestCase):
     def publish(self, *args):
         """Starts a game page; it is taken down again (the game quits) when the test ends."""
         game = self.session.start_publisher(*args)
-        self.addCleanup(self.quit_game, game)
+        self.addCleanup(self.session.end_publisher, game)
         self.assertEqual(game.read_line(60), "ready", f"publish_game {' '.join(args)} did not start")
         return game
-
-    def quit_game(self, game):
-        if game.running():
-            try:
-                game.send_line("quit")
-                game.wait(15)
-            except (OSError, subprocess.TimeoutExpired):
-                pass
-        game.kill()
 
     def command(self, game, line):
         game.send_line(line)
@@ -122,7 +113,7 @@ class GameDetectionTest(LiveGameTestCase):
                 # The 8-bit log holds names as UTF-8 bytes: each letter outside ASCII reads as two
                 # characters there.
                 self.wait_for_lines(log_text("New combo: " + combo), "New max speed: " + top_speed)
-                self.quit_game(game)
+                self.session.end_publisher(game)
         self.assertIn(b"New combo: \xc5\xa0koda Octavia @ N\xc3\xbcrburgring S\xc3\xbcdschleife\r\n",
                       self.session.log().encode("latin-1"))
 
@@ -142,12 +133,12 @@ class GameDetectionTest(LiveGameTestCase):
         self.wait_for_lines(*r3e)
 
         # Project CARS 2 leaves; Assetto Corsa and RaceRoom stay live, and RaceRoom keeps the fan.
-        self.quit_game(second)
+        self.session.end_publisher(second)
         self.ticks(4)
         self.assertEqual(self.session.log_lines()[-2:], list(r3e))
 
         # Once RaceRoom leaves too, Assetto Corsa, live all along, comes back as a new combo.
-        self.quit_game(third)
+        self.session.end_publisher(third)
         lines = self.wait_for_lines(*ac)
         self.assertEqual(lines, [AUTOMATIC_LINE, PORT_LINE, *ac, *pcars2, *r3e, *ac])
 
@@ -200,7 +191,7 @@ class FatalStartTest(LiveGameTestCase):
         try:
             return holder.read_line(60) == "ready"
         finally:
-            self.quit_game(holder)
+            self.session.end_publisher(holder)
 
     def test_a_section_that_cannot_be_had_ends_the_start_with_its_name_in_an_error_box(self):
         cases = [
@@ -213,7 +204,7 @@ class FatalStartTest(LiveGameTestCase):
         for holder_args, text, later_row in cases:
             with self.subTest(text=text), contextlib.ExitStack() as case:
                 holder = self.session.start_publisher(*holder_args)
-                case.callback(self.quit_game, holder)
+                case.callback(self.session.end_publisher, holder)
                 self.assertEqual(holder.read_line(60), "ready")
                 self.session.remove_settings()
                 app = self.session.start_ventora(wait=False)
