@@ -95,7 +95,7 @@ def measure_ventora(session, seconds, game_live):
     result = {"cpu": cpu[pid], "server": cpu[server], "peak": peak_memory_kib(pid), "intervals": intervals}
     if game_live:
         result["latency"] = measure_latency(session, publisher, device)
-        publisher.send_line("quit")
+        session.end_publisher(publisher)
     session.close_ventora(app, 60)
     session.unmap_port(1)
     return result

@@ -92,7 +92,7 @@ def main():
         print(f"resident memory {start['rss']} KiB -> {end['rss']} KiB, "
               f"descriptors {start['fds']} -> {end['fds']}, wineserver descriptors "
               f"{start['server fds']} -> {end['server fds']}")
-        publisher.send_line("quit")
+        session.end_publisher(publisher)
 
 
 if __name__ == "__main__":
