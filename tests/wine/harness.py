@@ -655,7 +655,12 @@ class Session:
     # --- the driver ----------------------------------------------------------------------------
 
     def driver_result(self, *args, timeout=DEFAULT_TIMEOUT):
-        return self.run([self.build / "ventora_driver.exe", *args], timeout=timeout)
+        result = self.run([self.build / "ventora_driver.exe", *args], timeout=timeout)
+        if result.returncode == DRIVER_NO_WINDOW and not result.stderr:
+            # The driver always says so when it finds no window; a bare exit code 1 is Wine failing
+            # to start the program (seen once in a few hundred runs), so it is started once more.
+            result = self.run([self.build / "ventora_driver.exe", *args], timeout=timeout)
+        return result
 
     def driver(self, *args, timeout=DEFAULT_TIMEOUT):
         """Runs one driver subcommand that must succeed; returns its stdout (CR LF kept)."""
