@@ -75,8 +75,8 @@ std::unique_ptr<FanPort> openFanPort(const char* devicePath) {
     return port;
 }
 
+// Closes the port so it can be opened again; the object goes with the unique_ptr.
 void discardFanPort(std::unique_ptr<FanPort> port) {
-    port->connected = false;
     if (port->handle != INVALID_HANDLE_VALUE)
         CloseHandle(port->handle);
 }
