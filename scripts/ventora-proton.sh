@@ -125,13 +125,14 @@ fi
 
 # The wineserver serving this prefix works in a folder named after the prefix's device and inode.
 running_wineserver() {
-    local dev_inode pid
+    local dev_inode process
     dev_inode=$(stat -c '%d %i' "$prefix")
     local server
     server=$(printf 'server-%x-%x' $dev_inode)
-    for pid in $(pgrep -u "$(id -u)" '^wineserver' || true); do
-        if [[ $(readlink "/proc/$pid/cwd" 2>/dev/null) == */"$server" ]]; then
-            echo "$pid"
+    for process in /proc/[0-9]*; do
+        [[ $(cat "$process/comm" 2>/dev/null) == wineserver* ]] || continue
+        if [[ $(readlink "$process/cwd" 2>/dev/null) == */"$server" ]]; then
+            echo "${process#/proc/}"
             return
         fi
     done
