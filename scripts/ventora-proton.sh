@@ -105,7 +105,7 @@ if [[ ! -r $device || ! -w $device ]]; then
     group=$(stat -L -c %G "$device")
     if ! id -nG | tr ' ' '\n' | grep -qx "$group"; then
         fail "you may not open $device: it belongs to the group '$group', which you are not in." \
-            "Add yourself with: sudo usermod -aG $group $USER, then log out and back in."
+            "Add yourself with: sudo usermod -aG $group ${USER:-$(id -un)}, then log out and back in."
     fi
     fail "you may not open $device (its permissions are $(stat -L -c %A "$device"))"
 fi

@@ -233,6 +233,7 @@ class UninstallTest(InstallTestCase):
         install = self.install
         install.run_setup(self.setup)
         self.assertEqual(install.files(), INSTALLED_FILES)
+        self.assertTrue(install.startup_shortcut.exists() and install.start_menu_shortcut.exists())
         self.session.write_settings(3, 30, 4, 70, 180)
         running = install.start_installed()
         self.addCleanup(self.end_running_ventora)
