@@ -29,7 +29,8 @@ def plain(line):
         text = plain(heading.group(2))
         return f"{text}\n{'-' * len(text)}"
     line = re.sub(r"!\[([^\]]*)\]\(([^)]*)\)", r"\1 (\2)", line)
-    line = re.sub(r"\[([^\]]*)\]\(([^)]*)\)", r"\1 (\2)", line)
+    line = re.sub(r"\[([^\]]*)\]\(([^)]*)\)",
+                  lambda link: link[1] if link[1] == link[2] else f"{link[1]} ({link[2]})", line)
     line = re.sub(r"\*\*([^*]+)\*\*", r"\1", line)
     line = re.sub(r"(?<![\w*])\*([^*\s][^*]*)\*(?![\w*])", r"\1", line)
     return line.replace("`", "")

@@ -34,6 +34,8 @@ ManifestDPIAware true
 Name "${PRODUCT}"
 Caption "${PRODUCT} ${VERSION} Setup"
 UninstallCaption "${PRODUCT} ${VERSION} Uninstall"
+; The last line of the uninstall details says where the settings stay.
+ShowUninstDetails show
 BrandingText "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
 InstallDir "$LOCALAPPDATA\Programs\${PRODUCT}"

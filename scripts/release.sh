@@ -39,7 +39,10 @@ rm -rf "$out"
 stage=$out/stage
 mkdir -p "$stage"
 cp "$build/ventora.exe" "$build/publish_game.exe" "$build/README.txt" LICENSE CHANGELOG.md \
-    scripts/ventora-proton.sh docs/linux.md "${firmware[@]}" "$stage/"
+    scripts/ventora-proton.sh "${firmware[@]}" "$stage/"
+# Where README.txt points Linux users, as in the source tree.
+mkdir "$stage/docs"
+cp docs/linux.md "$stage/docs/"
 zip="ventora-$version-win64.zip"
 setup="ventora-$version-setup.exe"
 # -X and one fixed time stamp: the same tree gives the same zip.

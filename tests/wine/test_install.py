@@ -188,6 +188,23 @@ class SilentInstallTest(InstallTestCase):
                 self.assertEqual(install.uninstall_values()["DisplayVersion"], VERSION)
 
 
+class InteractiveInstallTest(InstallTestCase):
+
+    def test_taking_every_default_installs_and_starts_ventora_into_the_tray(self):
+        setup = self.session.start(self.setup, name="setup")
+        # Enter takes each page's default button: Next, Next, Install, then Finish with
+        # "Start Ventora now" ticked.
+        wait_until(lambda: self.session.xdotool("key", "Return") or not setup.running(), 120, interval=1.0,
+                   message="the installer did not finish on Enter alone")
+        self.assertEqual(setup.returncode, 0)
+        window = self.session.wait_for_window()
+        self.addCleanup(self.end_running_ventora)
+        self.assertFalse(self.session.visible())
+        self.assertTrue(self.session.tray_present(window))
+        self.assertIn(self.install.windows_exe, programs_of_prefix(self.session))
+        self.assertEqual(shortcut_target(self.install.startup_shortcut), self.install.windows_exe)
+
+
 class UpgradeTest(InstallTestCase):
 
     def earlier_release(self):
