@@ -15,6 +15,8 @@ packages=(
     wine wine64 xvfb socat imagemagick xdotool
     # The font Wine draws the title-bar buttons with.
     fonts-wine
+    # The release: the installer and the portable zip.
+    nsis zip
 )
 
 missing=()

@@ -1,0 +1,318 @@
+"""The release as a user meets it under Wine: the silent install (files, shortcuts, the Uninstall
+entry, Ventora started with Windows), an upgrade over a running Ventora with moved sliders, and the
+silent uninstall that leaves only the settings; and the version resource of every shipped exe."""
+
+import re
+import shutil
+import struct
+import subprocess
+import unittest
+from pathlib import Path
+
+from tests.wine import harness
+from tests.wine.harness import REPO_ROOT, Session, wait_until
+
+VERSION = re.search(r"project\(Ventora VERSION (\d+\.\d+\.\d+)", (REPO_ROOT / "CMakeLists.txt").read_text())[1]
+UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Ventora"
+INSTALLED_FILES = ["LICENSE.txt", "README.txt", "publish_game.exe", "uninstall.exe", "ventora.exe"]
+MANUAL_LINE = "Manual maximum car speed"
+# Slider positions a user moved (speed OFF, MIN, MAX, max car speed), and the settings file they give.
+MOVED_SLIDERS = (41, -7, 93, 210)
+
+
+def setup_exe(build):
+    return build / f"ventora-{VERSION}-setup.exe"
+
+
+class Install:
+    """Where a per-user install puts things in the session's prefix, and how to read them back."""
+
+    def __init__(self, session):
+        self.session = session
+        profile = session.user_profile()
+        self.windows_profile = "C:\\users\\" + profile.name
+        self.folder = profile / "AppData" / "Local" / "Programs" / "Ventora"
+        self.windows_folder = self.windows_profile + r"\AppData\Local\Programs\Ventora"
+        self.windows_exe = self.windows_folder + r"\ventora.exe"
+        self.programs = profile / "AppData" / "Roaming" / "Microsoft" / "Windows" / "Start Menu" / "Programs"
+
+    def run_setup(self, setup, *args):
+        result = self.session.run([setup, "/S", *args], timeout=120)
+        # A stub that cannot start exits 0 too: the tests look at what was installed, not at this.
+        return result.returncode
+
+    def files(self):
+        return sorted(entry.name for entry in self.folder.iterdir()) if self.folder.exists() else []
+
+    @property
+    def start_menu_shortcut(self):
+        return self.programs / "Ventora.lnk"
+
+    @property
+    def startup_shortcut(self):
+        # Wine spells the folder "StartUp"; Windows paths ignore case, so either is the folder.
+        folder = next((e for e in self.programs.iterdir() if e.name.lower() == "startup"), self.programs / "Startup")
+        return folder / "Ventora.lnk"
+
+    def uninstall_values(self):
+        """The Uninstall key's values as {name: text}, or None without the key."""
+        result = self.session.run(["reg", "query", UNINSTALL_KEY])
+        if result.returncode != 0:
+            return None
+        values = {}
+        for line in result.stdout.splitlines():
+            match = re.match(r"^\s+(\S+)\s+(REG_\w+)\s+(.*?)\s*$", line)
+            if match:
+                name, kind, text = match.groups()
+                values[name] = int(text, 16) if kind == "REG_DWORD" else text
+        return values
+
+    def start_installed(self):
+        process = self.session.start(self.windows_exe, name="installed-ventora")
+        self.session.wait_for_window(process)
+        return process
+
+
+def shortcut_target(path):
+    """The local path a shell link points at (its LinkInfo's LocalBasePath)."""
+    data = Path(path).read_bytes()
+    flags = struct.unpack_from("<I", data, 0x14)[0]
+    position = 0x4C
+    if flags & 0x1:  # HasLinkTargetIDList
+        position += 2 + struct.unpack_from("<H", data, position)[0]
+    if not flags & 0x2:  # HasLinkInfo
+        return None
+    base_offset = struct.unpack_from("<I", data, position + 16)[0]
+    start = position + base_offset
+    return data[start:data.index(b"\0", start)].decode("latin-1")
+
+
+def restart_windows(session):
+    """Logs the prefix's user off and on again, as a reboot does: every program ends and Wine's
+    session starts afresh, running what the Startup folder holds. The COM ports stay blocked
+    throughout, as the harness keeps them, so nothing started reaches /dev/ttyS*."""
+    harness._stop_wineserver(session.env)
+    harness._block_com_ports(session.prefix)
+    harness._start_wineserver(session.env)
+    session.run(["wineboot"], timeout=harness.BOOT_TIMEOUT)
+    harness._check_no_serial_device(session.prefix)
+    for number in range(1, harness.HIGHEST_COM_PORT + 1):
+        session._make_port_absent(number)
+
+
+def programs_of_prefix(session):
+    """The command lines of the prefix's Windows programs that are not Wine's own services."""
+    marker = f"WINEPREFIX={session.prefix}".encode() + b"\0"
+    found = []
+    for process in Path("/proc").glob("[0-9]*"):
+        try:
+            if marker not in (process / "environ").read_bytes():
+                continue
+            command = (process / "cmdline").read_bytes().split(b"\0")[0].decode("latin-1")
+        except OSError:
+            continue
+        if command.startswith("C:\\") and not command.lower().startswith("c:\\windows\\"):
+            found.append(command)
+    return found
+
+
+def move_sliders(session, positions):
+    """Moves the four sliders as a user does, the maximum car speed last: its change from 0 makes
+    the next tick log the manual mode, which shows that tick has read every slider back."""
+    for index, position in enumerate(positions):
+        session.driver("slider", index, position)
+    session.wait_for_log_line(MANUAL_LINE)
+
+
+class InstallTestCase(unittest.TestCase):
+
+    @classmethod
+    def setUpClass(cls):
+        cls.session = Session()
+        cls.addClassCleanup(cls.session.close)
+        cls.setup = setup_exe(cls.session.build)
+        if not cls.setup.exists():
+            raise harness.HarnessError(f"{cls.setup} is missing: build the windows preset with nsis installed")
+        cls.install = Install(cls.session)
+
+    def end_running_ventora(self):
+        """Leaves no Ventora behind, however it was started (by the test, the installer or Windows)."""
+        if self.session.driver_result("find").returncode == 0:
+            self.session.driver_result("close")
+            wait_until(lambda: self.session.driver_result("find").returncode != 0, 30,
+                       message="a Ventora outlived WM_CLOSE")
+
+
+class SilentInstallTest(InstallTestCase):
+
+    def test_puts_files_shortcuts_and_uninstall_entry_and_ventora_starts_with_windows(self):
+        install = self.install
+        self.assertEqual(install.run_setup(self.setup), 0)
+        self.assertEqual(install.files(), INSTALLED_FILES)
+        self.assertEqual((install.folder / "ventora.exe").read_bytes(), (self.session.build / "ventora.exe").read_bytes())
+        self.assertEqual(shortcut_target(install.start_menu_shortcut), install.windows_exe)
+        self.assertEqual(shortcut_target(install.startup_shortcut), install.windows_exe)
+
+        values = install.uninstall_values()
+        size_kib = sum((install.folder / name).stat().st_size for name in INSTALLED_FILES) // 1024
+        self.assertLessEqual(abs(values.pop("EstimatedSize") - size_kib), len(INSTALLED_FILES))
+        self.assertEqual(values, {
+            "DisplayName": "Ventora",
+            "DisplayVersion": VERSION,
+            "Publisher": "Ventora developers",
+            "DisplayIcon": install.windows_exe + ",0",
+            "InstallLocation": install.windows_folder,
+            "UninstallString": f'"{install.windows_folder}\\uninstall.exe"',
+            "QuietUninstallString": f'"{install.windows_folder}\\uninstall.exe" /S',
+            "NoModify": 1,
+            "NoRepair": 1,
+        })
+
+        # A silent first install starts nothing; the next Windows session starts Ventora, in the tray.
+        self.assertNotEqual(self.session.driver_result("find").returncode, 0)
+        restart_windows(self.session)
+        window = self.session.wait_for_window()
+        self.addCleanup(self.end_running_ventora)
+        self.assertFalse(self.session.visible())
+        self.assertTrue(self.session.tray_present(window))
+        self.assertIn(install.windows_exe, programs_of_prefix(self.session))
+
+    def test_without_start_with_windows_only_the_start_menu_shortcut_is_made_and_an_upgrade_keeps_it_so(self):
+        install = self.install
+        for args in (["/NOSTARTUP"], []):
+            with self.subTest(setup_args=args):
+                self.assertEqual(install.run_setup(self.setup, *args), 0)
+                self.assertEqual(install.files(), INSTALLED_FILES)
+                self.assertEqual(shortcut_target(install.start_menu_shortcut), install.windows_exe)
+                self.assertFalse(install.startup_shortcut.exists())
+                self.assertEqual(install.uninstall_values()["DisplayVersion"], VERSION)
+
+
+class InteractiveInstallTest(InstallTestCase):
+
+    def test_taking_every_default_installs_and_starts_ventora_into_the_tray(self):
+        setup = self.session.start(self.setup, name="setup")
+        # Enter takes each page's default button: Next, Next, Install, then Finish with
+        # "Start Ventora now" ticked.
+        wait_until(lambda: self.session.xdotool("key", "Return") or not setup.running(), 120, interval=1.0,
+                   message="the installer did not finish on Enter alone")
+        self.assertEqual(setup.returncode, 0)
+        window = self.session.wait_for_window()
+        self.addCleanup(self.end_running_ventora)
+        self.assertFalse(self.session.visible())
+        self.assertTrue(self.session.tray_present(window))
+        self.assertIn(self.install.windows_exe, programs_of_prefix(self.session))
+        self.assertEqual(shortcut_target(self.install.startup_shortcut), self.install.windows_exe)
+
+
+class UpgradeTest(InstallTestCase):
+
+    def earlier_release(self):
+        """An installer of version 0.9.0 whose ventora.exe carries a trailing mark (the loader
+        ignores bytes past the image), so that a replaced file can be told from an old one."""
+        staged = self.session.tmp / "earlier"
+        staged.mkdir()
+        for name in ("ventora.exe", "publish_game.exe", "README.txt"):
+            shutil.copy(self.session.build / name, staged / name)
+        with open(staged / "ventora.exe", "ab") as exe:
+            exe.write(b"earlier release")
+        output = self.session.tmp / "ventora-0.9.0-setup.exe"
+        subprocess.run(["makensis", "-V1", "-DVERSION=0.9.0", f"-DBUILD_DIR={staged}", f"-DSOURCE_DIR={REPO_ROOT}",
+                        f"-DOUTFILE={output}", str(REPO_ROOT / "installer" / "ventora.nsi")], check=True, timeout=300)
+        return output
+
+    def test_over_a_running_ventora_keeps_its_moved_sliders_and_leaves_the_new_version_running(self):
+        install = self.install
+        self.session.remove_settings()
+        install.run_setup(self.earlier_release())
+        self.assertEqual(install.uninstall_values()["DisplayVersion"], "0.9.0")
+        old = install.start_installed()
+        self.addCleanup(self.end_running_ventora)
+        old_pid = self.session.driver("pid").strip()
+        move_sliders(self.session, MOVED_SLIDERS)
+
+        self.assertEqual(install.run_setup(self.setup), 0)
+        # Closed as a user closes it, so it saved what the sliders held.
+        self.assertEqual(old.wait(30), 0)
+        self.assertEqual(self.session.read_settings(), (0, *MOVED_SLIDERS))
+        self.assertEqual((install.folder / "ventora.exe").read_bytes(), (self.session.build / "ventora.exe").read_bytes())
+        self.assertEqual(install.uninstall_values()["DisplayVersion"], VERSION)
+
+        window = self.session.wait_for_window()
+        self.assertNotEqual(self.session.driver("pid").strip(), old_pid)
+        self.assertTrue(self.session.tray_present(window))
+        self.assertEqual(tuple(int(self.session.driver("slider", index)) for index in range(4)), MOVED_SLIDERS)
+
+
+class UninstallTest(InstallTestCase):
+
+    def test_closes_a_running_ventora_and_removes_everything_but_the_settings(self):
+        install = self.install
+        install.run_setup(self.setup)
+        self.assertEqual(install.files(), INSTALLED_FILES)
+        self.assertTrue(install.startup_shortcut.exists() and install.start_menu_shortcut.exists())
+        self.session.write_settings(3, 30, 4, 70, 180)
+        running = install.start_installed()
+        self.addCleanup(self.end_running_ventora)
+
+        self.session.run([install.windows_folder + r"\uninstall.exe", "/S"], timeout=120)
+        # The uninstaller hands its work to a copy of itself in the temporary folder and returns.
+        wait_until(lambda: not programs_of_prefix(self.session), 120,
+                   message=lambda: f"still running: {programs_of_prefix(self.session)}")
+        self.assertEqual(running.wait(30), 0)
+        self.assertFalse(install.folder.exists(), install.files())
+        self.assertFalse(install.start_menu_shortcut.exists())
+        self.assertFalse(install.startup_shortcut.exists())
+        self.assertIsNone(install.uninstall_values())
+        self.assertEqual(self.session.read_settings(), (3, 30, 4, 70, 180))
+        self.assertEqual(sorted(p.name for p in self.session.settings_path.parent.iterdir()), ["config.bin"])
+
+
+def version_resource(exe):
+    """The version resource of an exe: ((file version), (product version), {string: value})."""
+    data = subprocess.run(["wrestool", "-x", "--raw", "--type=16", str(exe)], capture_output=True, check=True).stdout
+
+    def node(position):
+        length, value_length, kind = struct.unpack_from("<3H", data, position)
+        key_end = position + 6
+        while data[key_end:key_end + 2] != b"\0\0":
+            key_end += 2
+        value_start = (key_end + 2 + 3) & ~3
+        value = data[value_start:value_start + (value_length * 2 if kind == 1 else value_length)]
+        children, child = [], (value_start + len(value) + 3) & ~3
+        while child < position + length:
+            children.append(node(child))
+            child = (child + struct.unpack_from("<H", data, child)[0] + 3) & ~3
+        return data[position + 6:key_end].decode("utf-16-le"), value, children
+
+    key, fixed, children = node(0)
+    signature, _, file_ms, file_ls, product_ms, product_ls = struct.unpack_from("<6I", fixed)
+    assert key == "VS_VERSION_INFO" and signature == 0xFEEF04BD, (key, hex(signature))
+    strings = {name: value.decode("utf-16-le").rstrip("\0")
+               for block_key, _, tables in children if block_key == "StringFileInfo"
+               for _, _, entries in tables for name, value, _ in entries}
+
+    def split(high, low):
+        return high >> 16, high & 0xFFFF, low >> 16, low & 0xFFFF
+    return split(file_ms, file_ls), split(product_ms, product_ls), strings
+
+
+class VersionResourceTest(unittest.TestCase):
+
+    def test_every_shipped_exe_carries_the_project_version(self):
+        build = harness.WINDOWS_BUILD
+        numbers = tuple(map(int, VERSION.split("."))) + (0,)
+        for name, original in [("ventora.exe", "ventora.exe"), ("publish_game.exe", "publish_game.exe"),
+                               (setup_exe(build).name, setup_exe(build).name)]:
+            with self.subTest(exe=name):
+                file_version, product_version, strings = version_resource(build / name)
+                self.assertEqual((file_version, product_version), (numbers, numbers))
+                self.assertEqual((strings["FileVersion"], strings["ProductVersion"]), (VERSION, VERSION))
+                self.assertEqual(strings["ProductName"], "Ventora")
+                self.assertEqual(strings["OriginalFilename"], original)
+                self.assertIn("Ventora developers", strings["LegalCopyright"])
+                self.assertTrue(strings["FileDescription"])
+
+
+if __name__ == "__main__":
+    unittest.main()
