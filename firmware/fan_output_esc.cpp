@@ -5,6 +5,7 @@
 #include "tunables.h"
 
 #include <avr/io.h>
+#include <avr/pgmspace.h>
 
 namespace {
 
@@ -25,6 +26,16 @@ static_assert(tunables::escOffPulseMicroseconds < tunables::escFullPulseMicrosec
                   tunables::escFullPulseMicroseconds < frameTop,
               "pulses run from off to full inside one frame");
 
+// Every level's pulse, worked out by the compiler and kept in flash (no 32-bit division at run time).
+struct PulseTable {
+    uint16_t microseconds[topLevel + 1];
+    constexpr PulseTable() : microseconds() {
+        for (uint8_t level = 0; level <= topLevel; ++level)
+            microseconds[level] = pulseOfLevel(level);
+    }
+};
+constexpr PulseTable pulseTable PROGMEM;
+
 uint16_t armingMillisecondsLeft;
 uint8_t wantedLevel;
 
@@ -38,18 +49,21 @@ void setPulse(uint16_t microseconds) {
 void setUpFanOutputs() {
     PORTB &= ~_BV(unusedPowerPin);
     DDRB |= _BV(unusedPowerPin) | _BV(PB1) | _BV(PB2);
+    armingMillisecondsLeft = tunables::escArmingMilliseconds;
+    // The mode first, with the clock stopped, then TOP and the compare values, then the clock.
+    TCCR1A = _BV(COM1A1) | _BV(COM1B1);
+    TCCR1B = _BV(WGM13);
     ICR1 = frameTop;
     setPulse(tunables::escOffPulseMicroseconds);
-    armingMillisecondsLeft = tunables::escArmingMilliseconds;
-    TCCR1A = _BV(COM1A1) | _BV(COM1B1);
     TCCR1B = _BV(WGM13) | _BV(CS11);
 }
 
 void driveFans(uint8_t level) {
     wantedLevel = level;
-    if (armingMillisecondsLeft == 0) setPulse(pulseOfLevel(level));
+    if (armingMillisecondsLeft == 0) setPulse(pgm_read_word(&pulseTable.microseconds[level]));
 }
 
 void advanceFanOutputs() {
-    if (armingMillisecondsLeft != 0 && --armingMillisecondsLeft == 0) setPulse(pulseOfLevel(wantedLevel));
+    if (armingMillisecondsLeft != 0 && --armingMillisecondsLeft == 0)
+        setPulse(pgm_read_word(&pulseTable.microseconds[wantedLevel]));
 }

@@ -5,6 +5,7 @@
 #include "tunables.h"
 
 #include <avr/io.h>
+#include <avr/pgmspace.h>
 
 namespace {
 
@@ -25,8 +26,22 @@ constexpr uint16_t dutyOfLevel(uint8_t level) {
     return level == 0 ? 0 : minimumDuty + roundedShare(pwmTop - minimumDuty, level - 1, topLevel - 1);
 }
 
+// Below this count a duty is under the kick-start percentage.
+constexpr uint16_t kickStartBelowDuty = (uint32_t{tunables::kickStartBelowPercent} * pwmTop + 99) / 100;
+
 static_assert(tunables::minimumDutyPercent <= 100, "the minimum duty is a percentage");
 static_assert(dutyOfLevel(topLevel) == pwmTop, "the top level is full duty");
+
+// Every level's duty, worked out by the compiler and kept in flash: a byte's new duty is then one
+// load away, where the arithmetic would take the AVR's slow 32-bit division.
+struct DutyTable {
+    uint16_t counts[topLevel + 1];
+    constexpr DutyTable() : counts() {
+        for (uint8_t level = 0; level <= topLevel; ++level)
+            counts[level] = dutyOfLevel(level);
+    }
+};
+constexpr DutyTable dutyTable PROGMEM;
 
 bool fansRunning;
 uint16_t levelDuty;
@@ -49,9 +64,11 @@ void setPower(bool on) {
 void setUpFanOutputs() {
     PORTB &= ~_BV(powerPin);
     DDRB |= _BV(powerPin) | _BV(PB1) | _BV(PB2);
+    // The mode first, with the clock stopped, then TOP and the compare values, then the clock.
+    TCCR1A = _BV(COM1A1) | _BV(COM1B1); // non-inverting: high for OCR1x counts of each half
+    TCCR1B = _BV(WGM13);
     ICR1 = pwmTop;
     setDuty(0);
-    TCCR1A = _BV(COM1A1) | _BV(COM1B1); // non-inverting: high for OCR1x counts of each half
     TCCR1B = _BV(WGM13) | _BV(CS10);
 }
 
@@ -63,8 +80,8 @@ void driveFans(uint8_t level) {
         setPower(false);
         return;
     }
-    levelDuty = dutyOfLevel(level);
-    const bool weak = 100UL * levelDuty < static_cast<uint32_t>(tunables::kickStartBelowPercent) * pwmTop;
+    levelDuty = pgm_read_word(&dutyTable.counts[level]);
+    const bool weak = levelDuty < kickStartBelowDuty;
     if (!weak)
         kickMillisecondsLeft = 0; // strong enough to start, or to keep going, on its own
     else if (!fansRunning)

@@ -15,6 +15,8 @@ packages=(
     wine wine64 xvfb socat imagemagick xdotool
     # The font Wine draws the title-bar buttons with.
     fonts-wine
+    # The fan controller's firmware (AVR), and the simulated board that runs it (simavr).
+    gcc-avr binutils-avr avr-libc libsimavr-dev libsimavrparts1 libelf-dev pkg-config
 )
 
 missing=()
