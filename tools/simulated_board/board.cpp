@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+#include <unistd.h>
 
 extern "C" {
 #include <avr_ioport.h>
@@ -97,10 +98,9 @@ SimulatedBoard::SimulatedBoard(const std::string& elfPath) {
 }
 
 SimulatedBoard::~SimulatedBoard() {
-    if (pty) {
-        uart_pty_stop(static_cast<uart_pty_t*>(pty));
-        delete static_cast<uart_pty_t*>(pty);
-    }
+    // The pty's thread waits in select() and simavr stops it with a SIGINT, which rig mode catches
+    // to end its loop: a board with a pty is left to the end of the process instead.
+    if (pty) return;
     avr_terminate(avr);
     std::free(avr);
 }
@@ -173,8 +173,15 @@ void SimulatedBoard::runPaced(const volatile bool& stop, const std::function<voi
 std::string SimulatedBoard::connectPty() {
     auto* bridge = new uart_pty_t{};
     pty = bridge;
+    // simavr announces the pty (and its fixed /tmp link) on stdout; the report owns stdout.
+    std::fflush(stdout);
+    const int savedStdout = dup(STDOUT_FILENO);
+    dup2(STDERR_FILENO, STDOUT_FILENO);
     uart_pty_init(avr, bridge);
     uart_pty_connect(bridge, '0');
+    std::fflush(stdout);
+    dup2(savedStdout, STDOUT_FILENO);
+    close(savedStdout);
     return bridge->pty.slavename;
 }
 

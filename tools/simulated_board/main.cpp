@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <sys/prctl.h>
 
 namespace {
 
@@ -89,21 +90,22 @@ int runRig(board::SimulatedBoard& simulated) {
     });
     std::printf("pty %s\n", simulated.connectPty().c_str());
 
-    int shownLevel = -2;
-    board::Outputs shown;
-    bool first = true;
+    // A byte takes its effect about a millisecond after it arrives: a new level waits up to 5 ms
+    // for the change it makes, so that both are one line.
+    constexpr std::uint64_t effectWindowCycles = board::clockHz / 200;
+    int shownLevel = -1;
+    board::Outputs shown = simulated.settledOutputs();
     simulated.runPaced(stopRequested, [&] {
         const board::Outputs& out = simulated.settledOutputs();
         const int nowLevel = level;
-        if (!first && nowLevel == shownLevel && out.ocr1a == shown.ocr1a && out.icr1 == shown.icr1 &&
-            out.tccr1b == shown.tccr1b && out.powerOn() == shown.powerOn())
-            return;
-        first = false;
+        const bool drive = out.ocr1a != shown.ocr1a || out.icr1 != shown.icr1 || out.tccr1b != shown.tccr1b ||
+                           out.powerOn() != shown.powerOn();
+        const double silence = double(simulated.cycle() - lastByteCycle) / board::clockHz;
+        if (!drive && (nowLevel == shownLevel || silence * board::clockHz < effectWindowCycles)) return;
         shownLevel = nowLevel;
         shown = out;
         char levelText[16] = "-";
         if (nowLevel >= 0) std::snprintf(levelText, sizeof levelText, "%d", nowLevel);
-        const double silence = double(simulated.cycle() - lastByteCycle) / board::clockHz;
         std::printf("%10.3f s  level %3s  %s  power %s", simulated.seconds(), levelText,
                     describeDrive(out).c_str(), out.powerOn() ? "on" : "off");
         // Ventora sends a byte every 100 ms; a change long after the last one is the board's own.
@@ -126,5 +128,9 @@ int main(int argc, char** argv) {
     if (mode == "test") return runTest(simulated, argc - 3, argv + 3);
     std::signal(SIGINT, requestStop);
     std::signal(SIGTERM, requestStop);
-    return runRig(simulated);
+    // A rig whose starter (a test, the demo) was killed would otherwise run and hold its pty forever.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    runRig(simulated);
+    // Not through the board's destructor: simavr's pty thread stays blocked until the process ends.
+    std::exit(0);
 }
