@@ -10,8 +10,9 @@
 namespace {
 
 // Phase-and-frequency-correct PWM (mode 8, TOP = ICR1), no prescaler: 16 MHz / (2 * 320) = 25 kHz,
-// the 4-pin fan standard. Mode 8 rather than fast PWM keeps the duty glitch-free, as OCR1x is
-// taken at BOTTOM.
+// the 4-pin fan standard. Mode 8 takes a new OCR1x at BOTTOM, so a duty change never glitches, and
+// simavr (the simulated board the tests use) gets it right, where it runs mode 14 as phase-correct
+// and lacks mode 10.
 constexpr uint16_t pwmTop = 320;
 constexpr uint8_t powerPin = PB0; // D8
 
