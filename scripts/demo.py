@@ -1,6 +1,7 @@
 """Ventora at work without a game or a fan: runs the real ventora.exe under Wine, lets
-publish_game drive a simulated lap, and plays the fan controller on COM1, printing every level
-byte as it arrives. Ends with a screenshot of the window. scripts/demo.sh builds and runs it.
+publish_game drive a simulated lap, and puts the simulated board running the PWM fan firmware on
+COM1 as the fan controller, printing its level, duty and power pin as they change. Ends with a
+screenshot of the window. scripts/demo.sh builds and runs it.
 
     python3 scripts/demo.py [--build DIR] [--seconds N] [--screenshot PATH]
 """
@@ -17,6 +18,7 @@ sys.path.insert(0, str(REPO_ROOT))
 # The Wine suites' harness gives the demo what it gives them: a display, a prefix and a wineserver
 # of its own, fan controllers on pty pairs, and a clean-up that stops all of it.
 from tests.wine.harness import HarnessError, Screenshot, Session  # noqa: E402
+from tests.wine.rig import RigBoard, connect_board  # noqa: E402
 
 TOP_LEVEL = 79
 CAR, TRACK, LAYOUT = "Roadster", "Hillclimb", "Long"
@@ -27,9 +29,13 @@ def say(text):
     print(f"demo: {text}", flush=True)
 
 
-def fan_line(level):
-    # Two levels a block: full power (79) fills 40 columns.
-    return f"fan {level:3d} {'█' * ((level + 1) // 2)}"
+def fan_line(state):
+    # 2.5 % of duty a block: full duty fills 40 columns.
+    duty = 100.0 * state.count / state.top
+    level = "-" if state.level is None else state.level
+    silence = f"after {state.silence:.3f} s of silence" if state.silence else ""
+    return (f"fan {state.seconds:7.2f} s  level {level:>3}  duty {duty:5.1f} %  power {'on ' if state.power else 'off'} "
+            f"{'█' * round(duty / 2.5)}{silence}")
 
 
 def crop(shot, left, top, right, bottom):
@@ -52,20 +58,42 @@ def run(session, seconds, screenshot_path):
     if game.read_line(60) != "ready":
         raise RuntimeError("publish_game did not start")
 
-    say("the fan controller: a pty pair on COM1 that prints each level Ventora sends "
-        f"(0 off, {TOP_LEVEL} full); Ventora learns the car's top speed on the first climb, "
-        "so the fan stays at full until the car slows down")
-    fan = session.plug_port(1)
+    say("the fan controller: the simulated board (an ATmega328P running the PWM fan firmware) on "
+        f"COM1; it prints the level it received (0 off, {TOP_LEVEL} full), the fans' 25 kHz duty and "
+        "the power pin as they change. Ventora learns the car's top speed on the first climb, so the "
+        "fans stay at full until the car slows down")
+    board = RigBoard()
+    try:
+        connect_board(session, 1, board)
+        shown_states = watch(session, board, seconds)
+        left, top, right, bottom = (int(v) for v in session.driver("style").split()[2:6])
+        crop(session.screenshot(), left, top, right, bottom).save_png(screenshot_path)
+        shown_path = (screenshot_path.relative_to(REPO_ROOT) if screenshot_path.is_relative_to(REPO_ROOT)
+                      else screenshot_path)
+        say(f"{shown_states} changes on the board; the window with its graph and log: {shown_path}")
 
-    shown_bytes = shown_lines = 0
+        session.end_publisher(game)
+        session.close_ventora(app)
+        say("Ventora closed: it sends nothing more, and the board switches the fans off after 1 s of silence")
+        off = board.wait_for(lambda state: not state.power, timeout=10, start=shown_states)
+        for state in board.report()[shown_states:board.report().index(off) + 1]:
+            print(fan_line(state), flush=True)
+    finally:
+        board.stop()
+
+
+def watch(session, board, seconds):
+    """Prints the board's changes and the log pane's new lines for the given time; returns how
+    many of the board's changes it printed."""
+    shown_states = shown_lines = 0
     next_log_check = 0.0
     deadline = time.monotonic() + seconds
     try:
         while time.monotonic() < deadline:
-            received = fan.bytes()
-            for level in received[shown_bytes:]:
-                print(fan_line(level), flush=True)
-            shown_bytes = len(received)
+            states = board.report()
+            for state in states[shown_states:]:
+                print(fan_line(state), flush=True)
+            shown_states = len(states)
             if time.monotonic() >= next_log_check:
                 try:
                     lines = session.log_lines()
@@ -82,13 +110,7 @@ def run(session, seconds, screenshot_path):
         print()
         say("stopped early")
 
-    left, top, right, bottom = (int(v) for v in session.driver("style").split()[2:6])
-    crop(session.screenshot(), left, top, right, bottom).save_png(screenshot_path)
-    shown_path = screenshot_path.relative_to(REPO_ROOT) if screenshot_path.is_relative_to(REPO_ROOT) else screenshot_path
-    say(f"{shown_bytes} levels received; the window with its graph and log: {shown_path}")
-
-    session.end_publisher(game)
-    session.close_ventora(app)
+    return shown_states
 
 
 def main():

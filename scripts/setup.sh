@@ -17,6 +17,8 @@ packages=(
     fonts-wine
     # The release: the installer and the portable zip.
     nsis zip
+    # The fan controller's firmware (AVR), and the simulated board that runs it (simavr).
+    gcc-avr binutils-avr avr-libc libsimavr-dev libsimavrparts1 libelf-dev pkg-config
 )
 
 missing=()

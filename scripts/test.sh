@@ -55,6 +55,7 @@ windows_unit_tests() {
 
 step "build windows" build windows
 windows_built=$((failed == 0))
+step "build firmware" build firmware
 step "build native" build native
 step "build fuzz" build fuzz
 

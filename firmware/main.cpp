@@ -1,0 +1,139 @@
+// The fan controller: receives Ventora's one-byte fan levels on the serial line, drives the fans
+// through the variant's outputs, switches them off when the line falls silent, and shows the link
+// on the LED. Between interrupts the chip sleeps.
+#include "fan_output.h"
+#include "tunables.h"
+
+#include <avr/interrupt.h>
+#include <avr/io.h>
+#include <avr/power.h>
+#include <avr/sleep.h>
+#include <util/atomic.h>
+
+namespace {
+
+// 9600 baud from 16 MHz: 16e6 / (16 * 9600) - 1 = 103.2, so 103 (0.2 % fast).
+constexpr uint16_t baudRateRegister = 103;
+// Timer2 ticks each millisecond: 16 MHz / 64 = 250 kHz, 250 counts.
+constexpr uint8_t millisecondTop = 249;
+constexpr uint8_t ledPin = PB5; // D13
+
+volatile uint8_t receivedLevel;
+volatile bool levelArrived;
+volatile uint8_t pendingMilliseconds;
+
+// Main-loop state.
+uint16_t millisecondsSinceByte;
+bool linkAlive;
+uint16_t blinkMilliseconds;
+
+void setUpSerial() {
+    UBRR0 = baudRateRegister;
+    UCSR0C = _BV(UCSZ01) | _BV(UCSZ00); // 8N1
+    // Receive only: Ventora reads nothing back.
+    UCSR0B = _BV(RXEN0) | _BV(RXCIE0);
+}
+
+void setUpMillisecondClock() {
+    TCCR2A = _BV(WGM21); // CTC
+    OCR2A = millisecondTop;
+    TIMSK2 = _BV(OCIE2A);
+    TCCR2B = _BV(CS22); // clk / 64
+}
+
+void setLed(bool lit) {
+    if (lit)
+        PORTB |= _BV(ledPin);
+    else
+        PORTB &= ~_BV(ledPin);
+}
+
+void onLevel(uint8_t level) {
+    millisecondsSinceByte = 0;
+    linkAlive = true;
+    setLed(true);
+    driveFans(level > topLevel ? topLevel : level);
+}
+
+void onMillisecond() {
+    advanceFanOutputs();
+    if (linkAlive) {
+        // Counted only while alive, so the count cannot wrap during a long silence.
+        if (++millisecondsSinceByte >= tunables::failsafeMilliseconds) {
+            linkAlive = false;
+            blinkMilliseconds = 0;
+            setLed(false);
+            driveFans(0);
+        }
+        return;
+    }
+    if (++blinkMilliseconds >= tunables::failsafeBlinkHalfPeriodMilliseconds) {
+        blinkMilliseconds = 0;
+        PORTB ^= _BV(ledPin);
+    }
+}
+
+// Sleeps until an interrupt, unless one has already left work: interrupts stay off from the check
+// to the sleep instruction (the instruction after sei always runs first), so a byte arriving in
+// between still wakes the loop.
+void sleepUntilWork() {
+    cli();
+    if (!levelArrived && pendingMilliseconds == 0) {
+        sleep_enable();
+        sei();
+        sleep_cpu();
+        sleep_disable();
+    }
+    sei();
+}
+
+} // namespace
+
+ISR(USART_RX_vect) {
+    const bool framingError = UCSR0A & _BV(FE0);
+    const uint8_t byte = UDR0;
+    // A garbled byte (a cable being plugged in, a USB chip resetting) is no level and no sign of
+    // a live link.
+    if (framingError) return;
+    receivedLevel = byte;
+    levelArrived = true;
+}
+
+ISR(TIMER2_COMPA_vect) {
+    // Saturates: a main loop that fell this far behind has nothing useful to catch up on.
+    if (pendingMilliseconds != 0xFF) ++pendingMilliseconds;
+}
+
+int main() {
+    // Nothing here uses the ADC, SPI, TWI or Timer0: stop their clocks.
+    ADCSRA = 0;
+    power_adc_disable();
+    power_spi_disable();
+    power_twi_disable();
+    power_timer0_disable();
+
+    DDRB |= _BV(ledPin);
+    setUpFanOutputs();
+    setUpSerial();
+    setUpMillisecondClock();
+    set_sleep_mode(SLEEP_MODE_IDLE);
+    sei();
+
+    // From power-on until the first byte the line counts as silent: fans off, LED blinking.
+    for (;;) {
+        sleepUntilWork();
+        uint8_t milliseconds;
+        uint8_t level = 0;
+        bool arrived;
+        ATOMIC_BLOCK(ATOMIC_RESTORESTATE) {
+            milliseconds = pendingMilliseconds;
+            pendingMilliseconds = 0;
+            arrived = levelArrived;
+            levelArrived = false;
+            if (arrived) level = receivedLevel;
+        }
+        while (milliseconds-- != 0)
+            onMillisecond();
+        if (arrived) onLevel(level);
+    }
+}

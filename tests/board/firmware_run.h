@@ -1,0 +1,47 @@
+// A firmware on the simulated board, driven by simulated time, with every change of its outputs.
+#pragma once
+
+#include "board.h"
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct FirmwareRun {
+    explicit FirmwareRun(const char* elfName) : board(std::string(VENTORA_FIRMWARE_BUILD "/") + elfName) {}
+
+    void runTo(double seconds) {
+        board.runUntil(cycleAt(seconds), [this](const board::Outputs& out, std::uint64_t cycle) {
+            changes.emplace_back(double(cycle) / board::clockHz, out);
+        });
+    }
+    void feedAt(double seconds, std::uint8_t byte) {
+        runTo(seconds);
+        board.feed(byte);
+    }
+    // A byte every 100 ms from start up to (not including) end, as Ventora sends them.
+    void feedEvery100ms(double start, double end, std::uint8_t byte) {
+        for (int tick = 0; start + tick * 0.1 < end - 1e-9; ++tick)
+            feedAt(start + tick * 0.1, byte);
+    }
+    board::Outputs at(double seconds) {
+        runTo(seconds);
+        return board.outputs();
+    }
+    // The first change at or after from whose outputs satisfy the condition: its time, or -1.
+    template <typename Condition> double firstChangeAfter(double from, Condition condition) const {
+        for (const auto& [time, out] : changes)
+            if (time >= from && condition(out)) return time;
+        return -1.0;
+    }
+
+    static std::uint64_t cycleAt(double seconds) { return std::uint64_t(seconds * board::clockHz + 0.5); }
+
+    board::SimulatedBoard board;
+    std::vector<std::pair<double, board::Outputs>> changes;
+};
+
+// The simulated USART hands a byte to the firmware 11 bit times after it is fed at 16e6 / (16 * 104)
+// = 9615 baud (start, 8 data, stop and one more): this is the byte time a fed byte takes.
+constexpr double byteSeconds = 11.0 / (16e6 / (16 * 104));

@@ -1,0 +1,122 @@
+"""The simulated fan-controller board as the fan controller of a Wine session.
+
+The board (tools/simulated_board, built in the native tree) runs a firmware ELF in rig mode: its
+USART is a pty, paced to the wall clock, and it prints each change of level, duty and power pin.
+connect_board points a COM port of the session's prefix at that pty, so Ventora writes to the
+simulated chip exactly as to a real board.
+
+    board = RigBoard()                  # ventora-fan.elf by default
+    connect_board(session, 1, board)    # COM1 is the board
+    board.wait_for(lambda s: s.power)   # a RigState per report line
+    board.stop()
+"""
+
+import os
+import re
+import subprocess
+import threading
+import time
+from dataclasses import dataclass
+from pathlib import Path
+
+from tests.wine.harness import REPO_ROOT, HarnessError, wait_until
+
+BOARD_PROGRAM = Path(os.environ.get("VENTORA_SIMULATED_BOARD",
+                                    REPO_ROOT / "build" / "native" / "tools" / "simulated_board" / "simulated_board"))
+FIRMWARE_BUILD = Path(os.environ.get("VENTORA_FIRMWARE_BUILD", REPO_ROOT / "build" / "firmware"))
+
+_LINE = re.compile(r"^\s*(?P<time>[\d.]+) s  level\s+(?P<level>-|\d+)  (?:duty\s+(?P<duty>[\d.]+) % \((?P<count>\d+)/(?P<top>\d+)\)"
+                   r"|pulse\s+(?P<pulse>\d+) us).*power (?P<power>on|off)(?:  after (?P<silence>[\d.]+) s of silence)?")
+
+
+@dataclass
+class RigState:
+    """One report line: the board's simulated time, the last level it received (None before the
+    first), the duty count and TOP (PWM) or the pulse in us (ESC), the power pin, and the silence
+    on the line when the board changed its outputs on its own."""
+    wall: float
+    seconds: float
+    level: object
+    count: int
+    top: int
+    pulse: int
+    power: bool
+    silence: float
+    text: str
+
+
+def parse_line(line, wall):
+    match = _LINE.match(line)
+    if not match:
+        return None
+    number = lambda name, kind=int: kind(match[name]) if match[name] is not None else None  # noqa: E731
+    return RigState(wall, float(match["time"]), None if match["level"] == "-" else int(match["level"]),
+                    number("count"), number("top"), number("pulse"), match["power"] == "on",
+                    number("silence", float), line)
+
+
+class RigBoard:
+    """The simulated board running a firmware in rig mode, with every report line it printed."""
+
+    def __init__(self, firmware="ventora-fan.elf"):
+        for path in (BOARD_PROGRAM, FIRMWARE_BUILD / firmware):
+            if not path.exists():
+                raise HarnessError(f"{path} is missing: build the firmware and native presets first")
+        self.process = subprocess.Popen([str(BOARD_PROGRAM), "rig", str(FIRMWARE_BUILD / firmware)],
+                                        stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL, text=True, bufsize=1)
+        first = self.process.stdout.readline().split()
+        if len(first) != 2 or first[0] != "pty":
+            self.stop()
+            raise HarnessError(f"the simulated board did not name its pty: {first}")
+        self.pty = first[1]
+        self.states = []
+        self.lines = []
+        self._lock = threading.Lock()
+        self._reader = threading.Thread(target=self._read, daemon=True)
+        self._reader.start()
+
+    def _read(self):
+        for line in self.process.stdout:
+            now = time.monotonic()
+            state = parse_line(line.rstrip("\n"), now)
+            with self._lock:
+                self.lines.append(line.rstrip("\n"))
+                if state:
+                    self.states.append(state)
+
+    def report(self):
+        with self._lock:
+            return list(self.states)
+
+    def latest(self):
+        with self._lock:
+            return self.states[-1] if self.states else None
+
+    def wait_for(self, predicate, timeout=30, start=0):
+        """Waits for a report line from position start on that satisfies predicate; returns its state."""
+        def found():
+            return next((state for state in self.report()[start:] if predicate(state)), None)
+        return wait_until(found, timeout, interval=0.02,
+                          message=lambda: f"the board never reported that; its last lines: {self.lines[-8:]}")
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        self.process.stdout.close()
+
+
+def connect_board(session, number, board):
+    """Points COM<number> of the session's prefix at the board's pty; session.unmap_port(number)
+    makes the port absent again."""
+    place = session.prefix / "dosdevices" / f"com{number}"
+    if place.is_symlink():
+        place.unlink()
+    elif place.is_dir():
+        place.rmdir()
+    place.symlink_to(board.pty)

@@ -1,0 +1,136 @@
+// simulated_board: runs a fan firmware on a simulated ATmega328P and reports what its outputs do.
+//
+//   simulated_board test FIRMWARE.elf [--until SECONDS] [SECONDS=BYTE ...]
+//       Feeds each BYTE at its simulated time and prints every change of the outputs with its
+//       simulated time, then the share of time the CPU was awake. No wall clock is involved.
+//   simulated_board rig FIRMWARE.elf
+//       Bridges the serial port to a new pty (its name is the first line printed: "pty NAME"), runs
+//       paced to the wall clock, and prints each change of level, duty and power pin, until
+//       SIGINT or SIGTERM.
+#include "board.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <sys/prctl.h>
+
+namespace {
+
+volatile bool stopRequested = false;
+
+void requestStop(int) {
+    stopRequested = true;
+}
+
+[[noreturn]] void badUsage(const char* why) {
+    std::fprintf(stderr,
+                 "simulated_board: %s\nusage: simulated_board test FIRMWARE.elf [--until SECONDS] "
+                 "[SECONDS=BYTE ...]\n       simulated_board rig FIRMWARE.elf\n",
+                 why);
+    std::exit(1);
+}
+
+// What the fans see: a duty for PWM fans (a fast PWM), a pulse width for ESCs (servo frames).
+std::string describeDrive(const board::Outputs& out) {
+    char text[96];
+    const double hz = out.frequencyHz();
+    if (hz == 0.0)
+        std::snprintf(text, sizeof text, "timer stopped");
+    else if (hz < 1000.0)
+        std::snprintf(text, sizeof text, "pulse %4.0f us at %.2f Hz", out.highMicroseconds(), hz);
+    else
+        std::snprintf(text, sizeof text, "duty %5.1f %% (%u/%u) at %.2f kHz", 100.0 * out.ocr1a / out.icr1,
+                      out.ocr1a, out.icr1, hz / 1000.0);
+    return text;
+}
+
+int runTest(board::SimulatedBoard& simulated, int argc, char** argv) {
+    double until = -1.0;
+    std::multimap<double, int> feeds;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--until" && i + 1 < argc) {
+            until = std::atof(argv[++i]);
+            continue;
+        }
+        const auto equals = arg.find('=');
+        if (equals == std::string::npos) badUsage("a feed is SECONDS=BYTE");
+        const int byte = std::atoi(arg.c_str() + equals + 1);
+        if (byte < 0 || byte > 255) badUsage("a byte is 0 to 255");
+        feeds.emplace(std::atof(arg.substr(0, equals).c_str()), byte);
+    }
+    if (until < 0.0) until = (feeds.empty() ? 0.0 : feeds.rbegin()->first) + 3.0;
+
+    const auto print = [&](const board::Outputs& out, std::uint64_t cycle) {
+        std::printf("%11.6f s  %s  power %s  led %s\n", double(cycle) / board::clockHz,
+                    describeDrive(out).c_str(), out.powerOn() ? "on " : "off", out.ledOn() ? "on" : "off");
+    };
+    print(simulated.outputs(), simulated.cycle());
+    for (const auto& [at, byte] : feeds) {
+        simulated.runUntil(static_cast<std::uint64_t>(at * board::clockHz + 0.5), print);
+        std::printf("%11.6f s  byte %d\n", simulated.seconds(), byte);
+        simulated.feed(static_cast<std::uint8_t>(byte));
+    }
+    simulated.runUntil(static_cast<std::uint64_t>(until * board::clockHz + 0.5), print);
+    std::printf("awake %.3f %% of %.3f s\n", 100.0 * simulated.awakeCycles() / simulated.cycle(),
+                simulated.seconds());
+    return 0;
+}
+
+int runRig(board::SimulatedBoard& simulated) {
+    std::atomic<int> level{-1};
+    std::atomic<std::uint64_t> lastByteCycle{0};
+    // The pty's bytes may be delivered from simavr's pty thread: only atomics cross over.
+    simulated.onByte([&](std::uint8_t byte, std::uint64_t cycle) {
+        lastByteCycle = cycle;
+        level = byte;
+    });
+    std::printf("pty %s\n", simulated.connectPty().c_str());
+
+    // A byte takes its effect about a millisecond after it arrives: a new level waits up to 5 ms
+    // for the change it makes, so that both are one line.
+    constexpr std::uint64_t effectWindowCycles = board::clockHz / 200;
+    int shownLevel = -1;
+    board::Outputs shown = simulated.settledOutputs();
+    simulated.runPaced(stopRequested, [&] {
+        const board::Outputs& out = simulated.settledOutputs();
+        const int nowLevel = level;
+        const bool drive = out.ocr1a != shown.ocr1a || out.icr1 != shown.icr1 || out.tccr1b != shown.tccr1b ||
+                           out.powerOn() != shown.powerOn();
+        const double silence = double(simulated.cycle() - lastByteCycle) / board::clockHz;
+        if (!drive && (nowLevel == shownLevel || silence * board::clockHz < effectWindowCycles)) return;
+        shownLevel = nowLevel;
+        shown = out;
+        char levelText[16] = "-";
+        if (nowLevel >= 0) std::snprintf(levelText, sizeof levelText, "%d", nowLevel);
+        std::printf("%10.3f s  level %3s  %s  power %s", simulated.seconds(), levelText,
+                    describeDrive(out).c_str(), out.powerOn() ? "on" : "off");
+        // Ventora sends a byte every 100 ms; a change long after the last one is the board's own.
+        if (nowLevel >= 0 && silence > 0.2) std::printf("  after %.3f s of silence", silence);
+        std::printf("\n");
+    });
+    std::printf("stopped at %.3f s, awake %.3f %% of the time\n", simulated.seconds(),
+                100.0 * simulated.awakeCycles() / simulated.cycle());
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    if (argc < 3) badUsage("a mode and a firmware are needed");
+    const std::string mode = argv[1];
+    if (mode != "test" && mode != "rig") badUsage("the mode is test or rig");
+    board::SimulatedBoard simulated(argv[2]);
+    if (mode == "test") return runTest(simulated, argc - 3, argv + 3);
+    std::signal(SIGINT, requestStop);
+    std::signal(SIGTERM, requestStop);
+    // A rig whose starter (a test, the demo) was killed would otherwise run and hold its pty forever.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    runRig(simulated);
+    // Not through the board's destructor: simavr's pty thread stays blocked until the process ends.
+    std::exit(0);
+}
