@@ -14,9 +14,12 @@
 
 namespace {
 
-// Enough for every game's highest send rate (F1 sends some 40 datagrams a tick) and few enough
-// that a flood of datagrams costs a tick only a few milliseconds; the rest waits for the next tick.
+// A socket's share of a tick: far more than any game sends at its highest rate (F1, the busiest,
+// some 35 datagrams a tick at 60 Hz). A flood is also cut off by time: each datagram costs a system
+// call (about 0.1 ms under Wine), and a tick held up by a flood would miss its 100 ms beat. The
+// rest waits in the socket for the next tick.
 constexpr int datagramsPerTick = 256;
+constexpr auto drainTimePerTick = std::chrono::milliseconds(5);
 
 // A port another telemetry tool holds may be freed at any moment; a bind every few seconds costs
 // nothing.
@@ -114,18 +117,32 @@ void takeDatagram(UdpFamily family, Datagram datagram, MonotonicTime now) {
     }
 }
 
-void drain(const UdpSource& source, MonotonicTime now) {
+// Takes the next waiting datagram of the source; false once none is left (or the socket fails).
+bool receiveOne(const UdpSource& source, MonotonicTime now) {
     static std::array<std::uint8_t, receiveBufferSize> buffer;
-    for (int count = 0; count < datagramsPerTick; ++count) {
-        const int received = recv(source.socket, reinterpret_cast<char*>(buffer.data()), buffer.size(), 0);
-        if (received >= 0) {
-            takeDatagram(source.family, Datagram(buffer.data(), static_cast<std::size_t>(received)), now);
-            continue;
-        }
-        // A datagram longer than the buffer is gone, cut; a reset is the system's note about an
-        // earlier send somewhere. Either way the next datagram may be a good one.
-        const int error = WSAGetLastError();
-        if (error != WSAEMSGSIZE && error != WSAECONNRESET) return; // WSAEWOULDBLOCK: all read
+    const int received = recv(source.socket, reinterpret_cast<char*>(buffer.data()), buffer.size(), 0);
+    if (received >= 0) {
+        takeDatagram(source.family, Datagram(buffer.data(), static_cast<std::size_t>(received)), now);
+        return true;
+    }
+    // A datagram longer than the buffer is gone, cut; a reset is the system's note about an earlier
+    // send somewhere. Either way the next datagram may be a good one. WSAEWOULDBLOCK: all read.
+    const int error = WSAGetLastError();
+    return error == WSAEMSGSIZE || error == WSAECONNRESET;
+}
+
+// One datagram from each socket in turn, so that a flood on one port cannot crowd out the others,
+// until all are empty, each has given its share, or the tick's time for it is up.
+void drainUdpSources(MonotonicTime now) {
+    std::array<bool, udpSources.size()> mayHoldMore;
+    for (std::size_t i = 0; i < udpSources.size(); ++i)
+        mayHoldMore[i] = udpSources[i].socket != INVALID_SOCKET;
+    const MonotonicTime deadline = now + drainTimePerTick;
+    for (int round = 0; round < datagramsPerTick; ++round) {
+        bool any = false;
+        for (std::size_t i = 0; i < udpSources.size(); ++i)
+            if (mayHoldMore[i]) any |= mayHoldMore[i] = receiveOne(udpSources[i], now);
+        if (!any || std::chrono::steady_clock::now() >= deadline) return;
     }
 }
 
@@ -149,9 +166,8 @@ void openUdpSources(UdpLogLine logTo) {
 void readUdpGames(TelemetrySample& sample) {
     if (!winsockStarted) return;
     const MonotonicTime now = std::chrono::steady_clock::now();
-    for (UdpSource& source : udpSources) {
+    for (UdpSource& source : udpSources)
         if (source.socket == INVALID_SOCKET && now >= source.nextTry) tryToBind(source, now);
-        if (source.socket != INVALID_SOCKET) drain(source, now);
-    }
+    drainUdpSources(now);
     overlayUdpGames(udpGameStates, now, sample);
 }

@@ -20,6 +20,7 @@ import os
 import re
 import select
 import shutil
+import socket
 import struct
 import subprocess
 import sys
@@ -543,6 +544,10 @@ class Session:
                 start_new_session=True)
             subprocess.run(["cp", "-a", str(template), str(self.prefix)], check=True)
             self.env = _base_environment(self.prefix, self.xvfb.display)
+            # UDP ports are the machine's, shared by every session: each gets free ones of its own
+            # for the UDP games (F1, Forza, OutGauge), so Ventoras side by side never meet there.
+            self.udp_ports = free_udp_ports(3)
+            self.env["VENTORA_UDP_PORTS"] = ",".join(map(str, self.udp_ports))
             _block_com_ports(self.prefix)
             _start_wineserver(self.env)
             # The first program boots the session (services, mount manager, the desktop and its
@@ -842,6 +847,17 @@ class Session:
         if self._guard:
             self._guard.terminate()
             self._guard.wait(10)
+
+
+def free_udp_ports(count):
+    """Ports on 127.0.0.1 that no UDP socket holds right now."""
+    sockets = [socket.socket(socket.AF_INET, socket.SOCK_DGRAM) for _ in range(count)]
+    for s in sockets:
+        s.bind(("127.0.0.1", 0))
+    ports = [s.getsockname()[1] for s in sockets]
+    for s in sockets:
+        s.close()
+    return ports
 
 
 def main(argv):
