@@ -178,7 +178,7 @@ def main():
     args = parser.parse_args()
 
     with Session(require=("ventora.exe", "ventora_driver.exe", "publish_game.exe", "paint_graph_bench.exe",
-                          "idle_sleeper.exe")) as session:
+                          "idle_sleeper.exe", "udp_drain_bench.exe")) as session:
         exe_size = (session.build / "ventora.exe").stat().st_size
         idle = measure_idle_baseline(session, args.seconds)
         for process in session.processes:
@@ -187,6 +187,7 @@ def main():
         live = measure_ventora(session, args.seconds, game_live=True)
         udp = measure_ventora(session, args.seconds, game_live=False, udp_games=True)
         paint = measure_paint(session)
+        drain = session.run([session.build / "udp_drain_bench.exe"], timeout=300, check=True).stdout.strip()
 
     print(f"ventora.exe size: {exe_size} bytes ({exe_size / 1024:.0f} KiB)")
     print(f"CPU over {args.seconds:.0f} s, % of one core (the process itself; wineserver on its behalf):")
@@ -202,6 +203,7 @@ def main():
           f"{udp['cpu'] - quiet['cpu']:.3f} % of one core beyond no game")
     print(f"Speed change to byte:     {describe(live['latency'])}")
     print(paint)
+    print(drain)
 
 
 if __name__ == "__main__":
