@@ -1,7 +1,7 @@
 """The UDP games as the real ventora.exe under Wine receives them: datagrams laid out here, at the
-games' own offsets, sent from Linux to 127.0.0.1 (Wine's sockets are the machine's). Each session
-has UDP ports of its own (harness: VENTORA_UDP_PORTS), so suites running side by side never meet;
-one test checks the games' own ports, and skips while another program holds one of them."""
+games' own offsets, sent from Linux to 127.0.0.1 (Wine's sockets are the machine's), to the ports
+the session gives Ventora: the games' own, or free ones of its own while another session on the
+machine has those (the test of the games' own ports then skips)."""
 
 import socket
 import struct
@@ -9,11 +9,10 @@ import threading
 import time
 import unittest
 
-from tests.wine.harness import wait_until
+from tests.wine.harness import GAMES_UDP_PORTS, wait_until
 from tests.wine.test_telemetry import LiveGameTestCase
 
 SPEED_OFF_DEFAULT = 26
-DEFAULT_PORTS = (20777, 5607, 4444)
 
 
 def f32_kmh(metres_per_second):
@@ -141,28 +140,14 @@ class UdpGamesTest(LiveGameTestCase):
         self.assertEqual(set(levels), {79})
 
     def test_games_own_ports_and_publish_game_as_f1(self):
-        for port in DEFAULT_PORTS:
-            if not self._free(port):
-                self.skipTest(f"UDP port {port} is held by another program on this machine")
-        self.session.remove_settings()
-        app = self.session.start(self.session.build / "ventora.exe", env={"VENTORA_UDP_PORTS": "defaults"})
-        self.addCleanup(self.session.end_ventora, app)
-        self.session.wait_for_window(app)
+        if self.session.udp_ports != list(GAMES_UDP_PORTS):
+            self.skipTest("another session on this machine plays the UDP games on their own ports")
+        self.start_ventora()
         game = self.publish("f1", "--year", "2024", "--team", "190", "--track", "3", "--speed", "133")
         self.wait_for_lines("New combo: Alpine '24 @ Sakhir (Bahrain)", "New max speed: 133.000000")
         self.command(game, "live 0")  # spectating
         self.ticks(15)
         self.assertEqual(self.device.bytes()[-3:], bytes([SPEED_OFF_DEFAULT] * 3))
-
-    @staticmethod
-    def _free(port):
-        with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as probe:
-            try:
-                probe.bind(("127.0.0.1", port))
-                return True
-            except OSError:
-                return False
-
 
 if __name__ == "__main__":
     unittest.main()
