@@ -53,24 +53,26 @@ constexpr std::size_t carTelemetryEntrySize = 60;
 constexpr std::size_t speedKmh = headerSize; // u16 at the start of each car's entry
 } // namespace f1
 
-void takeF1Session(F1State& state, Datagram datagram) {
-    if (datagram.size() != f1::sessionSize) return;
+bool takeF1Session(F1State& state, Datagram datagram) {
+    if (datagram.size() != f1::sessionSize) return false;
     state.trackId = static_cast<std::int8_t>(datagram[f1::trackId]);
     state.spectating = datagram[f1::isSpectating] != 0;
+    return true;
 }
 
-void takeF1Participants(F1State& state, Datagram datagram, std::uint32_t format) {
+bool takeF1Participants(F1State& state, Datagram datagram, std::uint32_t format) {
     const std::size_t entrySize =
         format == f1::format2024 ? f1::participantSize2024 : f1::participantSize2025;
-    if (datagram.size() != f1::participantsEntries + f1::carCount * entrySize) return;
+    if (datagram.size() != f1::participantsEntries + f1::carCount * entrySize) return false;
     const std::size_t player = datagram[f1::playerCarIndex];
     // A spectator has no car of its own: the team stays as it was.
-    if (player >= f1::carCount) return;
-    state.teamId = datagram[f1::participantsEntries + entrySize * player + f1::participantTeamId];
+    if (player < f1::carCount)
+        state.teamId = datagram[f1::participantsEntries + entrySize * player + f1::participantTeamId];
+    return true;
 }
 
-void takeF1CarTelemetry(F1State& state, Datagram datagram, MonotonicTime now) {
-    if (datagram.size() != f1::carTelemetrySize) return;
+bool takeF1CarTelemetry(F1State& state, Datagram datagram, MonotonicTime now) {
+    if (datagram.size() != f1::carTelemetrySize) return false;
     const std::size_t player = datagram[f1::playerCarIndex];
     state.heard = true;
     state.lastHeard = now;
@@ -78,6 +80,7 @@ void takeF1CarTelemetry(F1State& state, Datagram datagram, MonotonicTime now) {
     if (state.playerIndexValid)
         state.speedKmh =
             static_cast<float>(loadU16(datagram, f1::speedKmh + f1::carTelemetryEntrySize * player));
+    return true;
 }
 
 // Forza's Data Out: the four kinds differ only in length. Forza Horizon's Dash inserts 12 bytes
@@ -110,19 +113,19 @@ bool heardRecently(bool heard, MonotonicTime lastHeard, MonotonicTime now) {
     return heard && now - lastHeard < udpSilenceLimit;
 }
 
-void takeF1Datagram(F1State& state, Datagram datagram, MonotonicTime now) {
-    if (datagram.size() < f1::headerSize) return;
+bool takeF1Datagram(F1State& state, Datagram datagram, MonotonicTime now) {
+    if (datagram.size() < f1::headerSize) return false;
     const std::uint32_t format = loadU16(datagram, f1::packetFormat);
-    if (format != f1::format2024 && format != f1::format2025) return;
+    if (format != f1::format2024 && format != f1::format2025) return false;
     switch (datagram[f1::packetId]) {
-    case f1::sessionId: takeF1Session(state, datagram); break;
-    case f1::participantsId: takeF1Participants(state, datagram, format); break;
-    case f1::carTelemetryId: takeF1CarTelemetry(state, datagram, now); break;
-    default: break; // the games send a dozen other packets Ventora has no use for
+    case f1::sessionId: return takeF1Session(state, datagram);
+    case f1::participantsId: return takeF1Participants(state, datagram, format);
+    case f1::carTelemetryId: return takeF1CarTelemetry(state, datagram, now);
+    default: return true; // the games send a dozen other packets Ventora has no use for
     }
 }
 
-void takeForzaDatagram(ForzaState& state, Datagram datagram, MonotonicTime now) {
+bool takeForzaDatagram(ForzaState& state, Datagram datagram, MonotonicTime now) {
     ForzaKind kind;
     std::size_t speedOffset = 0;
     switch (datagram.size()) {
@@ -139,7 +142,7 @@ void takeForzaDatagram(ForzaState& state, Datagram datagram, MonotonicTime now) 
         kind = ForzaKind::motorsport2023Dash;
         speedOffset = forza::motorsportSpeed;
         break;
-    default: return;
+    default: return false;
     }
     state.heard = true;
     state.lastHeard = now;
@@ -152,14 +155,16 @@ void takeForzaDatagram(ForzaState& state, Datagram datagram, MonotonicTime now) 
     state.trackOrdinal = kind == ForzaKind::motorsport2023Dash
                              ? static_cast<std::int32_t>(loadU32(datagram, forza::trackOrdinal))
                              : 0;
+    return true;
 }
 
-void takeOutGaugeDatagram(OutGaugeState& state, Datagram datagram, MonotonicTime now) {
-    if (datagram.size() != outGauge::size && datagram.size() != outGauge::sizeWithId) return;
+bool takeOutGaugeDatagram(OutGaugeState& state, Datagram datagram, MonotonicTime now) {
+    if (datagram.size() != outGauge::size && datagram.size() != outGauge::sizeWithId) return false;
     state.heard = true;
     state.lastHeard = now;
     std::memcpy(state.car.data(), datagram.data() + outGauge::car, state.car.size());
     state.speedKmh = loadFloat(datagram, outGauge::speed) * kmhPerMetrePerSecond;
+    return true;
 }
 
 void overlayUdpGames(const UdpGameStates& states, MonotonicTime now, TelemetrySample& sample) {

@@ -55,10 +55,11 @@ struct UdpGameStates {
 };
 
 // Each takes one datagram as it arrived at `now`. A datagram of any other length or format than
-// the game sends is dropped without a trace and leaves the state as it was.
-void takeF1Datagram(F1State& state, Datagram datagram, MonotonicTime now);
-void takeForzaDatagram(ForzaState& state, Datagram datagram, MonotonicTime now);
-void takeOutGaugeDatagram(OutGaugeState& state, Datagram datagram, MonotonicTime now);
+// the game sends is dropped without a trace and leaves the state as it was; false says so (true:
+// one the game sends, whether Ventora uses it or not), so that a flood of strangers can be cut short.
+bool takeF1Datagram(F1State& state, Datagram datagram, MonotonicTime now);
+bool takeForzaDatagram(ForzaState& state, Datagram datagram, MonotonicTime now);
+bool takeOutGaugeDatagram(OutGaugeState& state, Datagram datagram, MonotonicTime now);
 
 // Lays the live UDP games over the sample that the shared-memory games made, in the order F1,
 // Forza, OutGauge: each live one replaces the combo and the speed, so the last live one wins.

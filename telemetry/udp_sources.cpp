@@ -15,11 +15,13 @@
 namespace {
 
 // A socket's share of a tick: far more than any game sends at its highest rate (F1, the busiest,
-// some 36 datagrams a tick at 60 Hz). A flood is also cut off by time: each datagram costs a system
-// call (some 50 to 100 us under Wine, a few us on Windows), and a tick held up by a flood would miss
-// its 100 ms beat. 10 ms keeps up with every game at its highest rate under Wine (about 4 ms a tick)
-// with room to spare; the rest waits in the socket for the next tick.
+// some 36 datagrams a tick at 60 Hz). Each datagram costs a system call (some 50 to 100 us under
+// Wine, a few us on Windows), and a tick held up by a flood would miss its 100 ms beat, so a flood
+// is cut short: after 4 datagrams a tick that no game sends (wrong length or format), or after
+// 10 ms, which keeps up with every game at its highest rate under Wine (about 4 ms a tick) with room
+// to spare. The rest waits in the socket for the next tick.
 constexpr int datagramsPerTick = 256;
+constexpr int strangersPerTick = 4;
 constexpr auto drainTimePerTick = std::chrono::milliseconds(10);
 
 // A port another telemetry tool holds may be freed at any moment; a bind every few seconds costs
@@ -110,32 +112,37 @@ void tryToBind(UdpSource& source, MonotonicTime now) {
     source.failureLogged = false;
 }
 
-void takeDatagram(UdpFamily family, Datagram datagram, MonotonicTime now) {
+// True when the datagram is one the game sends.
+bool takeDatagram(UdpFamily family, Datagram datagram, MonotonicTime now) {
     switch (family) {
-    case UdpFamily::f1: takeF1Datagram(udpGameStates.f1, datagram, now); break;
-    case UdpFamily::forza: takeForzaDatagram(udpGameStates.forza, datagram, now); break;
-    case UdpFamily::outGauge: takeOutGaugeDatagram(udpGameStates.outGauge, datagram, now); break;
+    case UdpFamily::f1: return takeF1Datagram(udpGameStates.f1, datagram, now);
+    case UdpFamily::forza: return takeForzaDatagram(udpGameStates.forza, datagram, now);
+    case UdpFamily::outGauge: return takeOutGaugeDatagram(udpGameStates.outGauge, datagram, now);
     }
+    return false;
 }
 
-// Takes the next waiting datagram of the source; false once none is left (or the socket fails).
-bool receiveOne(const UdpSource& source, MonotonicTime now) {
+enum class Received { nothing, gameDatagram, stranger };
+
+// Takes the next waiting datagram of the source, if any.
+Received receiveOne(const UdpSource& source, MonotonicTime now) {
     static std::array<std::uint8_t, receiveBufferSize> buffer;
     const int received = recv(source.socket, reinterpret_cast<char*>(buffer.data()), buffer.size(), 0);
-    if (received >= 0) {
-        takeDatagram(source.family, Datagram(buffer.data(), static_cast<std::size_t>(received)), now);
-        return true;
-    }
+    if (received >= 0)
+        return takeDatagram(source.family, Datagram(buffer.data(), static_cast<std::size_t>(received)), now)
+                   ? Received::gameDatagram
+                   : Received::stranger;
     // A datagram longer than the buffer is gone, cut; a reset is the system's note about an earlier
     // send somewhere. Either way the next datagram may be a good one. WSAEWOULDBLOCK: all read.
     const int error = WSAGetLastError();
-    return error == WSAEMSGSIZE || error == WSAECONNRESET;
+    return error == WSAEMSGSIZE || error == WSAECONNRESET ? Received::stranger : Received::nothing;
 }
 
 // One select finds the sockets that hold anything: on a tick with nothing waiting, the usual case,
 // that is the only system call (under Wine a recv that finds nothing costs as much as a select over
 // all three). Then one datagram from each of those in turn, so that a flood on one port cannot crowd
-// out the others, until all are empty, each has given its share, or the tick's time for it is up.
+// out the others, until all are empty, each has given its share (or its strangers' share), or the
+// tick's time for it is up.
 void drainUdpSources(MonotonicTime now) {
     fd_set readable;
     FD_ZERO(&readable);
@@ -148,11 +155,17 @@ void drainUdpSources(MonotonicTime now) {
     std::array<bool, udpSources.size()> mayHoldMore;
     for (std::size_t i = 0; i < udpSources.size(); ++i)
         mayHoldMore[i] = udpSources[i].socket != INVALID_SOCKET && FD_ISSET(udpSources[i].socket, &readable);
+    std::array<int, udpSources.size()> strangers{};
     const MonotonicTime deadline = now + drainTimePerTick;
     for (int round = 0; round < datagramsPerTick; ++round) {
         bool any = false;
-        for (std::size_t i = 0; i < udpSources.size(); ++i)
-            if (mayHoldMore[i]) any |= mayHoldMore[i] = receiveOne(udpSources[i], now);
+        for (std::size_t i = 0; i < udpSources.size(); ++i) {
+            if (!mayHoldMore[i]) continue;
+            const Received received = receiveOne(udpSources[i], now);
+            mayHoldMore[i] = received == Received::gameDatagram ||
+                             (received == Received::stranger && ++strangers[i] < strangersPerTick);
+            any |= mayHoldMore[i];
+        }
         if (!any || std::chrono::steady_clock::now() >= deadline) return;
     }
 }
