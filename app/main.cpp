@@ -15,6 +15,7 @@
 #include "serial/fan_port.h"
 #include "settings/settings_file.h"
 #include "telemetry/shared_memory.h"
+#include "telemetry/udp_sources.h"
 
 namespace {
 
@@ -96,6 +97,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     addTrayIcon(instance, main.window);
     showIfConsole(main.window);
     openSharedMemorySources();
+    openUdpSources(appendLogLine);
     locateSettingsFile();
     loadSettings();
     applySettingsToControls(main.portCombo, main.speedOffSlider, main.speedMinSlider, main.speedMaxSlider,
@@ -105,7 +107,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     TickState tickState;
     for (;;) {
         drainMessages();
-        const TelemetrySample sample = readTelemetrySample(sharedMemorySources);
+        TelemetrySample sample = readTelemetrySample(sharedMemorySources);
+        readUdpGames(sample);
         readSlidersIntoSettings(main);
         updateMaxSpeedMode(settings, tickState, logToPane);
         const FanLevel level = computeFanLevel(sample, settings, tickState, logToPane);

@@ -25,6 +25,7 @@
 
 #include "app/win32.h"
 #include "telemetry/game_pages.h"
+#include "tools/udp_game_sender.h"
 
 namespace {
 
@@ -395,13 +396,15 @@ int wmain(int argc, wchar_t** argv) {
 
     if (args.empty()) badUsage("no game given");
     if (args[0] == "--help" || args[0] == "-h") {
-        std::printf("%s", usage);
+        std::printf("%s%s", usage, udpGameUsage);
         return 0;
     }
     if (args[0] == "--event") {
         if (args.size() != 2) badUsage("--event takes one name");
         return holdWithEvent(args[1]);
     }
+
+    if (isUdpGame(args[0])) return sendUdpGame(args);
 
     Publication publication;
     if (args[0] == "ac")

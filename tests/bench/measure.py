@@ -76,9 +76,46 @@ def measure_idle_baseline(session, seconds):
     return {"cpu": cpu[pid], "server": cpu[server], "peak": peak_memory_kib(pid)}
 
 
-def measure_ventora(session, seconds, game_live):
+def send_udp_games_at_highest_rates(session, stop):
+    """F1 at 60 Hz (Motion, Lap Data, Car Telemetry, Car Status, Motion Ex and one slower packet a
+    frame: 360 a second), Forza's Data Out at 60 Hz and OutGauge at 100 Hz, all live, to the
+    session's UDP ports, until `stop` is set."""
+    import socket
+    import struct
+    f1_port, forza_port, out_gauge_port = session.udp_ports
+    f1 = []
+    for size, packet_id in ((1349, 0), (1285, 2), (1352, 6), (1239, 7), (273, 13), (753, 1)):
+        packet = bytearray(size)
+        struct.pack_into("<HB", packet, 0, 2025, 25)
+        packet[6] = packet_id
+        struct.pack_into("<H", packet, 29, 150)
+        f1.append(bytes(packet))
+    forza = bytearray(331)
+    struct.pack_into("<iif", forza, 0, 1, 0, 0.0)
+    struct.pack_into("<f", forza, 244, 40.0)
+    out_gauge = bytearray(96)
+    out_gauge[4:7] = b"XRT"
+    sender = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    frame, start = 0, time.monotonic()
+    while not stop.is_set():
+        for packet in f1:
+            sender.sendto(packet, ("127.0.0.1", f1_port))
+        sender.sendto(forza, ("127.0.0.1", forza_port))
+        for _ in range(2 if frame % 3 else 1):  # 5 every 3 frames: 100 a second
+            sender.sendto(out_gauge, ("127.0.0.1", out_gauge_port))
+        frame += 1
+        time.sleep(max(0.0, start + frame / 60 - time.monotonic()))
+    sender.close()
+
+
+def measure_ventora(session, seconds, game_live, udp_games=False):
     device = session.plug_port(1)
     publisher = None
+    if udp_games:
+        import threading
+        stop_udp = threading.Event()
+        udp = threading.Thread(target=send_udp_games_at_highest_rates, args=(session, stop_udp), daemon=True)
+        udp.start()
     if game_live:
         publisher = session.start_publisher("ac", "--car", "Roadster", "--track", "Hillclimb", "--layout", "Long",
                                             "--lap", "20", "60", "240")
@@ -93,6 +130,9 @@ def measure_ventora(session, seconds, game_live):
     times = [moment for moment, _ in device.timed_bytes()]
     intervals = [1000.0 * (b - a) for a, b in zip(times, times[1:])]
     result = {"cpu": cpu[pid], "server": cpu[server], "peak": peak_memory_kib(pid), "intervals": intervals}
+    if udp_games:
+        stop_udp.set()
+        udp.join()
     if game_live:
         result["latency"] = measure_latency(session, publisher, device)
         session.end_publisher(publisher)
@@ -138,25 +178,32 @@ def main():
     args = parser.parse_args()
 
     with Session(require=("ventora.exe", "ventora_driver.exe", "publish_game.exe", "paint_graph_bench.exe",
-                          "idle_sleeper.exe")) as session:
+                          "idle_sleeper.exe", "udp_drain_bench.exe")) as session:
         exe_size = (session.build / "ventora.exe").stat().st_size
         idle = measure_idle_baseline(session, args.seconds)
         for process in session.processes:
             process.kill()
         quiet = measure_ventora(session, args.seconds, game_live=False)
         live = measure_ventora(session, args.seconds, game_live=True)
+        udp = measure_ventora(session, args.seconds, game_live=False, udp_games=True)
         paint = measure_paint(session)
+        drain = session.run([session.build / "udp_drain_bench.exe"], timeout=300, check=True).stdout.strip()
 
     print(f"ventora.exe size: {exe_size} bytes ({exe_size / 1024:.0f} KiB)")
     print(f"CPU over {args.seconds:.0f} s, % of one core (the process itself; wineserver on its behalf):")
-    for name, run in (("idle sleeper", idle), ("Ventora, no game", quiet), ("Ventora, game live", live)):
+    for name, run in (("idle sleeper", idle), ("Ventora, no game", quiet), ("Ventora, game live", live),
+                      ("Ventora, UDP games", udp)):
         print(f"  {name:20s} {run['cpu']:6.3f} %   wineserver {run['server']:6.3f} %   peak memory {run['peak']} KiB")
     print(f"Ventora's own CPU beyond the sleeper: no game {quiet['cpu'] - idle['cpu']:.3f} %, "
           f"game live {live['cpu'] - idle['cpu']:.3f} %")
     print(f"Byte interval, no game:   {describe(quiet['intervals'])}")
     print(f"Byte interval, game live: {describe(live['intervals'])}")
+    print(f"Byte interval, UDP games: {describe(udp['intervals'])}")
+    print(f"UDP games at their highest rates (F1, Forza and OutGauge all live, 52 datagrams a tick) cost "
+          f"{udp['cpu'] - quiet['cpu']:.3f} % of one core beyond no game")
     print(f"Speed change to byte:     {describe(live['latency'])}")
     print(paint)
+    print(drain)
 
 
 if __name__ == "__main__":

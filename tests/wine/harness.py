@@ -20,6 +20,7 @@ import os
 import re
 import select
 import shutil
+import socket
 import struct
 import subprocess
 import sys
@@ -543,6 +544,12 @@ class Session:
                 start_new_session=True)
             subprocess.run(["cp", "-a", str(template), str(self.prefix)], check=True)
             self.env = _base_environment(self.prefix, self.xvfb.display)
+            # UDP ports are the machine's, shared by every session. One session at a time plays
+            # the UDP games (F1, Forza, OutGauge) on their own ports, as on a user's PC; any other
+            # gives its Ventoras free ports of its own, so that Ventoras side by side never meet.
+            self._udp_ports_lock, self.udp_ports = _claim_udp_ports()
+            if self._udp_ports_lock is None:
+                self.env["VENTORA_UDP_PORTS"] = ",".join(map(str, self.udp_ports))
             _block_com_ports(self.prefix)
             _start_wineserver(self.env)
             # The first program boots the session (services, mount manager, the desktop and its
@@ -838,11 +845,45 @@ class Session:
                 pass
         if self.xvfb:
             self.xvfb.stop()
+        if getattr(self, "_udp_ports_lock", None):
+            self._udp_ports_lock.close()
         shutil.rmtree(self.tmp, ignore_errors=True)
         if self._guard:
             self._guard.terminate()
             self._guard.wait(10)
 
+
+GAMES_UDP_PORTS = (20777, 5607, 4444)  # F1, Forza, OutGauge, as Ventora listens by default
+UDP_PORTS_LOCK = Path(tempfile.gettempdir()) / "ventora-games-udp-ports.lock"
+
+
+def udp_port_free(port):
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as probe:
+        try:
+            probe.bind(("127.0.0.1", port))
+            return True
+        except OSError:
+            return False
+
+
+def _claim_udp_ports():
+    """(lock, ports): the games' own ports with the machine-wide lock that holds them for this
+    session, when no other session has them and they are free; else (None, three free ports)."""
+    lock = open(UDP_PORTS_LOCK, "a")
+    try:
+        fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        if all(map(udp_port_free, GAMES_UDP_PORTS)):
+            return lock, list(GAMES_UDP_PORTS)
+    except OSError:
+        pass
+    lock.close()
+    sockets = [socket.socket(socket.AF_INET, socket.SOCK_DGRAM) for _ in range(3)]
+    for probe in sockets:
+        probe.bind(("127.0.0.1", 0))
+    ports = [probe.getsockname()[1] for probe in sockets]
+    for probe in sockets:
+        probe.close()
+    return None, ports
 
 def main(argv):
     """python3 -m tests.wine.harness exec COMMAND...: runs COMMAND with WINEPREFIX, DISPLAY and the

@@ -1,0 +1,66 @@
+// The games that send their telemetry as UDP datagrams (F1 24 and F1 25, Forza Motorsport and
+// Forza Horizon, OutGauge from BeamNG.drive and Live for Speed): each datagram checked and taken
+// into its game's newest state, and the states laid over the tick's sample. Platform-neutral, so
+// the parsers are tested, fuzzed and benchmarked natively; the sockets are in udp_sources.
+#pragma once
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <span>
+
+#include "telemetry/telemetry_sample.h"
+
+using Datagram = std::span<const std::uint8_t>;
+using MonotonicTime = std::chrono::steady_clock::time_point;
+
+// UDP has no "game ended": a game counts as live only while its datagrams keep coming.
+inline constexpr auto udpSilenceLimit = std::chrono::seconds(1);
+
+// True while the last datagram is younger than the silence limit; false before the first one.
+bool heardRecently(bool heard, MonotonicTime lastHeard, MonotonicTime now);
+
+struct F1State {
+    bool heard = false;            // a Car Telemetry datagram has come
+    MonotonicTime lastHeard{};     // when the newest one came
+    bool playerIndexValid = false; // its player car index named one of the 22 cars
+    float speedKmh = 0.0f;         // the player's speed in it
+    int trackId = -1;              // from the newest Session; -1 is the game's "unknown"
+    bool spectating = false;       // from the newest Session
+    int teamId = -1;               // the player's team from the newest Participants; -1 none yet
+};
+
+enum class ForzaKind { sled, motorsport7Dash, horizonDash, motorsport2023Dash };
+
+struct ForzaState {
+    bool heard = false;
+    MonotonicTime lastHeard{};
+    ForzaKind kind = ForzaKind::sled;
+    bool raceOn = false;
+    float speedKmh = 0.0f;
+    std::int32_t carOrdinal = 0;
+    std::int32_t trackOrdinal = 0; // the 2023 Dash only
+};
+
+struct OutGaugeState {
+    bool heard = false;
+    MonotonicTime lastHeard{};
+    std::array<char, 4> car{}; // the car code, NUL-padded when shorter than four
+    float speedKmh = 0.0f;
+};
+
+struct UdpGameStates {
+    F1State f1;
+    ForzaState forza;
+    OutGaugeState outGauge;
+};
+
+// Each takes one datagram as it arrived at `now`. A datagram of any other length or format than
+// the game sends is dropped without a trace and leaves the state as it was; false says so (true:
+// one the game sends, whether Ventora uses it or not), so that a flood of strangers can be cut short.
+bool takeF1Datagram(F1State& state, Datagram datagram, MonotonicTime now);
+bool takeForzaDatagram(ForzaState& state, Datagram datagram, MonotonicTime now);
+bool takeOutGaugeDatagram(OutGaugeState& state, Datagram datagram, MonotonicTime now);
+
+// Lays the live UDP games over the sample that the shared-memory games made, in the order F1,
+// Forza, OutGauge: each live one replaces the combo and the speed, so the last live one wins.
+void overlayUdpGames(const UdpGameStates& states, MonotonicTime now, TelemetrySample& sample);

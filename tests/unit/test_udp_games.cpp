@@ -1,0 +1,228 @@
+// The UDP games' datagrams laid out byte by byte at the games' own offsets (written out here, not
+// taken from the code), the F1 tables at their edges, the silence rule and the order of the games.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstdint>
+#include <vector>
+
+#include "telemetry/f1_names.h"
+#include "telemetry/udp_games.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+const MonotonicTime t0 = MonotonicTime{} + std::chrono::hours(1);
+
+void put(Bytes& d, std::size_t offset, std::uint32_t value, std::size_t width) {
+    for (std::size_t i = 0; i < width; ++i)
+        d.at(offset + i) = static_cast<std::uint8_t>(value >> (8 * i));
+}
+void putFloat(Bytes& d, std::size_t offset, float value) {
+    put(d, offset, std::bit_cast<std::uint32_t>(value), 4);
+}
+
+Bytes f1Packet(std::size_t size, std::uint16_t format, std::uint8_t id, std::uint8_t player) {
+    Bytes d(size);
+    put(d, 0, format, 2);
+    d[2] = static_cast<std::uint8_t>(format % 100);
+    d[6] = id;
+    d[27] = player;
+    return d;
+}
+
+// Every car's speed is its index plus 100, so the wrong car's speed shows as a wrong number.
+Bytes carTelemetry(std::uint16_t format, std::uint8_t player, std::size_t size = 1352) {
+    Bytes d = f1Packet(size, format, 6, player);
+    for (std::size_t car = 0; car < 22 && 29 + 60 * car + 2 <= size; ++car)
+        put(d, 29 + 60 * car, 100 + car, 2);
+    return d;
+}
+
+Bytes session(std::int8_t track, bool spectating, std::size_t size = 753) {
+    Bytes d = f1Packet(size, 2024, 1, 0);
+    d.at(36) = static_cast<std::uint8_t>(track);
+    d.at(44) = spectating;
+    return d;
+}
+
+// Every car's team is its index plus 1.
+Bytes participants(std::uint16_t format, std::uint8_t player, std::size_t entry, std::size_t size) {
+    Bytes d = f1Packet(size, format, 4, player);
+    for (std::size_t car = 0; car < 22 && 33 + entry * car < size; ++car)
+        d[33 + entry * car] = car + 1;
+    return d;
+}
+
+TelemetrySample overlay(const UdpGameStates& states, MonotonicTime now = t0) {
+    TelemetrySample sample{"shared @ memory game", 5.0f};
+    overlayUdpGames(states, now, sample);
+    return sample;
+}
+
+TEST(F1Datagrams, CarTelemetryGivesThePlayersSpeedInBothYears) {
+    for (auto [format, player] : {std::pair<int, int>{2024, 0}, {2025, 21}, {2024, 7}}) {
+        UdpGameStates states;
+        takeF1Datagram(states.f1, carTelemetry(format, player), t0);
+        EXPECT_EQ(overlay(states).speedKmh, 100.0f + player) << format << " player " << player;
+        EXPECT_EQ(overlay(states).combo, "Unknown @ Unknown");
+    }
+}
+
+// Dropped, and said to be no F1 datagram (so that a flood of them is cut short), except a packet
+// the game sends that Ventora has no use for.
+TEST(F1Datagrams, AnythingButAWellFormedPacketIsDropped) {
+    const std::pair<Bytes, bool> dropped[] = {
+        {carTelemetry(2024, 3, 1351), false}, {carTelemetry(2024, 3, 1353), false},
+        {carTelemetry(2023, 3), false},       {carTelemetry(2026, 3), false},
+        {f1Packet(28, 2024, 6, 3), false},    {Bytes{}, false},
+        {f1Packet(1352, 2024, 5, 3), true},   {f1Packet(1349, 2025, 0, 3), true}};
+    for (const auto& [d, gameSendsIt] : dropped) {
+        UdpGameStates states;
+        EXPECT_EQ(takeF1Datagram(states.f1, d, t0), gameSendsIt) << d.size();
+        EXPECT_EQ(overlay(states).combo, "shared @ memory game") << d.size();
+    }
+}
+
+TEST(F1Datagrams, PlayerIndexOutOfRangeOrSpectatingIsNotLive) {
+    for (std::uint8_t player : {22, 255}) {
+        UdpGameStates states;
+        takeF1Datagram(states.f1, carTelemetry(2025, 0), t0);
+        takeF1Datagram(states.f1, carTelemetry(2025, player), t0);
+        EXPECT_EQ(overlay(states).speedKmh, 5.0f) << int{player};
+    }
+    UdpGameStates states;
+    takeF1Datagram(states.f1, carTelemetry(2024, 2), t0);
+    takeF1Datagram(states.f1, session(13, true), t0);
+    EXPECT_EQ(overlay(states).speedKmh, 5.0f);
+    takeF1Datagram(states.f1, session(13, false), t0);
+    EXPECT_EQ(overlay(states).speedKmh, 102.0f);
+}
+
+TEST(F1Datagrams, ComboIsThePlayersTeamAtTheSessionsTrack) {
+    struct Case {
+        Bytes participants;
+        Bytes session;
+        const char* combo;
+    } cases[] = {
+        {participants(2024, 7, 60, 1350), session(13, false), "McLaren @ Suzuka"},
+        {participants(2025, 7, 57, 1284), session(-1, false), "McLaren @ Unknown"},
+        {participants(2025, 0, 57, 1284), session(41, false), "Ferrari @ Zandvoort (Reverse)"},
+        {participants(2024, 7, 57, 1284), session(13, false, 752), "Unknown @ Unknown"}, // wrong sizes
+        {participants(2025, 7, 60, 1350), session(13, false, 754), "Unknown @ Unknown"},
+        {participants(2024, 22, 60, 1350), session(13, false), "Unknown @ Suzuka"}};
+    for (const Case& c : cases) {
+        UdpGameStates states;
+        takeF1Datagram(states.f1, c.participants, t0);
+        takeF1Datagram(states.f1, c.session, t0);
+        takeF1Datagram(states.f1, carTelemetry(2025, 1), t0);
+        EXPECT_EQ(overlay(states).combo, c.combo);
+    }
+}
+
+TEST(F1Names, TablesAtTheirEdges) {
+    const std::pair<int, const char*> teams[] = {
+        {0, "Mercedes"},         {9, "Sauber"},     {10, "Team 10"},     {41, "F1 Generic"},
+        {104, "F1 Custom Team"}, {142, "Team 142"}, {143, "Art GP '23"}, {153, "Virtuosi '23"},
+        {154, "Team 154"},       {157, "Team 157"}, {158, "Art GP '24"}, {160, "Rodin Motorsport '24"},
+        {168, "Invicta '24"},    {169, "Team 169"}, {184, "Team 184"},   {185, "Mercedes '24"},
+        {194, "Sauber '24"},     {195, "Team 195"}, {255, "Team 255"}};
+    for (auto [id, name] : teams)
+        EXPECT_EQ(f1TeamName(id), name);
+    const std::pair<int, const char*> tracks[] = {{-2, "Track -2"},
+                                                  {-1, "Unknown"},
+                                                  {0, "Melbourne"},
+                                                  {3, "Sakhir (Bahrain)"},
+                                                  {28, "Portim\xC3\xA3o"},
+                                                  {32, "Losail"},
+                                                  {33, "Track 33"},
+                                                  {38, "Track 38"},
+                                                  {39, "Silverstone (Reverse)"},
+                                                  {41, "Zandvoort (Reverse)"},
+                                                  {42, "Track 42"}};
+    for (auto [id, name] : tracks)
+        EXPECT_EQ(f1TrackName(id), name);
+}
+
+Bytes forza(std::size_t size, std::int32_t raceOn = 1) {
+    Bytes d(size);
+    put(d, 0, static_cast<std::uint32_t>(raceOn), 4);
+    put(d, 212, 1234, 4);
+    return d;
+}
+
+TEST(ForzaDatagrams, LengthTellsTheKindAndWhereTheSpeedIs) {
+    Bytes sled = forza(232), fm7 = forza(311), fh = forza(324), fm23 = forza(331);
+    putFloat(sled, 32, 3.0f), putFloat(sled, 36, -4.0f), putFloat(sled, 40, 12.0f); // |v| = 13 m/s
+    putFloat(fm7, 244, 10.0f);
+    putFloat(fh, 244, 99.0f), putFloat(fh, 256, 20.0f); // Horizon's 12 inserted bytes move the speed
+    putFloat(fm23, 244, 30.0f), put(fm23, 327, 860, 4);
+    const std::tuple<Bytes, float, const char*> cases[] = {{sled, 13.0f * 3.6f, "Car 1234 @ Forza"},
+                                                           {fm7, 36.0f, "Car 1234 @ Forza"},
+                                                           {fh, 20.0f * 3.6f, "Car 1234 @ Forza Horizon"},
+                                                           {fm23, 30.0f * 3.6f, "Car 1234 @ Track 860"}};
+    for (const auto& [d, kmh, combo] : cases) {
+        UdpGameStates states;
+        takeForzaDatagram(states.forza, d, t0);
+        EXPECT_EQ(overlay(states).combo, combo);
+        EXPECT_FLOAT_EQ(overlay(states).speedKmh, kmh) << combo;
+    }
+}
+
+TEST(ForzaDatagrams, OtherLengthsAndRacesNotOnAreNotLive) {
+    for (std::size_t size : {216, 231, 233, 310, 312, 323, 325, 330, 332}) {
+        UdpGameStates states;
+        EXPECT_FALSE(takeForzaDatagram(states.forza, forza(size), t0));
+        EXPECT_EQ(overlay(states).combo, "shared @ memory game") << size;
+    }
+    for (std::int32_t raceOn : {0, 2, -1}) {
+        UdpGameStates states;
+        takeForzaDatagram(states.forza, forza(331), t0);
+        takeForzaDatagram(states.forza, forza(331, raceOn), t0);
+        EXPECT_EQ(overlay(states).combo, "shared @ memory game") << raceOn;
+    }
+}
+
+Bytes outGauge(std::size_t size, const char* car, float metresPerSecond) {
+    Bytes d(size);
+    for (std::size_t i = 0; i < 4 && car[i]; ++i)
+        d[4 + i] = car[i];
+    putFloat(d, 12, metresPerSecond);
+    return d;
+}
+
+TEST(OutGaugeDatagrams, CarCodeToItsNulAndSpeed) {
+    const std::tuple<Bytes, const char*> cases[] = {{outGauge(92, "XRT", 10.0f), "XRT @ OutGauge"},
+                                                    {outGauge(96, "beam", 10.0f), "beam @ OutGauge"},
+                                                    {outGauge(92, "", 10.0f), " @ OutGauge"}};
+    for (const auto& [d, combo] : cases) {
+        UdpGameStates states;
+        takeOutGaugeDatagram(states.outGauge, d, t0);
+        EXPECT_EQ(overlay(states).combo, combo);
+        EXPECT_EQ(overlay(states).speedKmh, 36.0f);
+    }
+    for (std::size_t size : {16, 91, 93, 95, 97}) {
+        UdpGameStates states;
+        EXPECT_FALSE(takeOutGaugeDatagram(states.outGauge, outGauge(size, "XRT", 1.0f), t0));
+        EXPECT_EQ(overlay(states).combo, "shared @ memory game") << size;
+    }
+}
+
+TEST(UdpGames, OneSecondOfSilenceEndsLiveAndTheLastLiveGameWins) {
+    using std::chrono::milliseconds;
+    UdpGameStates states;
+    takeOutGaugeDatagram(states.outGauge, outGauge(92, "XRT", 0.0f), t0);
+    takeForzaDatagram(states.forza, forza(324), t0 + milliseconds(400));
+    takeF1Datagram(states.f1, carTelemetry(2024, 0), t0 + milliseconds(800));
+    const std::pair<int, const char*> moments[] = {{800, "XRT @ OutGauge"},
+                                                   {999, "XRT @ OutGauge"},
+                                                   {1000, "Car 1234 @ Forza Horizon"},
+                                                   {1399, "Car 1234 @ Forza Horizon"},
+                                                   {1400, "Unknown @ Unknown"},
+                                                   {1799, "Unknown @ Unknown"},
+                                                   {1800, "shared @ memory game"}};
+    for (auto [ms, combo] : moments)
+        EXPECT_EQ(overlay(states, t0 + milliseconds(ms)).combo, combo) << ms;
+}
+
+} // namespace

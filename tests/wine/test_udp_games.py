@@ -1,0 +1,153 @@
+"""The UDP games as the real ventora.exe under Wine receives them: datagrams laid out here, at the
+games' own offsets, sent from Linux to 127.0.0.1 (Wine's sockets are the machine's), to the ports
+the session gives Ventora: the games' own, or free ones of its own while another session on the
+machine has those (the test of the games' own ports then skips)."""
+
+import socket
+import struct
+import threading
+import time
+import unittest
+
+from tests.wine.harness import GAMES_UDP_PORTS, wait_until
+from tests.wine.test_telemetry import LiveGameTestCase
+
+SPEED_OFF_DEFAULT = 26
+
+
+def f32_kmh(metres_per_second):
+    """Ventora's km/h for a float m/s: the single-precision product with 3.6f, as "%f" shows it."""
+    f32 = lambda value: struct.unpack("<f", struct.pack("<f", value))[0]
+    return f"{f32(f32(metres_per_second) * f32(3.6)):f}"
+
+
+def f1_packet(size, packet_id, player=0, year=2025):
+    packet = bytearray(size)
+    struct.pack_into("<HB", packet, 0, year, year % 100)
+    packet[6], packet[27] = packet_id, player
+    return packet
+
+
+def f1_datagrams(kmh, team=8, track=13, year=2024, entry=60):
+    telemetry = f1_packet(1352, 6, player=3, year=year)
+    struct.pack_into("<H", telemetry, 29 + 60 * 3, kmh)
+    session = f1_packet(753, 1, year=year)
+    session[36] = track
+    participants = f1_packet(30 + 22 * entry, 4, player=3, year=year)
+    participants[33 + entry * 3] = team
+    return [participants, session, telemetry]
+
+
+def forza_horizon_dash(metres_per_second, car=3042):
+    dash = bytearray(324)
+    struct.pack_into("<i", dash, 0, 1)
+    struct.pack_into("<i", dash, 212, car)
+    struct.pack_into("<f", dash, 256, metres_per_second)
+    return [dash]
+
+
+def outgauge(metres_per_second, car=b"FBM"):
+    packet = bytearray(96)
+    packet[4:4 + len(car)] = car
+    struct.pack_into("<f", packet, 12, metres_per_second)
+    return [packet]
+
+
+class Sender(threading.Thread):
+    """A game sending its datagrams to a port, 20 times a second, until stopped."""
+
+    def __init__(self, port, datagrams):
+        super().__init__(daemon=True)
+        self.port, self.datagrams, self.stopping = port, datagrams, threading.Event()
+        self.socket = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+
+    def run(self):
+        while not self.stopping.wait(0.05):
+            for datagram in self.datagrams:
+                self.socket.sendto(datagram, ("127.0.0.1", self.port))
+
+    def stop(self):
+        self.stopping.set()
+        if self.is_alive():
+            self.join()
+        self.socket.close()
+        return time.monotonic()
+
+
+class UdpGamesTest(LiveGameTestCase):
+
+    def send(self, port, datagrams):
+        sender = Sender(port, datagrams)
+        sender.start()
+        self.addCleanup(sender.stop)
+        return sender
+
+    def level_after(self, moment, level):
+        """The arrival time of the first byte after `moment` that carries `level`."""
+        return wait_until(lambda: next((t for t, b in self.device.timed_bytes() if t > moment and b == level), None),
+                          30, message=f"no level {level} on the wire")
+
+    def test_each_game_gives_its_combo_its_levels_and_stops_after_a_second_of_silence(self):
+        f1, forza, out_gauge = self.session.udp_ports
+        games = [("F1 24", f1, f1_datagrams(212), "McLaren @ Suzuka", "212.000000"),
+                 ("F1 25", f1, f1_datagrams(97, team=187, track=41, year=2025, entry=57),
+                  "Red Bull Racing '24 @ Zandvoort (Reverse)", "97.000000"),
+                 ("Forza Horizon", forza, forza_horizon_dash(41.5), "Car 3042 @ Forza Horizon", f32_kmh(41.5)),
+                 ("OutGauge", out_gauge, outgauge(27.25), "FBM @ OutGauge", f32_kmh(27.25))]
+        self.start_ventora()
+        for name, port, datagrams, combo, top_speed in games:
+            with self.subTest(game=name):
+                sender = self.send(port, datagrams)
+                self.wait_for_lines("New combo: " + combo, "New max speed: " + top_speed)
+                # At its steady top speed the fan runs at speedMax; once the game falls silent
+                # for a second it is back at speed OFF.
+                self.level_after(time.monotonic(), 79)
+                stopped = sender.stop()
+                off = self.level_after(stopped, SPEED_OFF_DEFAULT)
+                self.assertGreater(off - stopped, 0.8, "the fan stopped before a second of silence")
+
+    def test_port_taken_before_the_start_is_logged_and_opened_once_free(self):
+        f1, _, out_gauge = self.session.udp_ports
+        blocker = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.addCleanup(blocker.close)
+        blocker.bind(("127.0.0.1", f1))
+        self.start_ventora()
+        self.wait_for_lines(f"UDP port {f1} for F1 is in use by another program; trying again every 5 seconds",
+                            "Automatic maximum car speed detection", "Connected to COM1")
+        other_game = self.send(out_gauge, outgauge(10.0))
+        self.wait_for_lines("New combo: FBM @ OutGauge", "New max speed: 36.000000")
+        other_game.stop()
+        blocker.close()
+        self.session.wait_for_log_line(f"Listening for F1 on UDP port {f1}")
+        self.send(f1, f1_datagrams(50))
+        self.session.wait_for_log_line("New combo: McLaren @ Suzuka")
+
+    def test_a_flood_of_malformed_datagrams_costs_no_tick_of_a_shared_memory_game(self):
+        self.publish("ac", "--car", "car", "--track", "track", "--layout", "layout", "--speed", "120")
+        self.start_ventora()
+        self.session.wait_for_log_line("New max speed: 120.000000")
+        flooder, stop = socket.socket(socket.AF_INET, socket.SOCK_DGRAM), time.monotonic() + 5
+        self.addCleanup(flooder.close)
+        start = len(self.device.bytes())
+        sizes = [1351, 753 + 1, 323, 95, 0, 1500]
+        while time.monotonic() < stop:
+            for port in self.session.udp_ports:
+                for size in sizes:
+                    flooder.sendto(bytes(size), ("127.0.0.1", port))
+        levels = self.device.bytes()[start:]
+        # About 50 ticks in 5 s; far fewer means the flood held the tick up.
+        self.assertGreater(len(levels), 35)
+        self.assertEqual(set(levels), {79})
+
+    def test_games_own_ports_and_publish_game_as_f1(self):
+        if self.session.udp_ports != list(GAMES_UDP_PORTS):
+            self.skipTest("another session on this machine plays the UDP games on their own ports")
+        self.start_ventora()
+        game = self.publish("f1", "--year", "2024", "--team", "190", "--track", "3", "--speed", "133")
+        self.wait_for_lines("New combo: Alpine '24 @ Sakhir (Bahrain)", "New max speed: 133.000000")
+        self.command(game, "live 0")  # spectating
+        self.ticks(15)
+        self.assertEqual(self.device.bytes()[-3:], bytes([SPEED_OFF_DEFAULT] * 3))
+
+if __name__ == "__main__":
+    unittest.main()

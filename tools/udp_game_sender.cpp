@@ -1,0 +1,328 @@
+// Datagrams laid out as F1 24 and F1 25, Forza's Data Out and OutGauge lay them out, sent to
+// 127.0.0.1 at the game's pace, with the same commands on standard input as the page publisher.
+#include "tools/udp_game_sender.h"
+
+#include "app/win32.h"
+
+#include <winsock2.h>
+
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <thread>
+
+const char* const udpGameUsage = R"(
+       publish_game f1|forza|outgauge [options]
+
+Sends the game's UDP telemetry to 127.0.0.1, as F1 24 or F1 25, Forza (Data Out) or OutGauge
+(Live for Speed, BeamNG.drive) would:
+  --port PORT           where to (default 20777 for f1, 5607 for forza, 4444 for outgauge)
+  --rate HZ             datagrams a second (default 60; F1 sends a Session twice a second and its
+                        Participants every 5 seconds beside them)
+  --speed KMH, --lap SECONDS MIN MAX   as for the pages
+  --not-live            f1: spectating; forza: IsRaceOn 0; outgauge: nothing sent
+  --year 2024|2025      f1: the packet format (default 2025)
+  --team ID, --track ID f1: the player's team and the session's track (default 8 and 13)
+  --kind sled|fm7|fh|fm23  forza: the datagram (default fm23)
+  --car ORDINAL, --track ORDINAL   forza: the car and (fm23) the track (default 1234 and 860)
+  --car CODE, --with-id outgauge: the car code (default XRT) and the 96-byte form
+Commands on standard input: speed KMH | lap SECONDS MIN MAX | live 0|1 | quit
+)";
+
+namespace {
+
+struct Speed {
+    float fixedKmh = 0.0f;
+    double lapSeconds = 0.0;
+    float minKmh = 0.0f, maxKmh = 0.0f;
+    std::chrono::steady_clock::time_point lapStart;
+
+    float at(std::chrono::steady_clock::time_point now) const {
+        if (lapSeconds <= 0.0) return fixedKmh;
+        const double phase =
+            std::fmod(std::chrono::duration<double>(now - lapStart).count(), lapSeconds) / lapSeconds;
+        return static_cast<float>(minKmh +
+                                  (maxKmh - minKmh) * (phase < 0.5 ? 2.0 * phase : 2.0 * (1.0 - phase)));
+    }
+};
+
+Speed fixedSpeed(float kmh) {
+    Speed speed;
+    speed.fixedKmh = kmh;
+    return speed;
+}
+
+struct Options {
+    std::string game;
+    int port = 0;
+    double rate = 60.0;
+    Speed speed;
+    bool live = true;
+    int year = 2025, team = 8, f1Track = 13;
+    std::string kind = "fm23";
+    long carOrdinal = 1234, forzaTrack = 860;
+    std::string carCode = "XRT";
+    bool withId = false;
+};
+
+std::optional<double> number(const std::string& text) {
+    double value = 0.0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+[[noreturn]] void usageError(const std::string& text) {
+    std::fprintf(stderr, "publish_game: %s\n%s", text.c_str(), udpGameUsage);
+    std::exit(2);
+}
+
+using Bytes = std::vector<std::uint8_t>;
+
+void put(Bytes& d, std::size_t offset, std::uint32_t value, std::size_t width) {
+    for (std::size_t i = 0; i < width; ++i)
+        d[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+void putFloat(Bytes& d, std::size_t offset, float value) {
+    put(d, offset, std::bit_cast<std::uint32_t>(value), 4);
+}
+
+constexpr std::uint8_t playerCar = 0;
+
+Bytes f1Packet(const Options& o, std::size_t size, std::uint8_t packetId) {
+    Bytes d(size);
+    put(d, 0, static_cast<std::uint32_t>(o.year), 2);
+    d[2] = static_cast<std::uint8_t>(o.year % 100);
+    d[6] = packetId;
+    d[27] = o.live ? playerCar : 255; // a spectator has no car of its own
+    return d;
+}
+
+Bytes f1CarTelemetry(const Options& o, float kmh) {
+    Bytes d = f1Packet(o, 1352, 6);
+    put(d, 29 + 60 * playerCar, static_cast<std::uint32_t>(std::lround(std::clamp(kmh, 0.0f, 65535.0f))), 2);
+    return d;
+}
+
+Bytes f1Session(const Options& o) {
+    Bytes d = f1Packet(o, 753, 1);
+    d[36] = static_cast<std::uint8_t>(o.f1Track);
+    d[44] = !o.live;
+    return d;
+}
+
+Bytes f1Participants(const Options& o) {
+    const std::size_t entry = o.year == 2024 ? 60 : 57;
+    Bytes d = f1Packet(o, 30 + 22 * entry, 4);
+    d[27] = playerCar;
+    d[29] = 22;
+    d[30 + entry * playerCar + 3] = static_cast<std::uint8_t>(o.team);
+    return d;
+}
+
+Bytes forzaDatagram(const Options& o, float kmh) {
+    const std::size_t size = o.kind == "sled" ? 232 : o.kind == "fm7" ? 311 : o.kind == "fh" ? 324 : 331;
+    Bytes d(size);
+    put(d, 0, o.live ? 1 : 0, 4);
+    const float metresPerSecond = kmh / 3.6f;
+    // Sled has no speed: its velocity points along the car's axis.
+    putFloat(d, 40, metresPerSecond);
+    put(d, 212, static_cast<std::uint32_t>(o.carOrdinal), 4);
+    if (size != 232) putFloat(d, size == 324 ? 256 : 244, metresPerSecond);
+    if (size == 331) put(d, 327, static_cast<std::uint32_t>(o.forzaTrack), 4);
+    return d;
+}
+
+Bytes outGaugeDatagram(const Options& o, float kmh) {
+    Bytes d(o.withId ? 96 : 92);
+    for (std::size_t i = 0; i < 4 && i < o.carCode.size(); ++i)
+        d[4 + i] = static_cast<std::uint8_t>(o.carCode[i]);
+    putFloat(d, 12, kmh / 3.6f);
+    return d;
+}
+
+class Sender {
+  public:
+    explicit Sender(Options options) : options_(std::move(options)) {
+        socket_ = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+        address_.sin_family = AF_INET;
+        address_.sin_port = htons(static_cast<u_short>(options_.port));
+        address_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    }
+    ~Sender() { closesocket(socket_); }
+
+    template <typename Change> void change(Change&& apply) {
+        std::lock_guard lock(mutex_);
+        apply(options_);
+    }
+
+    // One beat of the game: what it sends at its rate, and at a slower pace what else it sends.
+    void beat(std::chrono::steady_clock::time_point now) {
+        std::lock_guard lock(mutex_);
+        const float kmh = options_.speed.at(now);
+        if (options_.game == "f1") {
+            if (now >= nextParticipants_)
+                send(f1Participants(options_)), nextParticipants_ = now + std::chrono::seconds(5);
+            if (now >= nextSession_)
+                send(f1Session(options_)), nextSession_ = now + std::chrono::milliseconds(500);
+            send(f1CarTelemetry(options_, kmh));
+        } else if (options_.game == "forza") {
+            send(forzaDatagram(options_, kmh));
+        } else if (options_.live) {
+            send(outGaugeDatagram(options_, kmh));
+        }
+    }
+
+    double rate() {
+        std::lock_guard lock(mutex_);
+        return options_.rate;
+    }
+
+  private:
+    void send(const Bytes& d) {
+        sendto(socket_, reinterpret_cast<const char*>(d.data()), static_cast<int>(d.size()), 0,
+               reinterpret_cast<const sockaddr*>(&address_), sizeof address_);
+    }
+
+    std::mutex mutex_;
+    Options options_;
+    SOCKET socket_;
+    sockaddr_in address_{};
+    std::chrono::steady_clock::time_point nextParticipants_{}, nextSession_{};
+};
+
+bool parseLap(const std::vector<std::string>& words, Speed& speed) {
+    if (words.size() != 3) return false;
+    const auto seconds = number(words[0]), low = number(words[1]), high = number(words[2]);
+    if (!seconds || !low || !high || *seconds <= 0.0) return false;
+    speed = {0.0f, *seconds, static_cast<float>(*low), static_cast<float>(*high),
+             std::chrono::steady_clock::now()};
+    return true;
+}
+
+void reply(const char* text) {
+    std::printf("%s\n", text);
+    std::fflush(stdout);
+}
+
+bool runCommand(Sender& sender, const std::string& line) {
+    std::istringstream words(line);
+    std::string verb;
+    words >> verb;
+    std::vector<std::string> rest;
+    for (std::string word; words >> word;)
+        rest.push_back(word);
+    if (verb == "quit") return false;
+    bool understood = false;
+    if (verb == "speed" && rest.size() == 1 && number(rest[0])) {
+        const float kmh = static_cast<float>(*number(rest[0]));
+        sender.change([&](Options& o) { o.speed = fixedSpeed(kmh); });
+        understood = true;
+    } else if (verb == "lap") {
+        Speed lap;
+        understood = parseLap(rest, lap);
+        if (understood) sender.change([&](Options& o) { o.speed = lap; });
+    } else if (verb == "live" && rest.size() == 1 && (rest[0] == "0" || rest[0] == "1")) {
+        sender.change([&](Options& o) { o.live = rest[0] == "1"; });
+        understood = true;
+    }
+    reply(understood ? "ok" : "error: not understood");
+    return true;
+}
+
+} // namespace
+
+bool isUdpGame(const std::string& game) {
+    return game == "f1" || game == "forza" || game == "outgauge";
+}
+
+int sendUdpGame(const std::vector<std::string>& args) {
+    Options o;
+    o.game = args[0];
+    o.port = o.game == "f1" ? 20777 : o.game == "forza" ? 5607 : 4444;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        const std::string& option = args[i];
+        auto value = [&]() -> const std::string& {
+            if (i + 1 >= args.size()) usageError(option + " needs a value");
+            return args[++i];
+        };
+        auto integer = [&]() {
+            const auto n = number(value());
+            if (!n || *n != std::floor(*n)) usageError(option + " needs a whole number");
+            return static_cast<long>(*n);
+        };
+        if (option == "--port")
+            o.port = static_cast<int>(integer());
+        else if (option == "--rate")
+            o.rate = static_cast<double>(integer());
+        else if (option == "--speed") {
+            const auto kmh = number(value());
+            if (!kmh) usageError("--speed needs a number");
+            o.speed = fixedSpeed(static_cast<float>(*kmh));
+        } else if (option == "--lap") {
+            std::vector<std::string> words;
+            for (int k = 0; k < 3; ++k)
+                words.push_back(value());
+            if (!parseLap(words, o.speed)) usageError("--lap needs SECONDS MIN MAX");
+        } else if (option == "--not-live")
+            o.live = false;
+        else if (option == "--year")
+            o.year = static_cast<int>(integer());
+        else if (option == "--team")
+            o.team = static_cast<int>(integer());
+        else if (option == "--kind")
+            o.kind = value();
+        else if (option == "--with-id")
+            o.withId = true;
+        else if (option == "--track" && o.game == "f1")
+            o.f1Track = static_cast<int>(integer());
+        else if (option == "--track")
+            o.forzaTrack = integer();
+        else if (option == "--car" && o.game == "outgauge")
+            o.carCode = value();
+        else if (option == "--car")
+            o.carOrdinal = integer();
+        else
+            usageError("unknown option " + option);
+    }
+    if (o.port <= 0 || o.port > 65535 || o.rate <= 0) usageError("bad --port or --rate");
+
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
+        std::fprintf(stderr, "publish_game: Winsock did not start\n");
+        return 1;
+    }
+    Sender sender(o);
+    std::atomic<bool> quitting = false;
+    std::thread pacer([&] {
+        auto next = std::chrono::steady_clock::now();
+        while (!quitting) {
+            sender.beat(std::chrono::steady_clock::now());
+            next += std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                std::chrono::duration<double>(1.0 / sender.rate()));
+            std::this_thread::sleep_until(next);
+        }
+    });
+    reply("ready");
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty()) continue;
+        if (!runCommand(sender, line)) break;
+    }
+    // A game that quits just stops sending.
+    quitting = true;
+    pacer.join();
+    return 0;
+}
