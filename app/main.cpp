@@ -14,6 +14,7 @@
 #include "fan/graph.h"
 #include "serial/fan_port.h"
 #include "settings/settings_file.h"
+#include "telemetry/opened_sections.h"
 #include "telemetry/shared_memory.h"
 
 namespace {
@@ -105,7 +106,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     TickState tickState;
     for (;;) {
         drainMessages();
-        const TelemetrySample sample = readTelemetrySample(sharedMemorySources);
+        TelemetrySample sample = readTelemetrySample(sharedMemorySources);
+        readOpenedGameSections(sample);
         readSlidersIntoSettings(main);
         updateMaxSpeedMode(settings, tickState, logToPane);
         const FanLevel level = computeFanLevel(sample, settings, tickState, logToPane);
