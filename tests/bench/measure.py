@@ -76,11 +76,11 @@ def measure_idle_baseline(session, seconds):
     return {"cpu": cpu[pid], "server": cpu[server], "peak": peak_memory_kib(pid)}
 
 
-def measure_ventora(session, seconds, game_live):
+def measure_ventora(session, seconds, game_live, game="ac"):
     device = session.plug_port(1)
     publisher = None
     if game_live:
-        publisher = session.start_publisher("ac", "--car", "Roadster", "--track", "Hillclimb", "--layout", "Long",
+        publisher = session.start_publisher(game, "--car", "Roadster", "--track", "Hillclimb", "--layout", "Long",
                                             "--lap", "20", "60", "240")
         assert publisher.read_line(60) == "ready"
     app = session.start_ventora()
@@ -135,6 +135,7 @@ def describe(values):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--seconds", type=float, default=60.0, help="length of each CPU window")
+    parser.add_argument("--game", default="ac", help="the game publish_game plays in the game-live run")
     args = parser.parse_args()
 
     with Session(require=("ventora.exe", "ventora_driver.exe", "publish_game.exe", "paint_graph_bench.exe",
@@ -144,7 +145,7 @@ def main():
         for process in session.processes:
             process.kill()
         quiet = measure_ventora(session, args.seconds, game_live=False)
-        live = measure_ventora(session, args.seconds, game_live=True)
+        live = measure_ventora(session, args.seconds, game_live=True, game=args.game)
         paint = measure_paint(session)
 
     print(f"ventora.exe size: {exe_size} bytes ({exe_size / 1024:.0f} KiB)")
