@@ -48,7 +48,7 @@ enum VariableType : std::int32_t {
 namespace rf2 {
 inline constexpr std::size_t versionBegin = 0;
 inline constexpr std::size_t versionEnd = 4;
-inline constexpr std::int32_t realtimeGamePhaseNotPaused = 9; // phase 9 is "paused"
+inline constexpr std::int32_t pausedGamePhase = 9;
 inline constexpr std::size_t nameRoom = 64;
 
 namespace scoring {

@@ -24,7 +24,7 @@ struct Reading {
 };
 
 bool isLive(std::uint8_t gamePhase, std::uint8_t inRealtime) {
-    return inRealtime != 0 && gamePhase != realtimeGamePhaseNotPaused;
+    return inRealtime != 0 && gamePhase != pausedGamePhase;
 }
 
 void loadVelocity(PageView page, std::size_t vehicle, Reading& reading) {

@@ -8,7 +8,8 @@
 #include "settings/settings_record.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    if (size > 64) return 0;
+    if (size > 64)
+        return 0;
     const SettingsRecord loaded = overlaySettings(SettingsRecord{}, {data, size});
     const auto saved = encodeSettings(loaded);
 
