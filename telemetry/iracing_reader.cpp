@@ -63,12 +63,10 @@ std::optional<Buffer> newestBuffer(PageView page) {
     return newest;
 }
 
-// A value inside the buffer, checked against the buffer's stated length as well as the view.
+// Where a variable's value lies in the buffer, when it has the expected type and lies in the view.
 std::optional<std::size_t> valueAt(PageView page, const Buffer& buffer, const Variable& variable,
                                    iracing::VariableType type, std::size_t width) {
     if (variable.type != type) return std::nullopt;
-    const std::size_t bufferLength = loadU32(page, iracing::bufferLength);
-    if (variable.offset > bufferLength || bufferLength - variable.offset < width) return std::nullopt;
     if (buffer.offset > SIZE_MAX - variable.offset) return std::nullopt;
     const std::size_t at = buffer.offset + variable.offset;
     if (!fieldFits(page, at, width)) return std::nullopt;

@@ -169,8 +169,9 @@ void readRFactor2(PageView scoringPage, PageView telemetryPage, TelemetrySample&
 }
 
 bool readLeMansUltimate(PageView data, std::span<std::uint8_t> lock, TelemetrySample& sample) {
+    // A game that offers no lock section at all is read as it is.
     LockTry lockTry(lock);
-    if (!lockTry.held()) return false;
+    if (!lock.empty() && !lockTry.held()) return false;
     const std::optional<Reading> reading = copyLeMansUltimate(data);
     const bool wakeWaiters = lockTry.release();
     if (reading) putReading(*reading, sample);

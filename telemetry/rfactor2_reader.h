@@ -14,7 +14,8 @@ void readRFactor2(std::span<const std::uint8_t> scoring, std::span<const std::ui
 
 // Replaces the sample's combo and speed when Le Mans Ultimate is live. The lock (waiters, then
 // busy, two 32-bit values) is only tried, never waited for: while the game holds it, there is no
-// sample from this game this tick. It is released as soon as the few fields are copied. Returns
+// sample from this game this tick. It is released as soon as the few fields are copied. A page
+// with no lock section (an empty `lock`) is read without one. Returns
 // true when someone was waiting for the lock at the release, so that the caller wakes them.
 bool readLeMansUltimate(std::span<const std::uint8_t> data, std::span<std::uint8_t> lock,
                         TelemetrySample& sample);
