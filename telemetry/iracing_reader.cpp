@@ -73,20 +73,23 @@ std::optional<std::size_t> valueAt(PageView page, const Buffer& buffer, const Va
     return at;
 }
 
-void refreshSessionNames(PageView page, IRacingSessionCache& cache) {
+// False when the text was rewritten while it was parsed: it is parsed again on the next tick, and
+// this tick has no sample.
+bool refreshSessionNames(PageView page, IRacingSessionCache& cache) {
     using namespace iracing;
     const std::int32_t update = loadI32(page, sessionInfoUpdate);
-    if (cache.sessionInfoUpdate == update) return;
+    if (cache.sessionInfoUpdate == update) return true;
     const std::size_t offset = loadU32(page, sessionInfoOffset);
     const std::size_t length = loadU32(page, sessionInfoLength);
     orderLoads();
     const SessionNames names = parseSessionInfo(loadText(page, offset, length));
     cache.combo.clear();
     cache.combo.append(names.car).append(" @ ").append(names.track).append(" ").append(names.layout);
-    // A text rewritten while it was parsed is parsed again on the next tick.
     cache.sessionInfoUpdate.reset();
     orderLoads();
-    if (loadI32(page, sessionInfoUpdate) == update) cache.sessionInfoUpdate = update;
+    if (loadI32(page, sessionInfoUpdate) != update) return false;
+    cache.sessionInfoUpdate = update;
+    return true;
 }
 
 } // namespace
@@ -109,7 +112,7 @@ void readIRacing(PageView page, IRacingSessionCache& cache, TelemetrySample& sam
     if (loadI32(page, buffer->stamp) != buffer->tickCount) return; // torn: no sample this tick
     if (!live) return;
 
-    refreshSessionNames(page, cache);
+    if (!refreshSessionNames(page, cache)) return;
     sample.combo = cache.combo;
     sample.speedKmh = speedMetresPerSecond * kmhPerMetrePerSecond;
 }

@@ -313,6 +313,18 @@ TEST(IRacingReader, TickThatMovesWhileReadGivesNoSample) {
     EXPECT_EQ(sample.combo, irCombo);
 }
 
+TEST(IRacingReader, SessionTextRewrittenWhileParsedGivesNoSample) {
+    // The text lies in the second memory page; the rewrite counts a new update.
+    Page page = iracingPage(8192);
+    putU32(page, 20, 6000);
+    putText(page, 6000, irSession);
+    TelemetrySample sample;
+    ASSERT_TRUE(readWhileRewritten(
+        page, [](std::uint8_t* memory) { memory[12] = 2; },
+        [&](std::span<const std::uint8_t> view) { sample = readIRacingPage(view); }));
+    EXPECT_EQ(sample.combo, "");
+}
+
 TEST(IRacingReader, SessionTextIsParsedAgainOnlyWhenItsUpdateChanges) {
     Page page = iracingPage();
     IRacingSessionCache cache;
