@@ -53,8 +53,6 @@ void openSection(OpenedSection& section) {
     }
     section.view = static_cast<std::uint8_t*>(view);
     section.size = section.viewBytes ? section.viewBytes : region.RegionSize;
-    if (&section == &sections[lmuLock])
-        lmuLockEvent = OpenEventA(EVENT_MODIFY_STATE, FALSE, lmu::lockEventName);
 }
 
 void closeSection(OpenedSection& section) {
@@ -86,6 +84,9 @@ void lookForSections() {
         else if (!nameExists(section.name))
             closeSection(section);
     }
+    // The game may make its event after its lock section.
+    if (sections[lmuLock].view && !lmuLockEvent)
+        lmuLockEvent = OpenEventA(EVENT_MODIFY_STATE, FALSE, lmu::lockEventName);
 }
 
 std::span<const std::uint8_t> pageOf(SectionIndex index) {
