@@ -5,6 +5,7 @@ back to speed OFF when the game ends, even when it ends without a word."""
 
 import unittest
 
+from tests.wine.harness import wait_until
 from tests.wine.test_telemetry import AUTOMATIC_LINE, PORT_LINE, SPEED_OFF_DEFAULT, LiveGameTestCase
 
 SPEED_MAX_DEFAULT = 79
@@ -23,6 +24,17 @@ SECTIONS = ["Local\\IRSDKMemMapFileName", "$rFactor2SMMP_Scoring$", "$rFactor2SM
 
 
 class OpenedGamesTest(LiveGameTestCase):
+
+    def start_ventora(self):
+        """As for the other games, but waits for the log pane itself: on a busy machine Wine shows
+        the window a moment before its controls exist."""
+        self.session.remove_settings()
+        self.device.clear()
+        app = self.session.start_ventora()
+        self.addCleanup(self.session.end_ventora, app)
+        wait_until(lambda: self.session.driver_result("log").stdout != "", 60,
+                   message="the first tick's line did not reach the log")
+        return app
 
     def name_is_free(self, name):
         """True when no kernel object holds the name: a named event can take it."""
@@ -46,56 +58,63 @@ class OpenedGamesTest(LiveGameTestCase):
         for name in SECTIONS:
             self.assertTrue(self.name_is_free(name), f"Ventora made {name}")
 
-    def test_each_game_started_before_or_after_ventora_drives_the_fan_until_it_ends(self):
+    def drive_until_the_game_ends(self, publisher):
+        """The levels on the wire follow the game's speed, then go back to speed OFF as it ends."""
+        self.levels_settle_at(SPEED_MAX_DEFAULT)  # at the top speed just learnt
+        self.command(publisher, "speed 36")
+        self.levels_settle_at(40)                 # half of it: 79 / 2, rounded half away from zero
+        # The game closes: its page goes not live, then its sections go.
+        self.session.end_publisher(publisher)
+        self.levels_settle_at(SPEED_OFF_DEFAULT)
+
+    def test_each_game_started_before_ventora_is_seen_from_the_first_tick(self):
         for game, names, combo in GAMES:
-            for game_first in (True, False):
-                with self.subTest(game=game, game_first=game_first):
-                    publisher = None
-                    if game_first:
-                        publisher = self.publish(game, *names, "--speed", "72")
-                    self.start_ventora()
-                    if not game_first:
-                        self.levels_settle_at(SPEED_OFF_DEFAULT)
-                        publisher = self.publish(game, *names, "--speed", "72")
-                    # Started first, the game is seen on the first tick, before the port is opened.
-                    expected = ["New combo: " + combo, "New max speed: 72.000000"]
-                    try:
-                        self.session.wait_for_log(
-                            lambda text: [line for line in text.split("\r\n") if line.startswith("New ")] == expected)
-                    except TimeoutError:
-                        self.fail(f"no {expected!r} in {self.session.log_lines()!r}")
-                    self.levels_settle_at(SPEED_MAX_DEFAULT)
-                    self.command(publisher, "speed 36")
-                    self.levels_settle_at(40)
-                    # The game closes (its page goes not live, then its sections go).
-                    self.session.end_publisher(publisher)
-                    self.levels_settle_at(SPEED_OFF_DEFAULT)
-                    self.doCleanups()
+            with self.subTest(game=game):
+                publisher = self.publish(game, *names, "--speed", "72")
+                self.start_ventora()
+                # Seen on the first tick, before the port is opened.
+                expected = ["New combo: " + combo, "New max speed: 72.000000"]
+                try:
+                    self.session.wait_for_log(
+                        lambda text: [line for line in text.split("\r\n") if line.startswith("New ")] == expected)
+                except TimeoutError:
+                    self.fail(f"no {expected!r} in {self.session.log_lines()!r}")
+                self.drive_until_the_game_ends(publisher)
+                self.doCleanups()
+
+    def test_each_game_started_after_ventora_is_seen_within_a_few_ticks(self):
+        self.start_ventora()
+        for game, names, combo in GAMES:
+            with self.subTest(game=game):
+                self.levels_settle_at(SPEED_OFF_DEFAULT)
+                publisher = self.publish(game, *names, "--speed", "72")
+                self.wait_for_lines("New combo: " + combo, "New max speed: 72.000000")
+                self.drive_until_the_game_ends(publisher)
 
     def test_a_game_that_ends_without_a_word_is_dropped_once_its_sections_are_gone(self):
         # Killed, the game leaves a live page behind in Ventora's view; its names go with it.
+        self.start_ventora()
         for game, names, combo in GAMES:
             with self.subTest(game=game):
-                self.start_ventora()
                 publisher = self.publish(game, *names, "--speed", "72")
                 self.wait_for_lines("New combo: " + combo, "New max speed: 72.000000")
                 publisher.kill()
                 self.levels_settle_at(SPEED_OFF_DEFAULT)
-                self.doCleanups()
 
     def test_only_whole_readings_count(self):
         # rFactor 2 caught mid-rewrite on every tick, Le Mans Ultimate holding its lock: no sample,
         # until the game lets Ventora read.
         cases = [("rf2", "--torn", "torn 0", GAMES[1]), ("lmu", "--lock-held", "lock 0", GAMES[2])]
+        self.start_ventora()
         for game, option, release, (_, names, combo) in cases:
             with self.subTest(game=game):
-                self.start_ventora()
+                lines = self.session.log_lines()
                 publisher = self.publish(game, *names, "--speed", "72", option)
                 self.assertEqual(set(self.ticks(20)[-15:]), {SPEED_OFF_DEFAULT})
-                self.assertEqual(self.session.log_lines(), [AUTOMATIC_LINE, PORT_LINE])
+                self.assertEqual(self.session.log_lines(), lines)
                 self.command(publisher, release)
                 self.wait_for_lines("New combo: " + combo, "New max speed: 72.000000")
-                self.doCleanups()
+                self.session.end_publisher(publisher)
 
     def test_later_game_in_reading_order_wins_while_several_are_live(self):
         self.start_ventora()
