@@ -14,6 +14,7 @@
 #include "fan/graph.h"
 #include "serial/fan_port.h"
 #include "settings/settings_file.h"
+#include "telemetry/opened_sections.h"
 #include "telemetry/shared_memory.h"
 #include "telemetry/udp_sources.h"
 
@@ -108,6 +109,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     for (;;) {
         drainMessages();
         TelemetrySample sample = readTelemetrySample(sharedMemorySources);
+        readOpenedGameSections(sample);
         readUdpGames(sample);
         readSlidersIntoSettings(main);
         updateMaxSpeedMode(settings, tickState, logToPane);

@@ -25,6 +25,8 @@
 
 #include "app/win32.h"
 #include "telemetry/game_pages.h"
+#include "telemetry/opened_game_pages.h"
+#include "tools/opened_game_writer.h"
 #include "tools/udp_game_sender.h"
 
 namespace {
@@ -46,8 +48,15 @@ or r3e (RaceRoom). The page lives until the program quits.
                         a section smaller than its view; sizes count in whole 4096-byte pages
   --event NAME          hold NAME with a named event instead, so that no section can take that name
 
+Also iracing (iRacing), rf2 (rFactor 2 through its plugin) and lmu (Le Mans Ultimate), whose
+sections publish_game creates at the game's own size (--section-size does not apply). rFactor 2
+and Le Mans Ultimate have no layout: their combo ends with the track name.
+  --torn                rFactor 2: every rewrite of the pages is left half done
+  --lock-held           Le Mans Ultimate: the game holds its lock and never lets go
+
 Commands on standard input, one per line; each is answered "ok" once the page holds it:
   speed KMH | lap SECONDS MIN MAX | live 0|1 | car NAME | track NAME | layout NAME | quit
+  torn 0|1 | lock 0|1 (rFactor 2's half-done rewrites, Le Mans Ultimate's lock held)
 "ready" is printed once the page is published. At the end of input, or on quit, the page shows
 the game as not live and the program ends.
 )";
@@ -151,7 +160,7 @@ void storeUtf16(std::span<std::uint8_t> page, std::size_t offset, std::size_t ro
     }
 }
 
-enum class Game { assettoCorsa, projectCars2, raceRoom };
+enum class Game { assettoCorsa, projectCars2, raceRoom, iRacing, rFactor2, leMansUltimate };
 
 // A speed that is fixed, or follows a lap: up from min to max in the first half of the lap, down
 // again in the second, over and over.
@@ -183,6 +192,7 @@ struct Publication {
     SpeedProfile speed;
     std::int32_t r3eMajor = 3, r3eMinor = 4;
     std::uint32_t newSectionSize = sectionSize; // for sections no one has made yet
+    bool torn = false, lockHeld = false;
 };
 
 // The metres per second a game would hold for a speed in km/h. Of the floats nearest the quotient,
@@ -211,6 +221,15 @@ class Publisher {
             break;
         case Game::projectCars2: open(pcars2::sectionName); break;
         case Game::raceRoom: open(r3e::sectionName); break;
+        case Game::iRacing: sections_.push_back(openSection(iracing::sectionName, iracingSectionSize)); break;
+        case Game::rFactor2:
+            sections_.push_back(openSection(rf2::scoring::sectionName, rf2ScoringSectionSize));
+            sections_.push_back(openSection(rf2::telemetry::sectionName, rf2TelemetrySectionSize));
+            break;
+        case Game::leMansUltimate:
+            sections_.push_back(openSection(lmu::sectionName, lmuSectionSize()));
+            sections_.push_back(openSection(lmu::lockSectionName, lmuLockSectionSize));
+            break;
         }
     }
 
@@ -261,12 +280,23 @@ class Publisher {
             storeU32(page, fields.state, p.live ? r3e::liveState : r3e::garageState);
             break;
         }
+        case Game::iRacing: opened_.writeIRacing(sections_[0].bytes, openedPage(kmh)); break;
+        case Game::rFactor2: opened_.writeRFactor2(sections_[0].bytes, sections_[1].bytes, openedPage(kmh)); break;
+        case Game::leMansUltimate:
+            opened_.writeLeMansUltimate(sections_[0].bytes, sections_[1].bytes, openedPage(kmh));
+            break;
         }
+    }
+
+    OpenedGamePage openedPage(float kmh) const {
+        const Publication& p = publication_;
+        return {p.car, p.track, p.layout, kmh, metresPerSecond(kmh), p.live, p.torn, p.lockHeld};
     }
 
     std::mutex mutex_;
     Publication publication_;
     std::vector<Section> sections_;
+    OpenedGameWriter opened_;
 };
 
 std::optional<double> parseNumber(std::string_view text) {
@@ -324,6 +354,8 @@ bool runCommand(Publisher& publisher, const std::string& line) {
         if (kmh) publisher.change([&](Publication& p) { p.speed = fixedSpeed(static_cast<float>(*kmh)); });
     } else if (verb == "live" && (argument == "0" || argument == "1")) {
         publisher.change([&](Publication& p) { p.live = argument == "1"; });
+    } else if ((verb == "torn" || verb == "lock") && (argument == "0" || argument == "1")) {
+        publisher.change([&](Publication& p) { (verb == "torn" ? p.torn : p.lockHeld) = argument == "1"; });
     } else if (verb == "lap") {
         std::istringstream numbers(argument);
         const std::vector<std::string> words(std::istream_iterator<std::string>(numbers), {});
@@ -413,6 +445,12 @@ int wmain(int argc, wchar_t** argv) {
         publication.game = Game::projectCars2;
     else if (args[0] == "r3e")
         publication.game = Game::raceRoom;
+    else if (args[0] == "iracing")
+        publication.game = Game::iRacing;
+    else if (args[0] == "rf2")
+        publication.game = Game::rFactor2;
+    else if (args[0] == "lmu")
+        publication.game = Game::leMansUltimate;
     else
         badUsage("unknown game " + args[0]);
 
@@ -432,6 +470,10 @@ int wmain(int argc, wchar_t** argv) {
             publication.layout = value(1)[0];
         else if (option == "--not-live")
             publication.live = false;
+        else if (option == "--torn")
+            publication.torn = true;
+        else if (option == "--lock-held")
+            publication.lockHeld = true;
         else if (option == "--speed") {
             const auto kmh = parseNumber(value(1)[0]);
             if (!kmh) badUsage("--speed needs a number");

@@ -108,7 +108,7 @@ def send_udp_games_at_highest_rates(session, stop):
     sender.close()
 
 
-def measure_ventora(session, seconds, game_live, udp_games=False):
+def measure_ventora(session, seconds, game_live, udp_games=False, game="ac"):
     device = session.plug_port(1)
     publisher = None
     if udp_games:
@@ -117,7 +117,7 @@ def measure_ventora(session, seconds, game_live, udp_games=False):
         udp = threading.Thread(target=send_udp_games_at_highest_rates, args=(session, stop_udp), daemon=True)
         udp.start()
     if game_live:
-        publisher = session.start_publisher("ac", "--car", "Roadster", "--track", "Hillclimb", "--layout", "Long",
+        publisher = session.start_publisher(game, "--car", "Roadster", "--track", "Hillclimb", "--layout", "Long",
                                             "--lap", "20", "60", "240")
         assert publisher.read_line(60) == "ready"
     app = session.start_ventora()
@@ -175,6 +175,7 @@ def describe(values):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--seconds", type=float, default=60.0, help="length of each CPU window")
+    parser.add_argument("--game", default="ac", help="the game publish_game plays in the game-live run")
     args = parser.parse_args()
 
     with Session(require=("ventora.exe", "ventora_driver.exe", "publish_game.exe", "paint_graph_bench.exe",
@@ -184,7 +185,7 @@ def main():
         for process in session.processes:
             process.kill()
         quiet = measure_ventora(session, args.seconds, game_live=False)
-        live = measure_ventora(session, args.seconds, game_live=True)
+        live = measure_ventora(session, args.seconds, game_live=True, game=args.game)
         udp = measure_ventora(session, args.seconds, game_live=False, udp_games=True)
         paint = measure_paint(session)
         drain = session.run([session.build / "udp_drain_bench.exe"], timeout=300, check=True).stdout.strip()

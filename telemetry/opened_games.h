@@ -1,0 +1,22 @@
+// The games whose sections Ventora opens rather than creates: iRacing, rFactor 2 and Le Mans
+// Ultimate, read in that order after the three games of game_readers.h. Platform-neutral, like
+// those readers, so that the order is tested and the cost benchmarked natively.
+#pragma once
+#include <cstdint>
+#include <span>
+
+#include "telemetry/iracing_reader.h"
+#include "telemetry/telemetry_sample.h"
+
+// A game whose section is not open has an empty view.
+struct OpenedGameViews {
+    std::span<const std::uint8_t> iracing;
+    std::span<const std::uint8_t> rf2Scoring, rf2Telemetry;
+    std::span<const std::uint8_t> lmuData;
+    std::span<std::uint8_t> lmuLock; // written: taking the lock is a write
+};
+
+// Each live game replaces the sample's combo and speed, so the last live one wins, over the
+// earlier games too. Returns true when Le Mans Ultimate's lock had waiters as it was released.
+bool readOpenedGames(const OpenedGameViews& views, IRacingSessionCache& iracingCache,
+                     TelemetrySample& sample);

@@ -1,0 +1,138 @@
+"""iRacing, rFactor 2 and Le Mans Ultimate as the real ventora.exe sees them, with publish_game
+standing in for each game: Ventora never creates their sections, finds a game started before or
+after it, puts the game's combo and levels on the wire, lets a whole reading only count, and goes
+back to speed OFF when the game ends, even when it ends without a word."""
+
+import unittest
+
+from tests.wine.harness import wait_until
+from tests.wine.test_telemetry import AUTOMATIC_LINE, PORT_LINE, SPEED_OFF_DEFAULT, LiveGameTestCase
+
+SPEED_MAX_DEFAULT = 79
+
+# (game, publish_game arguments, the combo Ventora logs). rFactor 2 and Le Mans Ultimate give no
+# layout: their combo ends with the track name.
+GAMES = [
+    ("iracing", ("--car", "Porsche 911 GT3 R", "--track", "Circuit de Spa-Francorchamps", "--layout", "Endurance"),
+     "Porsche 911 GT3 R @ Circuit de Spa-Francorchamps Endurance"),
+    ("rf2", ("--car", "Oreca 07", "--track", "Sebring International Raceway"),
+     "Oreca 07 @ Sebring International Raceway"),
+    ("lmu", ("--car", "Ferrari 499P", "--track", "Circuit de la Sarthe"), "Ferrari 499P @ Circuit de la Sarthe"),
+]
+SECTIONS = ["Local\\IRSDKMemMapFileName", "$rFactor2SMMP_Scoring$", "$rFactor2SMMP_Telemetry$", "LMU_Data",
+            "LMU_SharedMemoryLockData"]
+
+
+class OpenedGamesTest(LiveGameTestCase):
+
+    def start_ventora(self):
+        """As for the other games, but waits for the log pane itself: on a busy machine Wine shows
+        the window a moment before its controls exist."""
+        self.session.remove_settings()
+        self.device.clear()
+        app = self.session.start_ventora()
+        self.addCleanup(self.session.end_ventora, app)
+        wait_until(lambda: self.session.driver_result("log").stdout != "", 60,
+                   message="the first tick's line did not reach the log")
+        return app
+
+    def name_is_free(self, name):
+        """True when no kernel object holds the name: a named event can take it."""
+        holder = self.session.start_publisher("--event", name)
+        try:
+            return holder.read_line(60) == "ready"
+        finally:
+            self.session.end_publisher(holder)
+
+    def levels_settle_at(self, level, count=3):
+        """Waits (ticks, up to a few seconds) until the last `count` levels on the wire are `level`."""
+        for _ in range(60):
+            if self.ticks(1)[-count:] == [level] * count:
+                return
+        self.fail(f"the levels did not settle at {level}: {self.device.bytes()[-20:]!r}")
+
+    def test_start_up_with_none_of_their_sections_creates_none_and_sees_no_game(self):
+        self.start_ventora()
+        self.assertEqual(set(self.ticks(15)), {SPEED_OFF_DEFAULT})
+        self.assertEqual(self.session.log_lines(), [AUTOMATIC_LINE, PORT_LINE])
+        for name in SECTIONS:
+            self.assertTrue(self.name_is_free(name), f"Ventora made {name}")
+
+    def drive_until_the_game_ends(self, publisher):
+        """The levels on the wire follow the game's speed, then go back to speed OFF as it ends."""
+        self.levels_settle_at(SPEED_MAX_DEFAULT)  # at the top speed just learnt
+        self.command(publisher, "speed 36")
+        self.levels_settle_at(40)                 # half of it: 79 / 2, rounded half away from zero
+        # The game closes: its page goes not live, then its sections go.
+        self.session.end_publisher(publisher)
+        self.levels_settle_at(SPEED_OFF_DEFAULT)
+
+    def test_each_game_started_before_ventora_is_seen_from_the_first_tick(self):
+        for game, names, combo in GAMES:
+            with self.subTest(game=game):
+                publisher = self.publish(game, *names, "--speed", "72")
+                self.start_ventora()
+                # Seen on the first tick, before the port is opened.
+                expected = ["New combo: " + combo, "New max speed: 72.000000"]
+                try:
+                    self.session.wait_for_log(
+                        lambda text: [line for line in text.split("\r\n") if line.startswith("New ")] == expected)
+                except TimeoutError:
+                    self.fail(f"no {expected!r} in {self.session.log_lines()!r}")
+                self.drive_until_the_game_ends(publisher)
+                self.doCleanups()
+
+    def test_each_game_started_after_ventora_is_seen_within_a_few_ticks(self):
+        self.start_ventora()
+        for game, names, combo in GAMES:
+            with self.subTest(game=game):
+                self.levels_settle_at(SPEED_OFF_DEFAULT)
+                publisher = self.publish(game, *names, "--speed", "72")
+                self.wait_for_lines("New combo: " + combo, "New max speed: 72.000000")
+                self.drive_until_the_game_ends(publisher)
+
+    def test_a_game_that_ends_without_a_word_is_dropped_once_its_sections_are_gone(self):
+        # Killed, the game leaves a live page behind in Ventora's view; its names go with it.
+        self.start_ventora()
+        for game, names, combo in GAMES:
+            with self.subTest(game=game):
+                publisher = self.publish(game, *names, "--speed", "72")
+                self.wait_for_lines("New combo: " + combo, "New max speed: 72.000000")
+                publisher.kill()
+                self.levels_settle_at(SPEED_OFF_DEFAULT)
+
+    def test_only_whole_readings_count(self):
+        # rFactor 2 caught mid-rewrite on every tick, Le Mans Ultimate holding its lock: no sample,
+        # until the game lets Ventora read.
+        cases = [("rf2", "--torn", "torn 0", GAMES[1]), ("lmu", "--lock-held", "lock 0", GAMES[2])]
+        self.start_ventora()
+        for game, option, release, (_, names, combo) in cases:
+            with self.subTest(game=game):
+                lines = self.session.log_lines()
+                publisher = self.publish(game, *names, "--speed", "72", option)
+                self.assertEqual(set(self.ticks(20)[-15:]), {SPEED_OFF_DEFAULT})
+                self.assertEqual(self.session.log_lines(), lines)
+                self.command(publisher, release)
+                self.wait_for_lines("New combo: " + combo, "New max speed: 72.000000")
+                self.session.end_publisher(publisher)
+
+    def test_later_game_in_reading_order_wins_while_several_are_live(self):
+        self.start_ventora()
+        self.publish("r3e", "--car", "R3E car", "--track", "R3E track", "--layout", "R3E layout", "--speed", "36")
+        self.wait_for_lines("New combo: R3E car @ R3E track R3E layout", "New max speed: 36.000000")
+        iracing = self.publish("iracing", "--car", "iR car", "--track", "iR track", "--layout", "iR layout",
+                               "--speed", "72")
+        self.wait_for_lines("New combo: iR car @ iR track iR layout", "New max speed: 72.000000")
+        rf2 = self.publish("rf2", "--car", "Same car", "--track", "Same track", "--speed", "108")
+        self.wait_for_lines("New combo: Same car @ Same track", "New max speed: 108.000000")
+        # Le Mans Ultimate with its rFactor 2 plugin: its own reading comes last and wins.
+        self.publish("lmu", "--car", "Same car", "--track", "Same track", "--speed", "144")
+        self.wait_for_lines("New max speed: 144.000000")
+        self.session.end_publisher(rf2)
+        self.session.end_publisher(iracing)
+        self.ticks(15)
+        self.assertEqual(self.session.log_lines()[-1], "New max speed: 144.000000")
+
+
+if __name__ == "__main__":
+    unittest.main()
