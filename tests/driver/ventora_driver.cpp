@@ -17,6 +17,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -51,9 +52,10 @@ std::string classOf(HWND window) {
 }
 
 // Another process's control answers WM_GETTEXT; GetWindowText would only read its caption cache.
+// One message, not a length query first: Ventora answers another process's message only between
+// ticks, so each message costs up to a tick. The buffer holds any edit control's default limit.
 std::string textOf(HWND window) {
-    auto length = SendMessageA(window, WM_GETTEXTLENGTH, 0, 0);
-    std::string text(static_cast<size_t>(length) + 1, '\0');
+    std::string text(65536, '\0');
     auto copied = SendMessageA(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
     text.resize(static_cast<size_t>(copied));
     return text;
@@ -358,11 +360,14 @@ int sweepSlider(HWND main, const Args& args) {
     HWND pane = logPaneOf(main);
     if (!bar || !pane) return refused;
     long long answered = 0;
+    // The log may be trimmed at its front, so a change of text, not of length, tells a new line.
+    // Only Ventora writes to the log, so the text that answered one move is the next move's start.
+    auto before = textOf(pane);
     for (long long move = 0; move < moves; ++move) {
-        // The log may be trimmed at its front, so a change of text, not of length, tells a new line.
-        auto before = textOf(pane);
         SendMessageA(bar, TBM_SETPOS, TRUE, static_cast<LPARAM>(positions[move % positions.size()]));
-        if (!waitFor(timeoutMs, [&] { return textOf(pane) != before; })) break;
+        std::string now;
+        if (!waitFor(timeoutMs, [&] { return (now = textOf(pane)) != before; })) break;
+        before = std::move(now);
         ++answered;
     }
     print("%lld\n", answered);
@@ -472,11 +477,16 @@ int taskbarCreated(HWND, const Args&) {
 }
 
 // The session is ending: the query first, then the end itself. Prints the program's answer.
-int endSession(HWND main, const Args&) {
+// With "cancel" the end is called off after the query, as when the user cancels a shutdown.
+int endSession(HWND main, const Args& args) {
+    const bool cancelled = !args.empty() && args[0] == "cancel";
+    if (!args.empty() && !cancelled) return badUsage;
     DWORD_PTR answer = 0;
-    if (!SendMessageTimeoutA(main, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 10000, &answer)) return refused;
+    if (!SendMessageTimeoutA(main, WM_QUERYENDSESSION, 0, 0, SMTO_ABORTIFHUNG, 10000, &answer))
+        return refused;
     print("%d\n", answer ? 1 : 0);
-    if (answer) SendMessageTimeoutA(main, WM_ENDSESSION, TRUE, 0, SMTO_ABORTIFHUNG, 10000, nullptr);
+    if (answer || cancelled)
+        SendMessageTimeoutA(main, WM_ENDSESSION, answer && !cancelled, 0, SMTO_ABORTIFHUNG, 10000, nullptr);
     return done;
 }
 
@@ -499,6 +509,59 @@ int pressOk(HWND, const Args& args) {
     if (!ok) return refused;
     return PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(ok)) ? done
                                                                                                      : refused;
+}
+
+// Maps the named section as a game that starts after Ventora does: opened, not created, and
+// mapped at the size the game asks for. Prints the size of the mapped region.
+int mapSection(HWND, const Args& args) {
+    long long bytes = 0;
+    if (args.size() != 2 || !parseNumber(args[1], bytes) || bytes < 0) return badUsage;
+    HANDLE section = OpenFileMappingA(FILE_MAP_WRITE, FALSE, args[0].c_str());
+    if (!section) {
+        std::fprintf(stderr, "OpenFileMapping failed, error %lu\n", GetLastError());
+        return refused;
+    }
+    void* view = MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, static_cast<SIZE_T>(bytes));
+    if (!view) {
+        std::fprintf(stderr, "MapViewOfFile failed, error %lu\n", GetLastError());
+        CloseHandle(section);
+        return refused;
+    }
+    MEMORY_BASIC_INFORMATION region{};
+    VirtualQuery(view, &region, sizeof region);
+    print("%llu\n", static_cast<unsigned long long>(region.RegionSize));
+    UnmapViewOfFile(view);
+    CloseHandle(section);
+    return done;
+}
+
+// Another program's window taking the foreground, as a user switching to a game does. Prints its
+// handle once it is the foreground window and stays until it is ended.
+int cover(HWND, const Args&) {
+    WNDCLASSA windowClass{};
+    windowClass.lpfnWndProc = DefWindowProcA;
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    windowClass.lpszClassName = "VentoraDriverCover";
+    RegisterClassA(&windowClass);
+    HWND window = CreateWindowExA(0, windowClass.lpszClassName, "Cover", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0,
+                                  0, 600, 550, nullptr, nullptr, nullptr, nullptr);
+    if (!window) return refused;
+    SetForegroundWindow(window);
+    auto pump = [] {
+        MSG message;
+        while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&message);
+    };
+    if (!waitFor(10000, [&] {
+            pump();
+            return GetForegroundWindow() == window;
+        }))
+        return timedOut;
+    print("0x%llx\n", static_cast<unsigned long long>(reinterpret_cast<UINT_PTR>(window)));
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0)
+        DispatchMessageA(&message);
+    return done;
 }
 
 struct Subcommand {
@@ -541,7 +604,13 @@ constexpr Subcommand subcommands[] = {
     {"taskbar-created", "broadcasts TaskbarCreated, as a restarted shell does", 0, false, taskbarCreated},
     {"message-box", "CAPTION: prints the box with that caption and its controls", 1, false, messageBox},
     {"press-ok", "CAPTION: clicks OK in the box with that caption", 1, false, pressOk},
-    {"end-session", "sends WM_QUERYENDSESSION, then WM_ENDSESSION TRUE; prints the answer", 0, true, endSession},
+    {"end-session",
+     "[cancel]: sends WM_QUERYENDSESSION, then WM_ENDSESSION (FALSE with cancel); prints the answer", 0, true,
+     endSession},
+    {"map-section", "NAME BYTES: opens the named section, maps BYTES of it, prints the mapped size", 2, false,
+     mapSection},
+    {"cover", "shows a window of its own in the foreground, prints its handle, stays until ended", 0, false,
+     cover},
 };
 
 int usage() {

@@ -80,6 +80,10 @@ TEST(FanLevel, ManualModeExamples) {
         {-20, 79, 200, 50.0f, 5},  // 4.75
         {79, 0, 200, 100.0f, 40},  // 39.5
         {20, 60, 1, 150.0f, 20},   // 20.0
+        // Values no slider gives, straight from a settings file: the difference wraps as 32-bit
+        // arithmetic (to -1 and to 1), with no overflow for the sanitizers to find.
+        {INT32_MIN, INT32_MAX, 200, 100.0f, 0},
+        {INT32_MAX, INT32_MIN, 200, 100.0f, 79},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(testing::Message() << row.speedMin << ".." << row.speedMax << " over " << row.maxCarSpeed
@@ -155,6 +159,24 @@ TEST(FanLevel, SpeedBelowOneKmhIsLearnedButNeitherScalesNorIsAnnounced) {
     EXPECT_EQ(run.tick(roadster, 0.5f), 10);
     EXPECT_TRUE(run.lines.empty());
     EXPECT_FALSE(run.state.maxSpeedRising);
+}
+
+TEST(FanLevel, TopSpeedIsAnnouncedOnlyAboveOneKmh) {
+    const struct {
+        float topSpeed;
+        Lines lines;
+    } rows[] = {
+        {0.8f, {}},
+        {1.0f, {}}, // compared strictly
+        {std::nextafter(1.0f, 2.0f), maxSpeedLine("1.000000")},
+        {2.0f, maxSpeedLine("2.000000")},
+    };
+    for (const auto& row : rows) {
+        Loop run;
+        run.tick(roadster, row.topSpeed);
+        run.tick(roadster, 0.5f); // the rise ends here
+        EXPECT_EQ(run.lines, row.lines) << "top speed " << row.topSpeed;
+    }
 }
 
 TEST(FanLevel, RiseIsAnnouncedOnceOnFirstTickNotAboveTheMaximum) {

@@ -90,7 +90,10 @@ TEST(GraphPlan, MappingLineWorkedExamples) {
 }
 
 TEST(GraphPlan, MappingLineHasOneBluePixelInEachInteriorColumn) {
-    for (const auto& [speedMin, speedMax] : {std::pair{0, 79}, std::pair{-20, 99}, std::pair{79, 0}}) {
+    // The last two straight from a settings file, before the sliders have brought them into range.
+    for (const auto& [speedMin, speedMax] :
+         {std::pair{0, 79}, std::pair{-20, 99}, std::pair{79, 0}, std::pair{INT32_MIN, INT32_MAX},
+          std::pair{INT32_MAX, INT32_MIN}}) {
         const GraphPlan plan = planGraph(speedMin, speedMax, History{});
         ASSERT_EQ(plan.drawOrder().size(), 462u);
         int expectedColumn = 11;

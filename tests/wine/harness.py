@@ -650,13 +650,18 @@ class Session:
         game.kill()
 
     def wait_for_window(self, process=None, timeout=DEFAULT_TIMEOUT):
-        """Waits for Ventora's main window and returns its handle as an int."""
+        """Waits until Ventora's main window is ready and returns its handle as an int.
+
+        Ready means with all its controls: the window exists before its controls do, and the log
+        pane is made last, so a window without its log pane is not ready yet."""
         def found():
             if process is not None and not process.running():
                 raise HarnessError(f"Ventora ended with {process.returncode} before showing a window: "
                                    f"{process.stdout()[-500:]!r}")
             result = self.driver_result("find")
-            return int(result.stdout, 16) if result.returncode == DRIVER_DONE else None
+            if result.returncode != DRIVER_DONE or self.driver_result("log").returncode != DRIVER_DONE:
+                return None
+            return int(result.stdout, 16)
         return wait_until(found, timeout, interval=0.1, message="Ventora's window did not appear")
 
     # --- the driver ----------------------------------------------------------------------------
@@ -696,7 +701,12 @@ class Session:
         last = [""]
 
         def check():
-            last[0] = self.log()
+            result = self.driver_result("log")
+            if result.returncode == DRIVER_REFUSED:
+                return False  # the log pane is not made yet
+            if result.returncode != DRIVER_DONE:
+                raise HarnessError(f"driver log ended with {result.returncode}: {result.stderr.strip()!r}")
+            last[0] = result.stdout
             return predicate(last[0])
         wait_until(check, timeout, interval=0.1)
         return last[0]

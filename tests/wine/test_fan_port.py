@@ -5,6 +5,7 @@ messages on standard output, through plugging, unplugging, port changes and a st
 import os
 import re
 import subprocess
+import time
 import unittest
 
 from tests.wine.harness import Session, wait_until
@@ -23,6 +24,16 @@ XOFF, XON = b"\x13", b"\x11"
 REPEATS = 3
 
 UNPLUG_CYCLES = 20
+
+# The rhythm, counted over enough ticks that the harness's polling hardly shows. A byte a tick is
+# ten a second. On a stalled line each tick's work waits out the 100 ms write time-out and the
+# 100 ms pause comes after it, so five reconnect cycles a second. The bounds tell these from a tick
+# of 200 ms (five bytes, three and a third cycles) and from a pause counted from the start of the
+# tick (ten cycles), and leave a busy machine room to be slow.
+RHYTHM_BYTES = 40
+BYTES_PER_SECOND = (6.5, 14.0)
+RHYTHM_CYCLES = 20
+STALLED_CYCLES_PER_SECOND = (3.6, 7.0)
 
 
 def open_files(pid):
@@ -240,6 +251,35 @@ class FanPortTest(unittest.TestCase):
         self.assertEqual(terminal_files(app.popen.pid), [port])
         self.assertEqual(terminal_files(self.wineserver_pid()), [port])
         self.assertLessEqual(len(open_files(app.popen.pid)), descriptors_before + 2)
+
+    # --- the rhythm on the wire ----------------------------------------------------------------
+
+    def test_about_ten_levels_a_second_reach_the_controller(self):
+        device = self.plug(1)
+        self.start_ventora()
+        device.wait_for_bytes(1)
+        device.clear()
+        device.wait_for_bytes(RHYTHM_BYTES + 1, timeout=60)
+        times = [arrival for arrival, _ in device.timed_bytes()]
+        rate = RHYTHM_BYTES / (times[RHYTHM_BYTES] - times[0])
+        low, high = BYTES_PER_SECOND
+        self.assertTrue(low <= rate <= high, f"{rate:.1f} bytes a second")
+
+    def test_stalled_line_reconnects_about_five_times_a_second(self):
+        device = self.plug(1)
+        subprocess.run(["stty", "-F", str(device.port_link), "ixon"], check=True)
+        self.start_ventora()
+        self.session.wait_for_log_line("Connected to COM1")
+        device.wait_for_bytes(1)
+
+        device.write(XOFF)
+        cycles = lambda: self.session.log_lines().count("Disconnected from COM1")
+        first = wait_until(cycles, message="the stalled line took no failed-write path")
+        start = time.monotonic()
+        last = wait_until(lambda: (n := cycles()) >= first + RHYTHM_CYCLES and n, timeout=60)
+        rate = (last - first) / (time.monotonic() - start)
+        low, high = STALLED_CYCLES_PER_SECOND
+        self.assertTrue(low <= rate <= high, f"{rate:.1f} reconnect cycles a second")
 
     # --- a stalled line ----------------------------------------------------------------------
 

@@ -162,6 +162,17 @@ class SaveTest(SettingsTestCase):
         self.assertEqual(self.path.read_bytes(), record_bytes(6, 12, 0, 88, 150))
         self.assertEqual(self.folder_entries(), ["config.bin"])
 
+    def test_cancelled_session_end_keeps_running_with_the_tray_icon_and_writes_nothing(self):
+        # The user cancelled the shutdown: the session goes on, and so does Ventora.
+        self.clear_folder()
+        with self.running_ventora() as app:
+            window = self.session.wait_for_window()
+            self.assertEqual(self.session.driver("end-session", "cancel").strip(), "1")
+            self.assertEqual(self.folder_entries(), [], "settings were written")
+            self.assertTrue(self.session.tray_present(window), "the tray icon is gone")
+            self.session.driver("sync")
+            self.assertTrue(app.running())
+
     def test_save_that_cannot_be_made_leaves_the_old_file_whole(self):
         # 30 bytes: any save at all, even a torn one, would leave another length or other bytes.
         old = record_bytes(3, 44, 6, 66, 0) + bytes(range(10))

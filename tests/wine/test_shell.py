@@ -151,6 +151,20 @@ class TrayAndWindowTest(VentoraTestCase):
         self.assertEqual(len(self.session.tray_icons()), 1)
         self.assertEqual(self.tray_area(), tray_before, "the tray's icons changed")
 
+    def test_second_start_brings_the_shown_window_from_behind_another_to_the_front(self):
+        first = self.start_ventora()
+        self.show_window()
+        cover = self.session.start(self.session.build / "ventora_driver.exe", "cover", name="cover")
+        self.addCleanup(cover.kill)
+        cover.wait_for_output(r"0x[0-9a-f]+\n")
+        self.assertEqual(self.state(), (True, False, False), "the other window did not come in front")
+
+        second = self.session.start(self.session.build / "ventora.exe", name="second")
+        self.assertEqual(second.wait(30), 0)
+        wait_until(lambda: self.state() == (True, False, True), 30, interval=0.1,
+                   message=lambda: f"(visible, minimised, foreground) stays {self.state()}")
+        self.assertTrue(first.running())
+
     def test_tray_icon_comes_back_when_the_shell_restarts(self):
         self.start_ventora()
         self.driver("tray-remove")
@@ -278,7 +292,10 @@ class LogPaneTest(VentoraTestCase):
         self.driver("fill-log", filler, count)
         # Then real events: each move of the maximum-speed slider between 0 and 200 writes a mode line.
         moves = 40
-        sweep = self.session.driver_result("sweep-slider", MAX_CAR_SPEED, moves, 10000, 200, 0)
+        # Each move waits for Ventora's next ticks; the guard only stops a hang, so it allows every
+        # move its own 10 s before giving up.
+        sweep = self.session.driver_result("sweep-slider", MAX_CAR_SPEED, moves, 10000, 200, 0,
+                                           timeout=moves * 10 + 60)
         self.assertEqual(sweep.returncode, 0,
                          f"only {sweep.stdout.strip()} of {moves} slider moves showed a new line: the log is full")
 

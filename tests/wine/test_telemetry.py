@@ -12,6 +12,10 @@ AUTOMATIC_LINE = "Automatic maximum car speed detection"
 PORT_LINE = "Connected to COM1"
 SPEED_OFF_DEFAULT = 26
 
+# The five sections, and the size a game maps each at.
+SECTION_NAMES = ("acpmf_physics", "acpmf_graphics", "acpmf_static", "$pcars2$", "$R3E")
+SECTION_SIZE = 100000
+
 def log_text(line):
     """A line as the driver hands over the 8-bit log: its UTF-8 bytes, one character per byte."""
     return line.encode("utf-8").decode("latin-1")
@@ -86,6 +90,15 @@ class GameDetectionTest(LiveGameTestCase):
         self.assertEqual(self.ticks(2)[-1], 0)
         self.assertEqual(self.session.log_lines(),
                          [AUTOMATIC_LINE, PORT_LINE, "New combo: Roadster @ Hillclimb Long"])
+
+    def test_game_started_after_ventora_maps_each_section_whole(self):
+        # Ventora made them all; a game opens each and maps its whole page.
+        self.start_ventora()
+        for name in SECTION_NAMES:
+            with self.subTest(section=name):
+                result = self.session.driver_result("map-section", name, SECTION_SIZE)
+                self.assertEqual(result.returncode, 0, result.stderr)
+                self.assertGreaterEqual(int(result.stdout), SECTION_SIZE)
 
     def test_each_game_gives_its_combo_and_its_speed_in_kmh(self):
         # The speed shows through the top speed learnt from it; the m/s games' speeds are chosen so
