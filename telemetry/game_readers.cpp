@@ -11,6 +11,7 @@
 #include <string_view>
 
 #include "telemetry/game_pages.h"
+#include "telemetry/page_loads.h"
 #include "telemetry/utf16.h"
 
 namespace {
@@ -20,33 +21,6 @@ constexpr float kmhPerMetrePerSecond = 3.6f;
 
 // The widest UTF-16 name room on Assetto Corsa's static page.
 constexpr std::size_t longestUtf16Room = acStatic::trackNameRoom;
-
-// A 32-bit field that lies wholly inside the view, or zero.
-std::uint32_t loadU32(PageView page, std::size_t offset) {
-    if (offset > page.size() || page.size() - offset < 4) return 0;
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < 4; ++i)
-        value |= std::uint32_t{page[offset + i]} << (8 * i);
-    return value;
-}
-
-std::int32_t loadI32(PageView page, std::size_t offset) {
-    return static_cast<std::int32_t>(loadU32(page, offset));
-}
-
-float loadFloat(PageView page, std::size_t offset) {
-    return std::bit_cast<float>(loadU32(page, offset));
-}
-
-// An 8-bit text up to its NUL. A text with no NUL in its room is cut at the room (or at the view's
-// end), rather than run on into the next field.
-std::string_view loadText(PageView page, std::size_t offset, std::size_t room) {
-    if (offset >= page.size()) return {};
-    const std::size_t limit = std::min(room, page.size() - offset);
-    const auto* first = reinterpret_cast<const char*>(page.data() + offset);
-    const auto* nul = static_cast<const char*>(std::memchr(first, 0, limit));
-    return {first, nul ? static_cast<std::size_t>(nul - first) : limit};
-}
 
 // A UTF-16LE name up to its NUL (cut at its room or the view's end like an 8-bit text), as UTF-8
 // in `buffer`. The code units are gathered first because a view promises no alignment.

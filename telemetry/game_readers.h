@@ -1,12 +1,8 @@
 // The three game readers: what the live game's pages say about the car, the track and the speed.
 // Platform-neutral: they work on byte views, so they are tested, fuzzed and benchmarked natively.
 #pragma once
-#include <cstdint>
-#include <span>
-
+#include "telemetry/page_loads.h"
 #include "telemetry/telemetry_sample.h"
-
-using PageView = std::span<const std::uint8_t>;
 
 // The five pages in the order of the source table. A view may be shorter than its page (or
 // empty): whatever lies beyond its end reads as zero, as in a section no game has written to.

@@ -1,5 +1,5 @@
-// Bounds-checked little-endian loads from a page view, for the readers of the sections Ventora
-// opens. A field that does not lie wholly inside the view reads as zero (a text as empty), so that
+// Bounds-checked little-endian loads from a page view, for every reader of a game's shared
+// memory. A field that does not lie wholly inside the view reads as zero (a text as empty), so that
 // neither what a game writes nor how short its section is can make a read leave the view.
 #pragma once
 #include <algorithm>
