@@ -23,14 +23,15 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 }
 
 firmware=()
+pictures=()
 if grep -q '"name": *"firmware"' CMakePresets.json; then
     cmake --preset firmware >/dev/null
     cmake --build --preset firmware
-    for file in build/firmware/ventora-fan.hex build/firmware/ventora-fan-esc.hex docs/wiring-fan.svg \
-        docs/wiring-esc.svg; do
-        if [[ -f $file ]]; then
-            firmware+=("$file")
-        fi
+    for file in build/firmware/ventora-fan.hex build/firmware/ventora-fan-esc.hex; do
+        if [[ -f $file ]]; then firmware+=("$file"); fi
+    done
+    for file in docs/wiring-fan.svg docs/wiring-esc.svg; do
+        if [[ -f $file ]]; then pictures+=("$file"); fi
     done
 fi
 
@@ -40,9 +41,9 @@ stage=$out/stage
 mkdir -p "$stage"
 cp "$build/ventora.exe" "$build/publish_game.exe" "$build/README.txt" LICENSE CHANGELOG.md \
     scripts/ventora-proton.sh "${firmware[@]}" "$stage/"
-# Where README.txt points Linux users, as in the source tree.
+# Where README.txt points (Linux users, the wiring pictures), as in the source tree.
 mkdir "$stage/docs"
-cp docs/linux.md "$stage/docs/"
+cp docs/linux.md "${pictures[@]}" "$stage/docs/"
 zip="ventora-$version-win64.zip"
 setup="ventora-$version-setup.exe"
 # -X and one fixed time stamp: the same tree gives the same zip.
