@@ -9,28 +9,9 @@
 #include <string>
 
 #include "telemetry/opened_game_pages.h"
+#include "tools/page_stores.h"
 
 namespace {
-
-void storeU8(std::span<std::uint8_t> page, std::size_t offset, std::uint8_t value) {
-    if (offset < page.size()) page[offset] = value;
-}
-
-void storeU32(std::span<std::uint8_t> page, std::size_t offset, std::uint32_t value) {
-    for (std::size_t i = 0; i < 4; ++i)
-        storeU8(page, offset + i, static_cast<std::uint8_t>(value >> (8 * i)));
-}
-
-void storeU64(std::span<std::uint8_t> page, std::size_t offset, std::uint64_t value) {
-    for (std::size_t i = 0; i < 8; ++i)
-        storeU8(page, offset + i, static_cast<std::uint8_t>(value >> (8 * i)));
-}
-
-void storeText(std::span<std::uint8_t> page, std::size_t offset, std::size_t room, std::string_view text) {
-    text = text.substr(0, room - 1);
-    for (std::size_t i = 0; i < room; ++i)
-        storeU8(page, offset + i, i < text.size() ? static_cast<std::uint8_t>(text[i]) : 0);
-}
 
 // iRacing's page as publish_game lays it out: the header, five variable headers (two that Ventora
 // does not read among them), the session text, then three buffers.

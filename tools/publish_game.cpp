@@ -27,6 +27,8 @@
 #include "telemetry/game_pages.h"
 #include "telemetry/opened_game_pages.h"
 #include "tools/opened_game_writer.h"
+#include "tools/page_stores.h"
+#include "tools/speed_profile.h"
 #include "tools/udp_game_sender.h"
 
 namespace {
@@ -110,24 +112,6 @@ Section openSection(const char* name, std::uint32_t sizeIfNew) {
     return {std::move(handle), std::move(view), bytes};
 }
 
-// Little-endian stores that drop whatever falls beyond the section.
-void storeU32(std::span<std::uint8_t> page, std::size_t offset, std::uint32_t value) {
-    for (std::size_t i = 0; i < 4 && offset + i < page.size(); ++i)
-        page[offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
-
-void storeFloat(std::span<std::uint8_t> page, std::size_t offset, float value) {
-    storeU32(page, offset, std::bit_cast<std::uint32_t>(value));
-}
-
-// A NUL-terminated text in its room, cut to leave room for the NUL, the rest of the room cleared
-// so that no part of a longer earlier name is left behind.
-void storeText(std::span<std::uint8_t> page, std::size_t offset, std::size_t room, std::string_view text) {
-    text = text.substr(0, room - 1);
-    for (std::size_t i = 0; i < room && offset + i < page.size(); ++i)
-        page[offset + i] = i < text.size() ? static_cast<std::uint8_t>(text[i]) : 0;
-}
-
 std::u16string toUtf16(std::string_view utf8) {
     if (utf8.empty()) return {};
     const int size = static_cast<int>(utf8.size());
@@ -161,29 +145,6 @@ void storeUtf16(std::span<std::uint8_t> page, std::size_t offset, std::size_t ro
 }
 
 enum class Game { assettoCorsa, projectCars2, raceRoom, iRacing, rFactor2, leMansUltimate };
-
-// A speed that is fixed, or follows a lap: up from min to max in the first half of the lap, down
-// again in the second, over and over.
-struct SpeedProfile {
-    float fixedKmh = 0.0f;
-    double lapSeconds = 0.0; // 0 for a fixed speed
-    float minKmh = 0.0f, maxKmh = 0.0f;
-    std::chrono::steady_clock::time_point lapStart;
-
-    float at(std::chrono::steady_clock::time_point now) const {
-        if (lapSeconds <= 0.0) return fixedKmh;
-        const double lapTime = std::chrono::duration<double>(now - lapStart).count();
-        const double phase = std::fmod(lapTime, lapSeconds) / lapSeconds;
-        const double rise = phase < 0.5 ? 2.0 * phase : 2.0 * (1.0 - phase);
-        return static_cast<float>(minKmh + (maxKmh - minKmh) * rise);
-    }
-};
-
-SpeedProfile fixedSpeed(float kmh) {
-    SpeedProfile speed;
-    speed.fixedKmh = kmh;
-    return speed;
-}
 
 struct Publication {
     Game game = Game::assettoCorsa;
@@ -299,13 +260,6 @@ class Publisher {
     OpenedGameWriter opened_;
 };
 
-std::optional<double> parseNumber(std::string_view text) {
-    double value = 0.0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return value;
-}
-
 bool parseVersion(std::string_view text, std::int32_t& major, std::int32_t& minor) {
     const std::size_t dot = text.find('.');
     const std::string_view majorText = text.substr(0, dot);
@@ -315,18 +269,6 @@ bool parseVersion(std::string_view text, std::int32_t& major, std::int32_t& mino
         return error == std::errc() && end == part.data() + part.size();
     };
     return parsed(majorText, major) && parsed(minorText, minor);
-}
-
-// Reads a lap profile's three numbers; the lap starts now.
-bool parseLap(std::span<const std::string> words, SpeedProfile& speed) {
-    if (words.size() != 3) return false;
-    const auto seconds = parseNumber(words[0]), low = parseNumber(words[1]), high = parseNumber(words[2]);
-    if (!seconds || !low || !high || *seconds <= 0.0) return false;
-    speed.lapSeconds = *seconds;
-    speed.minKmh = static_cast<float>(*low);
-    speed.maxKmh = static_cast<float>(*high);
-    speed.lapStart = std::chrono::steady_clock::now();
-    return true;
 }
 
 void reply(const char* text) {

@@ -21,6 +21,8 @@
 #include <sstream>
 #include <thread>
 
+#include "tools/speed_profile.h"
+
 const char* const udpGameUsage = R"(
        publish_game f1|forza|outgauge [options]
 
@@ -41,32 +43,11 @@ Commands on standard input: speed KMH | lap SECONDS MIN MAX | live 0|1 | quit
 
 namespace {
 
-struct Speed {
-    float fixedKmh = 0.0f;
-    double lapSeconds = 0.0;
-    float minKmh = 0.0f, maxKmh = 0.0f;
-    std::chrono::steady_clock::time_point lapStart;
-
-    float at(std::chrono::steady_clock::time_point now) const {
-        if (lapSeconds <= 0.0) return fixedKmh;
-        const double phase =
-            std::fmod(std::chrono::duration<double>(now - lapStart).count(), lapSeconds) / lapSeconds;
-        return static_cast<float>(minKmh +
-                                  (maxKmh - minKmh) * (phase < 0.5 ? 2.0 * phase : 2.0 * (1.0 - phase)));
-    }
-};
-
-Speed fixedSpeed(float kmh) {
-    Speed speed;
-    speed.fixedKmh = kmh;
-    return speed;
-}
-
 struct Options {
     std::string game;
     int port = 0;
     double rate = 60.0;
-    Speed speed;
+    SpeedProfile speed;
     bool live = true;
     int year = 2025, team = 8, f1Track = 13;
     std::string kind = "fm23";
@@ -74,13 +55,6 @@ struct Options {
     std::string carCode = "XRT";
     bool withId = false;
 };
-
-std::optional<double> number(const std::string& text) {
-    double value = 0.0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
-    return value;
-}
 
 [[noreturn]] void usageError(const std::string& text) {
     std::fprintf(stderr, "publish_game: %s\n%s", text.c_str(), udpGameUsage);
@@ -202,15 +176,6 @@ class Sender {
     std::chrono::steady_clock::time_point nextParticipants_{}, nextSession_{};
 };
 
-bool parseLap(const std::vector<std::string>& words, Speed& speed) {
-    if (words.size() != 3) return false;
-    const auto seconds = number(words[0]), low = number(words[1]), high = number(words[2]);
-    if (!seconds || !low || !high || *seconds <= 0.0) return false;
-    speed = {0.0f, *seconds, static_cast<float>(*low), static_cast<float>(*high),
-             std::chrono::steady_clock::now()};
-    return true;
-}
-
 void reply(const char* text) {
     std::printf("%s\n", text);
     std::fflush(stdout);
@@ -225,12 +190,12 @@ bool runCommand(Sender& sender, const std::string& line) {
         rest.push_back(word);
     if (verb == "quit") return false;
     bool understood = false;
-    if (verb == "speed" && rest.size() == 1 && number(rest[0])) {
-        const float kmh = static_cast<float>(*number(rest[0]));
+    if (verb == "speed" && rest.size() == 1 && parseNumber(rest[0])) {
+        const float kmh = static_cast<float>(*parseNumber(rest[0]));
         sender.change([&](Options& o) { o.speed = fixedSpeed(kmh); });
         understood = true;
     } else if (verb == "lap") {
-        Speed lap;
+        SpeedProfile lap;
         understood = parseLap(rest, lap);
         if (understood) sender.change([&](Options& o) { o.speed = lap; });
     } else if (verb == "live" && rest.size() == 1 && (rest[0] == "0" || rest[0] == "1")) {
@@ -258,7 +223,7 @@ int sendUdpGame(const std::vector<std::string>& args) {
             return args[++i];
         };
         auto integer = [&]() {
-            const auto n = number(value());
+            const auto n = parseNumber(value());
             if (!n || *n != std::floor(*n)) usageError(option + " needs a whole number");
             return static_cast<long>(*n);
         };
@@ -267,7 +232,7 @@ int sendUdpGame(const std::vector<std::string>& args) {
         else if (option == "--rate")
             o.rate = static_cast<double>(integer());
         else if (option == "--speed") {
-            const auto kmh = number(value());
+            const auto kmh = parseNumber(value());
             if (!kmh) usageError("--speed needs a number");
             o.speed = fixedSpeed(static_cast<float>(*kmh));
         } else if (option == "--lap") {
