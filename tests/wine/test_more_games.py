@@ -5,7 +5,6 @@ back to speed OFF when the game ends, even when it ends without a word."""
 
 import unittest
 
-from tests.wine.harness import wait_until
 from tests.wine.test_telemetry import AUTOMATIC_LINE, PORT_LINE, SPEED_OFF_DEFAULT, LiveGameTestCase
 
 SPEED_MAX_DEFAULT = 79
@@ -24,25 +23,6 @@ SECTIONS = ["Local\\IRSDKMemMapFileName", "$rFactor2SMMP_Scoring$", "$rFactor2SM
 
 
 class OpenedGamesTest(LiveGameTestCase):
-
-    def start_ventora(self):
-        """As for the other games, but waits for the log pane itself: on a busy machine Wine shows
-        the window a moment before its controls exist."""
-        self.session.remove_settings()
-        self.device.clear()
-        app = self.session.start_ventora()
-        self.addCleanup(self.session.end_ventora, app)
-        wait_until(lambda: self.session.driver_result("log").stdout != "", 60,
-                   message="the first tick's line did not reach the log")
-        return app
-
-    def name_is_free(self, name):
-        """True when no kernel object holds the name: a named event can take it."""
-        holder = self.session.start_publisher("--event", name)
-        try:
-            return holder.read_line(60) == "ready"
-        finally:
-            self.session.end_publisher(holder)
 
     def levels_settle_at(self, level, count=3):
         """Waits (ticks, up to a few seconds) until the last `count` levels on the wire are `level`."""

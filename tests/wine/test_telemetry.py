@@ -43,6 +43,14 @@ class LiveGameTestCase(unittest.TestCase):
             self.show_window()
         return app
 
+    def name_is_free(self, name):
+        """True when no kernel object holds the name: a named event can take it."""
+        holder = self.session.start_publisher("--event", name)
+        try:
+            return holder.read_line(60) == "ready"
+        finally:
+            self.session.end_publisher(holder)
+
     def show_window(self):
         self.session.driver("tray", "lbuttondown")
         self.session.wait_visible(True)
@@ -197,14 +205,6 @@ class FatalStartTest(LiveGameTestCase):
             except subprocess.TimeoutExpired:
                 pass
         app.kill()
-
-    def name_is_free(self, name):
-        """True when no kernel object holds the name: a named event can take it."""
-        holder = self.session.start_publisher("--event", name)
-        try:
-            return holder.read_line(60) == "ready"
-        finally:
-            self.session.end_publisher(holder)
 
     def test_a_section_that_cannot_be_had_ends_the_start_with_its_name_in_an_error_box(self):
         cases = [
