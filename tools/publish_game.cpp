@@ -50,9 +50,10 @@ or r3e (RaceRoom). The page lives until the program quits.
                         a section smaller than its view; sizes count in whole 4096-byte pages
   --event NAME          hold NAME with a named event instead, so that no section can take that name
 
-Also iracing (iRacing), rf2 (rFactor 2 through its plugin) and lmu (Le Mans Ultimate), whose
-sections publish_game creates at the game's own size (--section-size does not apply). rFactor 2
-and Le Mans Ultimate have no layout: their combo ends with the track name.
+Also iracing (iRacing), rf2 (rFactor 2 through its plugin), lmu (Le Mans Ultimate) and acevo
+(Assetto Corsa EVO), whose sections publish_game creates at the game's own size (--section-size
+does not apply). rFactor 2 and Le Mans Ultimate have no layout: their combo ends with the track
+name; Assetto Corsa EVO's layout is its track configuration.
   --torn                rFactor 2: every rewrite of the pages is left half done
   --lock-held           Le Mans Ultimate: the game holds its lock and never lets go
 
@@ -144,7 +145,7 @@ void storeUtf16(std::span<std::uint8_t> page, std::size_t offset, std::size_t ro
     }
 }
 
-enum class Game { assettoCorsa, projectCars2, raceRoom, iRacing, rFactor2, leMansUltimate };
+enum class Game { assettoCorsa, projectCars2, raceRoom, iRacing, rFactor2, leMansUltimate, assettoCorsaEvo };
 
 struct Publication {
     Game game = Game::assettoCorsa;
@@ -190,6 +191,11 @@ class Publisher {
         case Game::leMansUltimate:
             sections_.push_back(openSection(lmu::sectionName, lmuSectionSize()));
             sections_.push_back(openSection(lmu::lockSectionName, lmuLockSectionSize));
+            break;
+        case Game::assettoCorsaEvo:
+            sections_.push_back(openSection(acEvo::physics::sectionName, acEvoPhysicsSectionSize));
+            sections_.push_back(openSection(acEvo::graphics::sectionName, acEvoGraphicsSectionSize));
+            sections_.push_back(openSection(acEvo::statics::sectionName, acEvoStaticSectionSize));
             break;
         }
     }
@@ -245,6 +251,10 @@ class Publisher {
         case Game::rFactor2: opened_.writeRFactor2(sections_[0].bytes, sections_[1].bytes, openedPage(kmh)); break;
         case Game::leMansUltimate:
             opened_.writeLeMansUltimate(sections_[0].bytes, sections_[1].bytes, openedPage(kmh));
+            break;
+        case Game::assettoCorsaEvo:
+            opened_.writeAssettoCorsaEvo(sections_[0].bytes, sections_[1].bytes, sections_[2].bytes,
+                                         openedPage(kmh));
             break;
         }
     }
@@ -393,6 +403,8 @@ int wmain(int argc, wchar_t** argv) {
         publication.game = Game::rFactor2;
     else if (args[0] == "lmu")
         publication.game = Game::leMansUltimate;
+    else if (args[0] == "acevo")
+        publication.game = Game::assettoCorsaEvo;
     else
         badUsage("unknown game " + args[0]);
 

@@ -5,8 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <utility>
 
 #include "app/win32.h"
+#include "telemetry/opened/acevo_reader.h"
 #include "telemetry/opened/opened_game_pages.h"
 #include "telemetry/opened/opened_games.h"
 
@@ -24,7 +27,17 @@ struct OpenedSection {
     std::size_t size = 0;
 };
 
-enum SectionIndex { iracingData, rf2Scoring, rf2Telemetry, lmuData, lmuLock, sectionCount };
+enum SectionIndex {
+    iracingData,
+    rf2Scoring,
+    rf2Telemetry,
+    lmuData,
+    lmuLock,
+    acEvoPhysics,
+    acEvoGraphics,
+    acEvoStatic,
+    sectionCount
+};
 
 OpenedSection sections[sectionCount] = {
     {iracing::sectionName, false, 0},
@@ -32,8 +45,12 @@ OpenedSection sections[sectionCount] = {
     {rf2::telemetry::sectionName, false, 0},
     {lmu::sectionName, false, 0},
     {lmu::lockSectionName, true, lmu::lockSize},
+    {acEvo::physics::sectionName, false, 0},
+    {acEvo::graphics::sectionName, false, 0},
+    {acEvo::statics::sectionName, false, 0},
 };
 IRacingSessionCache iracingCache;
+std::string acEvoLoggedVersion; // kept across the game's restarts: a version is logged once
 HANDLE lmuLockEvent = nullptr; // woken when Le Mans Ultimate waits on a lock Ventora held
 ULONGLONG lastLook = 0;
 bool lookedOnce = false;
@@ -95,12 +112,16 @@ std::span<const std::uint8_t> pageOf(SectionIndex index) {
 
 } // namespace
 
-void readOpenedGameSections(TelemetrySample& sample) {
+void readOpenedGameSections(TelemetrySample& sample, OpenedGameLogLine log) {
     lookForSections();
     const OpenedGameViews views{pageOf(iracingData),
                                 pageOf(rf2Scoring),
                                 pageOf(rf2Telemetry),
                                 pageOf(lmuData),
-                                {sections[lmuLock].view, sections[lmuLock].size}};
+                                {sections[lmuLock].view, sections[lmuLock].size},
+                                pageOf(acEvoPhysics),
+                                pageOf(acEvoGraphics),
+                                pageOf(acEvoStatic)};
     if (readOpenedGames(views, iracingCache, sample) && lmuLockEvent) SetEvent(lmuLockEvent);
+    if (auto line = acEvoVersionLine(views.acEvoStatic, acEvoLoggedVersion)) log(std::move(*line));
 }
