@@ -40,8 +40,8 @@ Bytes carTelemetry(std::uint16_t format, std::uint8_t player, std::size_t size =
     return d;
 }
 
-Bytes session(std::int8_t track, bool spectating, std::size_t size = 753) {
-    Bytes d = f1Packet(size, 2024, 1, 0);
+Bytes session(std::int8_t track, bool spectating, std::size_t size = 753, std::uint16_t format = 2024) {
+    Bytes d = f1Packet(size, format, 1, 0);
     d.at(36) = static_cast<std::uint8_t>(track);
     d.at(44) = spectating;
     return d;
@@ -176,13 +176,6 @@ Bytes participants2026(std::uint8_t player, std::uint16_t team, std::size_t size
     return d;
 }
 
-Bytes session2026(std::int8_t track, bool spectating, std::size_t size = 926) {
-    Bytes d = f1Packet(size, 2026, 1, 0);
-    d.at(36) = static_cast<std::uint8_t>(track);
-    d.at(44) = spectating;
-    return d;
-}
-
 TEST(F1Datagrams, Format2026GivesTheSpeedTeamAndTrackOfAnyOfItsTwentyFourCars) {
     struct Case {
         std::uint8_t player;
@@ -196,14 +189,14 @@ TEST(F1Datagrams, Format2026GivesTheSpeedTeamAndTrackOfAnyOfItsTwentyFourCars) {
     for (const Case& c : cases) {
         UdpGameStates states;
         EXPECT_TRUE(takeF1Datagram(states.f1, participants2026(c.player, c.team), t0));
-        EXPECT_TRUE(takeF1Datagram(states.f1, session2026(c.track, false), t0));
+        EXPECT_TRUE(takeF1Datagram(states.f1, session(c.track, false, 926, 2026), t0));
         EXPECT_TRUE(takeF1Datagram(states.f1, carTelemetry2026(c.player), t0));
         EXPECT_EQ(overlay(states).combo, c.combo);
         EXPECT_EQ(overlay(states).speedKmh, 200.0f + c.player) << c.combo;
     }
     UdpGameStates states;
     takeF1Datagram(states.f1, carTelemetry2026(3), t0);
-    takeF1Datagram(states.f1, session2026(42, true), t0);
+    takeF1Datagram(states.f1, session(42, true, 926, 2026), t0);
     EXPECT_EQ(overlay(states).speedKmh, 5.0f) << "spectating";
     takeF1Datagram(states.f1, carTelemetry2026(24), t0);
     EXPECT_EQ(overlay(states).speedKmh, 5.0f) << "no 25th car";
@@ -214,8 +207,8 @@ TEST(F1Datagrams, Format2026DatagramsOfAnyOtherLengthAreDropped) {
     const Bytes dropped[] = {carTelemetry2026(1, 1447),       carTelemetry2026(1, 1449),
                              carTelemetry2026(1, 1352),       carTelemetry(2025, 1, 1448),
                              participants2026(1, 476, 1469),  participants2026(1, 476, 1471),
-                             participants(2025, 1, 57, 1470), session2026(42, false, 925),
-                             session2026(42, false, 927),     session2026(42, false, 753)};
+                             participants(2025, 1, 57, 1470), session(42, false, 925, 2026),
+                             session(42, false, 927, 2026),   session(42, false, 753, 2026)};
     for (const Bytes& d : dropped) {
         UdpGameStates states;
         EXPECT_FALSE(takeF1Datagram(states.f1, d, t0)) << d.size();
