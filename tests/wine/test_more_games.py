@@ -19,7 +19,8 @@ GAMES = [
     ("lmu", ("--car", "Ferrari 499P", "--track", "Circuit de la Sarthe"), "Ferrari 499P @ Circuit de la Sarthe"),
 ]
 SECTIONS = ["Local\\IRSDKMemMapFileName", "$rFactor2SMMP_Scoring$", "$rFactor2SMMP_Telemetry$", "LMU_Data",
-            "LMU_SharedMemoryLockData"]
+            "LMU_SharedMemoryLockData", "Local\\acevo_pmf_physics", "Local\\acevo_pmf_graphics",
+            "Local\\acevo_pmf_static"]
 
 
 class OpenedGamesTest(LiveGameTestCase):
