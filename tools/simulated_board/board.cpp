@@ -310,6 +310,11 @@ std::vector<std::uint8_t> SimulatedBoard::flash() const {
     return {avr->flash, avr->flash + avr->flashend + 1};
 }
 
+void SimulatedBoard::writeFlash(std::uint32_t address, const std::vector<std::uint8_t>& bytes) {
+    if (address + bytes.size() > avr->flashend + 1) fail("a write past the end of flash");
+    std::memcpy(avr->flash + address, bytes.data(), bytes.size());
+}
+
 void SimulatedBoard::saveFlash() {
     if (flashFile.empty() || (savedFlash.size() == avr->flashend + 1 &&
                               std::memcmp(savedFlash.data(), avr->flash, savedFlash.size()) == 0))

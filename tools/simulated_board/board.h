@@ -118,6 +118,8 @@ class SimulatedBoard {
     // The watchdog would reset the chip or interrupt it: WDE or WDIE set.
     bool watchdogRunning() const;
     std::vector<std::uint8_t> flash() const;
+    // Changes the flash before the chip runs it, as a tool would change an image before flashing.
+    void writeFlash(std::uint32_t address, const std::vector<std::uint8_t>& bytes);
     // Writes the flash to the flash file, if there is one and the flash differs from the file.
     void saveFlash();
 
