@@ -18,6 +18,7 @@
 extern "C" {
 #include <avr_ioport.h>
 #include <avr_uart.h>
+#include <avr_watchdog.h>
 #include <sim_avr.h>
 #include <sim_elf.h>
 #include <sim_hex.h>
@@ -375,6 +376,14 @@ void SimulatedBoard::step(const ChangeListener& onChange) {
         std::exit(3);
     }
     if (lineWaiting && avr->cycle >= nextLineCycle) passLineByte();
+    // simavr's watchdog keeps counting the period it was started with when a program switches to
+    // a shorter one, where the chip's times out at the new one: Optiboot's 16 ms after noise would
+    // be a whole second. Restarting the count at the change gets the chip's timing within the few
+    // cycles since the program's last reset of the watchdog.
+    if (avr->data[wdtcsrAddress] != lastWatchdogControl) {
+        lastWatchdogControl = avr->data[wdtcsrAddress];
+        if (lastWatchdogControl & (wde | wdie)) avr_ioctl(avr, AVR_IOCTL_WATCHDOG_RESET, nullptr);
+    }
     if (!running && avr->pc < bootStart) {
         running = true;
         // Erased flash runs through to the bootloader again: no firmware to speak of.

@@ -162,6 +162,7 @@ class SimulatedBoard {
     std::uint32_t bootStart = 0; // 0: no bootloader
     bool running = true;
     bool halted = false; // crashed, until the next reset
+    std::uint8_t lastWatchdogControl = 0;
     bool rateCheck = true;
     std::string flashFile;
     std::vector<std::uint8_t> savedFlash;
