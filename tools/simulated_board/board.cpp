@@ -2,6 +2,7 @@
 #include "board.h"
 #include "line_rate.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -235,43 +236,36 @@ SimulatedBoard::SimulatedBoard(const BoardSetup& setup) {
 }
 
 void SimulatedBoard::loadBootloader(Bootloader bootloader) {
-    const std::string image = bootloaderImage(bootloader);
-    ihex_chunk_p chunks = nullptr;
-    const int count = read_ihex_chunks(image.c_str(), &chunks);
-    if (count <= 0) fail("cannot read the bootloader " + image + " (built by the firmware preset)");
-    std::uint32_t start = avr->flashend + 1;
-    for (int i = 0; i < count; ++i) {
-        if (chunks[i].baseaddr + chunks[i].size > avr->flashend + 1)
-            fail(image + " runs past the end of flash");
-        std::memcpy(avr->flash + chunks[i].baseaddr, chunks[i].data, chunks[i].size);
-        if (chunks[i].baseaddr < start) start = chunks[i].baseaddr;
-    }
-    free_ihex_chunks(chunks);
-    bootStart = start;
+    bootStart = loadHex(bootloaderImage(bootloader));
     // BOOTRST programmed: every reset starts the bootloader.
     avr->reset_pc = bootStart;
     avr->pc = bootStart;
 }
 
 void SimulatedBoard::loadImage(const std::string& path) {
-    const bool hex = path.size() > 4 && path.compare(path.size() - 4, 4, ".hex") == 0;
-    if (!hex) {
-        elf_firmware_t firmware{};
-        if (elf_read_firmware(path.c_str(), &firmware) != 0) fail("cannot read the firmware " + path);
-        if (firmware.flashbase + firmware.flashsize > avr->flashend + 1)
-            fail(path + " does not fit the flash");
-        std::memcpy(avr->flash + firmware.flashbase, firmware.flash, firmware.flashsize);
-        std::free(firmware.flash);
+    if (path.size() > 4 && path.compare(path.size() - 4, 4, ".hex") == 0) {
+        loadHex(path);
         return;
     }
+    elf_firmware_t firmware{};
+    if (elf_read_firmware(path.c_str(), &firmware) != 0) fail("cannot read " + path);
+    if (firmware.flashbase + firmware.flashsize > avr->flashend + 1) fail(path + " does not fit the flash");
+    std::memcpy(avr->flash + firmware.flashbase, firmware.flash, firmware.flashsize);
+    std::free(firmware.flash);
+}
+
+std::uint32_t SimulatedBoard::loadHex(const std::string& path) {
     ihex_chunk_p chunks = nullptr;
     const int count = read_ihex_chunks(path.c_str(), &chunks);
-    if (count <= 0) fail("cannot read the firmware " + path);
+    if (count <= 0) fail("cannot read " + path + " (the bootloaders are built by the firmware preset)");
+    std::uint32_t lowest = avr->flashend + 1;
     for (int i = 0; i < count; ++i) {
         if (chunks[i].baseaddr + chunks[i].size > avr->flashend + 1) fail(path + " does not fit the flash");
         std::memcpy(avr->flash + chunks[i].baseaddr, chunks[i].data, chunks[i].size);
+        lowest = std::min(lowest, chunks[i].baseaddr);
     }
     free_ihex_chunks(chunks);
+    return lowest;
 }
 
 void SimulatedBoard::resetExternally() {

@@ -140,6 +140,8 @@ class SimulatedBoard {
     void step(const ChangeListener& onChange);
     void loadBootloader(Bootloader bootloader);
     void loadImage(const std::string& path);
+    // Copies an Intel HEX file into the flash; returns its lowest address.
+    std::uint32_t loadHex(const std::string& path);
     void deliver(std::uint8_t byte, double lineBaud);
     void passLineByte();
     void lookAfterRig();
