@@ -9,6 +9,7 @@
 #include "app/win32.h"
 #include "telemetry/opened/opened_game_pages.h"
 #include "telemetry/opened/opened_games.h"
+#include "truck_plugin/truck_record.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ struct OpenedSection {
     std::size_t size = 0;
 };
 
-enum SectionIndex { iracingData, rf2Scoring, rf2Telemetry, lmuData, lmuLock, sectionCount };
+enum SectionIndex { iracingData, rf2Scoring, rf2Telemetry, lmuData, lmuLock, truckSection, sectionCount };
 
 OpenedSection sections[sectionCount] = {
     {iracing::sectionName, false, 0},
@@ -32,8 +33,10 @@ OpenedSection sections[sectionCount] = {
     {rf2::telemetry::sectionName, false, 0},
     {lmu::sectionName, false, 0},
     {lmu::lockSectionName, true, lmu::lockSize},
+    {truckRecord::sectionName, false, truckRecord::sectionSize},
 };
 IRacingSessionCache iracingCache;
+TruckWatch truckWatch;
 HANDLE lmuLockEvent = nullptr; // woken when Le Mans Ultimate waits on a lock Ventora held
 ULONGLONG lastLook = 0;
 bool lookedOnce = false;
@@ -60,6 +63,7 @@ void closeSection(OpenedSection& section) {
     section.view = nullptr;
     section.size = 0;
     if (&section == &sections[iracingData]) iracingCache = {};
+    if (&section == &sections[truckSection]) truckWatch = {};
     if (&section == &sections[lmuLock] && lmuLockEvent) {
         CloseHandle(lmuLockEvent);
         lmuLockEvent = nullptr;
@@ -101,6 +105,7 @@ void readOpenedGameSections(TelemetrySample& sample) {
                                 pageOf(rf2Scoring),
                                 pageOf(rf2Telemetry),
                                 pageOf(lmuData),
-                                {sections[lmuLock].view, sections[lmuLock].size}};
+                                {sections[lmuLock].view, sections[lmuLock].size},
+                                {pageOf(truckSection), &truckWatch, GetTickCount64()}};
     if (readOpenedGames(views, iracingCache, sample) && lmuLockEvent) SetEvent(lmuLockEvent);
 }

@@ -1,0 +1,114 @@
+// Ventora's reader of the trucks' record, tick by tick: when a truck counts as driven, its combo by
+// game, its speed in km/h, and a torn or stale record giving no sample.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+#include "telemetry/opened/opened_games.h"
+#include "telemetry/opened/truck_reader.h"
+#include "truck_plugin/truck_record.h"
+
+namespace {
+
+struct TruckSection {
+    alignas(4) std::uint8_t bytes[truckRecord::sectionSize] = {};
+    std::uint32_t sequence = 0;
+    TruckRecord record;
+
+    TruckSection(const char* gameId, const char* brand, const char* name, bool live, float metresPerSecond) {
+        copyBoundedText(gameId, record.gameId, sizeof record.gameId);
+        copyBoundedText(brand, record.brand, sizeof record.brand);
+        copyBoundedText(name, record.name, sizeof record.name);
+        record.live = live;
+        record.metresPerSecond = metresPerSecond;
+        frame();
+    }
+    void frame() { writeTruckRecord(bytes, record, sequence); }
+};
+
+// Reads the section at `nowMs` into a sample that an earlier game already filled.
+TelemetrySample readAt(const TruckSection& section, TruckWatch& watch, std::uint64_t nowMs) {
+    TelemetrySample sample{"earlier game", 1.0f};
+    IRacingSessionCache cache;
+    OpenedGameViews views{};
+    views.trucks = {section.bytes, &watch, nowMs};
+    readOpenedGames(views, cache, sample);
+    return sample;
+}
+
+TEST(TruckReader, ADrivenTruckGivesItsComboAndSpeedByGame) {
+    struct Case {
+        const char* gameId;
+        float metresPerSecond;
+        std::string combo;
+        float kmh;
+    };
+    const Case cases[] = {
+        {"eut2", 25.0f, "Scania R 730 @ Euro Truck Simulator 2", 90.0f},
+        {"ats", 10.0f, "Scania R 730 @ American Truck Simulator", 36.0f},
+        {"eut2", -10.0f, "Scania R 730 @ Euro Truck Simulator 2", 36.0f}, // reversing blows too
+        {"eut3", 0.0f, "Scania R 730 @ eut3", 0.0f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.gameId);
+        TruckSection section(c.gameId, "Scania", "R 730", true, c.metresPerSecond);
+        TruckWatch watch;
+        // The first sight only marks the sequence; once it has moved, the truck is driven.
+        EXPECT_EQ(readAt(section, watch, 1000).combo, "earlier game");
+        section.frame();
+        const TelemetrySample sample = readAt(section, watch, 1100);
+        EXPECT_EQ(sample.combo, c.combo);
+        EXPECT_EQ(sample.speedKmh, c.kmh);
+    }
+}
+
+TEST(TruckReader, OnlyALiveRecordWhoseSequenceMovedWithinASecondCounts) {
+    struct Case {
+        const char* what;
+        bool live;
+        bool moveAgain;       // another frame before the last read
+        std::uint64_t lastMs; // the last read; the sequence moved at 1100
+        bool driven;
+    };
+    const Case cases[] = {
+        {"moving", true, true, 1200, true},
+        {"paused", false, true, 1200, false},
+        {"frames stopped a second ago", true, false, 2100, true},
+        {"frames stopped longer ago", true, false, 2101, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TruckSection section("eut2", "DAF", "XF", true, 20.0f);
+        TruckWatch watch;
+        readAt(section, watch, 1000);
+        section.frame();
+        readAt(section, watch, 1100);
+        section.record.live = c.live;
+        if (c.moveAgain) section.frame();
+        EXPECT_EQ(readAt(section, watch, c.lastMs).combo != "earlier game", c.driven);
+    }
+}
+
+TEST(TruckReader, ATornCopyGivesNoSampleThatTick) {
+    TruckSection section("eut2", "Iveco", "S-Way", true, 20.0f);
+    TruckWatch watch;
+    readAt(section, watch, 1000);
+    section.frame();
+    ASSERT_EQ(readAt(section, watch, 1100).combo, "Iveco S-Way @ Euro Truck Simulator 2");
+    section.bytes[truckRecord::sequence] |= 1; // the plugin is mid-rewrite
+    EXPECT_EQ(readAt(section, watch, 1200).combo, "earlier game");
+    section.frame();
+    EXPECT_EQ(readAt(section, watch, 1300).combo, "Iveco S-Way @ Euro Truck Simulator 2");
+}
+
+TEST(TruckReader, NoSectionNoSample) {
+    TruckWatch watch;
+    TelemetrySample sample{"earlier game", 1.0f};
+    readTrucks({{}, &watch, 1000}, sample);
+    readTrucks({{}, &watch, 2000}, sample);
+    EXPECT_EQ(sample.combo, "earlier game");
+    EXPECT_FALSE(watch.seen);
+}
+
+} // namespace
