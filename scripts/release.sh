@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
 cmake --preset windows >/dev/null
-cmake --build --preset windows --target ventora publish_game installer
+cmake --build --preset windows --target ventora publish_game ventora-trucks installer
 build=build/windows
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 [[ -n $version ]] || {
@@ -39,7 +39,7 @@ out=build/release
 rm -rf "$out"
 stage=$out/stage
 mkdir -p "$stage"
-cp "$build/ventora.exe" "$build/publish_game.exe" "$build/README.txt" LICENSE CHANGELOG.md \
+cp "$build/ventora.exe" "$build/publish_game.exe" "$build/ventora-trucks.dll" "$build/README.txt" LICENSE CHANGELOG.md \
     scripts/ventora-proton.sh "${firmware[@]}" "$stage/"
 # Where README.txt points (Linux users, the wiring pictures), as in the source tree.
 mkdir "$stage/docs"
