@@ -24,13 +24,6 @@ SECTIONS = ["Local\\IRSDKMemMapFileName", "$rFactor2SMMP_Scoring$", "$rFactor2SM
 
 class OpenedGamesTest(LiveGameTestCase):
 
-    def levels_settle_at(self, level, count=3):
-        """Waits (ticks, up to a few seconds) until the last `count` levels on the wire are `level`."""
-        for _ in range(60):
-            if self.ticks(1)[-count:] == [level] * count:
-                return
-        self.fail(f"the levels did not settle at {level}: {self.device.bytes()[-20:]!r}")
-
     def test_start_up_with_none_of_their_sections_creates_none_and_sees_no_game(self):
         self.start_ventora()
         self.assertEqual(set(self.ticks(15)), {SPEED_OFF_DEFAULT})

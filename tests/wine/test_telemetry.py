@@ -70,6 +70,13 @@ class LiveGameTestCase(unittest.TestCase):
         """Waits until `count` more ticks have sent their level; returns every level sent so far."""
         return list(self.device.wait_for_bytes(len(self.device.bytes()) + count))
 
+    def levels_settle_at(self, level, count=3):
+        """Waits (ticks, up to a few seconds) until the last `count` levels on the wire are `level`."""
+        for _ in range(60):
+            if self.ticks(1)[-count:] == [level] * count:
+                return
+        self.fail(f"the levels did not settle at {level}: {self.device.bytes()[-20:]!r}")
+
     def wait_for_lines(self, *lines):
         """Waits until the log ends with these lines; returns all its lines."""
         try:

@@ -20,13 +20,6 @@ GAMES = [
 
 class TrucksTest(LiveGameTestCase):
 
-    def levels_settle_at(self, level, count=3):
-        """Waits (ticks, up to a few seconds) until the last `count` levels on the wire are `level`."""
-        for _ in range(60):
-            if self.ticks(1)[-count:] == [level] * count:
-                return
-        self.fail(f"the levels did not settle at {level}: {self.device.bytes()[-20:]!r}")
-
     def drive(self, game, brand, name):
         return self.publish(game, "--brand", brand, "--car", name, "--speed", "72")
 
