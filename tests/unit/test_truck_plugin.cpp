@@ -1,7 +1,6 @@
-// The truck plugin's callbacks and record, driven natively through the stand-in game host: the
-// versions it takes, what it registers, the record after each step of a drive, what it does when
-// the game refuses a registration or hands it bad pointers, and how a reader tells a torn copy.
-// Offsets are written out as the record's readers use them.
+// The truck plugin's callbacks, driven natively through the stand-in game host: the record after
+// each step of a drive, what it does when the game refuses a registration or hands it bad pointers.
+// Offsets are written out here, not taken from the record's header, so that a moved field shows.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -83,34 +82,6 @@ class TruckPlugin : public testing::Test {
     TruckGameHost host;
 };
 
-TEST_F(TruckPlugin, TakesBothApiVersionsAndTurnsOthersDownWithNothingRegistered) {
-    struct Case {
-        std::uint32_t version;
-        game::Result result;
-    };
-    const Case cases[] = {{0x00010001, 0},  {0x00010000, 0},  {0x00020000, -1},
-                          {0x00010002, -1}, {0x00000001, -1}, {0, -1}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.version);
-        EXPECT_EQ(host.init(initForTest, shutdownTruckPlugin, c.version), c.result);
-        if (c.result == game::ok) {
-            EXPECT_EQ(host.registrations(), 5u); // configuration, started, paused, frame end, the speed
-            EXPECT_TRUE(host.registeredForSpeed());
-            const std::pair<std::int32_t, std::string> ready{
-                game::logMessage, "Ventora telemetry plugin " VENTORA_VERSION " ready"};
-            EXPECT_EQ(host.log, std::vector{ready});
-            EXPECT_EQ(sectionsOpen, 1);
-        } else {
-            EXPECT_EQ(host.registrations(), 0u);
-            EXPECT_TRUE(host.log.empty());
-            EXPECT_EQ(sectionsOpen, 0);
-        }
-        host.shutdown();
-        host.log.clear();
-        EXPECT_EQ(host.registrations(), 0u) << "shutdown left a registration behind";
-    }
-}
-
 TEST_F(TruckPlugin, RecordFollowsTheDriveFrameByFrame) {
     ASSERT_EQ(host.initNewestFirst(initForTest, shutdownTruckPlugin), game::ok);
     EXPECT_EQ(published(), (Published{false, 0.0f, "eut2", "", ""}));
@@ -153,12 +124,6 @@ TEST_F(TruckPlugin, RecordFollowsTheDriveFrameByFrame) {
     }
     host.shutdown();
     EXPECT_FALSE(published().live) << "a reader still holding the section must see the game gone";
-}
-
-TEST_F(TruckPlugin, TheGameIdIsTheGamesOwn) {
-    host.gameId = "ats";
-    ASSERT_EQ(host.initNewestFirst(initForTest, shutdownTruckPlugin), game::ok);
-    EXPECT_EQ(published().gameId, "ats");
 }
 
 TEST_F(TruckPlugin, RefusedRegistrationWarnsAndThePluginStillWorks) {
@@ -271,52 +236,6 @@ TEST_F(TruckPlugin, BadParametersAndAMissingSectionRegisterNothing) {
     ASSERT_EQ(host.log.size(), 1u);
     EXPECT_EQ(host.log[0].first, game::logError);
     EXPECT_EQ(sectionsOpen, 0);
-}
-
-TEST(TruckRecord, ACopyIsTakenOnlyWhenWholeAndOfThisFormat) {
-    alignas(4) static std::uint8_t page[truckRecord::size + 4];
-    TruckRecord written;
-    written.live = true;
-    written.metresPerSecond = 25.0f;
-    copyBoundedText("ats", written.gameId, sizeof written.gameId);
-    copyBoundedText("Kenworth", written.brand, sizeof written.brand);
-    copyBoundedText("W900", written.name, sizeof written.name);
-    struct Case {
-        const char* what;
-        void (*spoil)(std::uint8_t* page);
-        std::size_t size;
-        bool whole;
-        std::size_t brandLength;
-    };
-    const Case cases[] = {
-        {"as written", [](std::uint8_t*) {}, truckRecord::size, true, 8},
-        {"mid-rewrite: the sequence is odd", [](std::uint8_t* p) { p[4] = 43; }, truckRecord::size, false, 0},
-        {"another format", [](std::uint8_t* p) { p[0] = 2; }, truckRecord::size, false, 0},
-        {"a section too small", [](std::uint8_t*) {}, truckRecord::size - 1, false, 0},
-        {"a brand without its NUL is cut at its room", [](std::uint8_t* p) { std::memset(p + 32, 'x', 64); },
-         truckRecord::size, true, 63},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        std::uint32_t sequence = 40;
-        writeTruckRecord(page, written, sequence);
-        EXPECT_EQ(sequence, 42u);
-        c.spoil(page);
-        TruckRecord copy;
-        std::uint32_t copied = 0;
-        EXPECT_EQ(copyTruckRecord(std::span(page, c.size), copy, copied), c.whole);
-        if (!c.whole) continue;
-        EXPECT_EQ(copied, 42u);
-        EXPECT_TRUE(copy.live);
-        EXPECT_EQ(copy.metresPerSecond, 25.0f);
-        EXPECT_STREQ(copy.gameId, "ats");
-        EXPECT_EQ(std::strlen(copy.brand), c.brandLength);
-        EXPECT_STREQ(copy.name, "W900");
-    }
-    // Misaligned: the sequence could not be read whole.
-    TruckRecord copy;
-    std::uint32_t copied = 0;
-    EXPECT_FALSE(copyTruckRecord(std::span(page + 1, truckRecord::size), copy, copied));
 }
 
 } // namespace

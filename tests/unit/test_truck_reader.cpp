@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "telemetry/opened/opened_games.h"
@@ -90,16 +91,42 @@ TEST(TruckReader, OnlyALiveRecordWhoseSequenceMovedWithinASecondCounts) {
     }
 }
 
-TEST(TruckReader, ATornCopyGivesNoSampleThatTick) {
-    TruckSection section("eut2", "Iveco", "S-Way", true, 20.0f);
+TEST(TruckReader, ARecordNotWholeOrOfAnotherFormatGivesNoSampleThatTick) {
+    struct Case {
+        const char* what;
+        std::size_t offset;
+        std::uint8_t value;
+        std::size_t size;
+    };
+    const Case cases[] = {
+        {"mid-rewrite: the sequence is odd", 4, 5, truckRecord::size},
+        {"another format", 0, 2, truckRecord::size},
+        {"a section too small for the record", 0, 1, truckRecord::size - 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TruckSection section("eut2", "Iveco", "S-Way", true, 20.0f);
+        TruckWatch watch;
+        readAt(section, watch, 1000);
+        section.frame();
+        ASSERT_EQ(readAt(section, watch, 1100).combo, "Iveco S-Way @ Euro Truck Simulator 2");
+        section.frame();
+        section.bytes[c.offset] = c.value;
+        TelemetrySample sample{"earlier game", 1.0f};
+        readTrucks({std::span(section.bytes, c.size), &watch, 1200}, sample);
+        EXPECT_EQ(sample.combo, "earlier game");
+        section.frame(); // the plugin's next whole frame counts again
+        EXPECT_EQ(readAt(section, watch, 1300).combo, "Iveco S-Way @ Euro Truck Simulator 2");
+    }
+}
+
+TEST(TruckReader, ANameWithoutItsNulIsCutAtItsRoom) {
+    TruckSection section("eut2", "", "FH", true, 20.0f);
     TruckWatch watch;
     readAt(section, watch, 1000);
     section.frame();
-    ASSERT_EQ(readAt(section, watch, 1100).combo, "Iveco S-Way @ Euro Truck Simulator 2");
-    section.bytes[truckRecord::sequence] |= 1; // the plugin is mid-rewrite
-    EXPECT_EQ(readAt(section, watch, 1200).combo, "earlier game");
-    section.frame();
-    EXPECT_EQ(readAt(section, watch, 1300).combo, "Iveco S-Way @ Euro Truck Simulator 2");
+    std::memset(section.bytes + 32, 'x', 64); // the brand's whole room, NUL included
+    EXPECT_EQ(readAt(section, watch, 1100).combo, std::string(63, 'x') + " FH @ Euro Truck Simulator 2");
 }
 
 TEST(TruckReader, NoSectionNoSample) {
