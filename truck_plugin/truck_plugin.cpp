@@ -6,7 +6,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <string_view>
 
 #include "truck_plugin/truck_record.h"
 
@@ -25,6 +24,7 @@ struct Plugin {
     std::span<std::uint8_t> page;
     TruckRecord record;
     std::uint32_t sequence = 0;
+    // In this order: the four registrations below name them by place.
     EventRegistration events[4] = {
         {game::configurationEvent, "the configuration event", false},
         {game::startedEvent, "the started event", false},
@@ -40,6 +40,7 @@ struct Plugin {
 };
 
 Plugin plugin;
+enum EventPlace { configurationPlace, startedPlace, pausedPlace, frameEndPlace };
 
 // Longest attribute array looked through: a guard against a configuration that lost its end.
 constexpr int maxAttributes = 4096;
@@ -113,8 +114,8 @@ void registerAll() {
     plugin.speedRegistered = result == game::ok;
     if (!plugin.speedRegistered) warnRefused("the truck.speed channel", result);
 
-    plugin.liveFromSpeed = !plugin.events[1].registered || !plugin.events[2].registered;
-    plugin.publishEveryCall = !plugin.events[3].registered;
+    plugin.liveFromSpeed = !plugin.events[startedPlace].registered || !plugin.events[pausedPlace].registered;
+    plugin.publishEveryCall = !plugin.events[frameEndPlace].registered;
 }
 
 } // namespace
