@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # A Ventora release in one command: installs what is missing, builds everything in Release and
 # writes into build/release/
-#   ventora-<version>-win64.zip   the portable program with its README, licence and changes (and
-#                                 the firmware and wiring pictures, when the tree has them)
+#   ventora-<version>-win64.zip   the portable program with its README, licence and changes, the
+#                                 truck games' plugin (and the firmware and wiring pictures, when
+#                                 the tree has them)
 #   ventora-<version>-setup.exe   the installer
 #   SHA256SUMS                    the checksum of each
 # The version is the one project(Ventora VERSION ...) in CMakeLists.txt sets.
