@@ -38,6 +38,14 @@ TelemetrySample readAt(const TruckSection& section, TruckWatch& watch, std::uint
     return sample;
 }
 
+// The ticks at 1000 ms (the first sight, which only marks the sequence) and at 1100 ms, after one
+// frame: from then on the truck counts as driven. Returns the second tick's sample.
+TelemetrySample seeItMove(TruckSection& section, TruckWatch& watch) {
+    EXPECT_EQ(readAt(section, watch, 1000).combo, "earlier game");
+    section.frame();
+    return readAt(section, watch, 1100);
+}
+
 TEST(TruckReader, ADrivenTruckGivesItsComboAndSpeedByGame) {
     struct Case {
         const char* gameId;
@@ -55,10 +63,7 @@ TEST(TruckReader, ADrivenTruckGivesItsComboAndSpeedByGame) {
         SCOPED_TRACE(c.gameId);
         TruckSection section(c.gameId, "Scania", "R 730", true, c.metresPerSecond);
         TruckWatch watch;
-        // The first sight only marks the sequence; once it has moved, the truck is driven.
-        EXPECT_EQ(readAt(section, watch, 1000).combo, "earlier game");
-        section.frame();
-        const TelemetrySample sample = readAt(section, watch, 1100);
+        const TelemetrySample sample = seeItMove(section, watch);
         EXPECT_EQ(sample.combo, c.combo);
         EXPECT_EQ(sample.speedKmh, c.kmh);
     }
@@ -82,9 +87,7 @@ TEST(TruckReader, OnlyALiveRecordWhoseSequenceMovedWithinASecondCounts) {
         SCOPED_TRACE(c.what);
         TruckSection section("eut2", "DAF", "XF", true, 20.0f);
         TruckWatch watch;
-        readAt(section, watch, 1000);
-        section.frame();
-        readAt(section, watch, 1100);
+        seeItMove(section, watch);
         section.record.live = c.live;
         if (c.moveAgain) section.frame();
         EXPECT_EQ(readAt(section, watch, c.lastMs).combo != "earlier game", c.driven);
@@ -107,9 +110,7 @@ TEST(TruckReader, ARecordNotWholeOrOfAnotherFormatGivesNoSampleThatTick) {
         SCOPED_TRACE(c.what);
         TruckSection section("eut2", "Iveco", "S-Way", true, 20.0f);
         TruckWatch watch;
-        readAt(section, watch, 1000);
-        section.frame();
-        ASSERT_EQ(readAt(section, watch, 1100).combo, "Iveco S-Way @ Euro Truck Simulator 2");
+        ASSERT_EQ(seeItMove(section, watch).combo, "Iveco S-Way @ Euro Truck Simulator 2");
         section.frame();
         section.bytes[c.offset] = c.value;
         TelemetrySample sample{"earlier game", 1.0f};
@@ -123,10 +124,10 @@ TEST(TruckReader, ARecordNotWholeOrOfAnotherFormatGivesNoSampleThatTick) {
 TEST(TruckReader, ANameWithoutItsNulIsCutAtItsRoom) {
     TruckSection section("eut2", "", "FH", true, 20.0f);
     TruckWatch watch;
-    readAt(section, watch, 1000);
+    seeItMove(section, watch);
     section.frame();
     std::memset(section.bytes + 32, 'x', 64); // the brand's whole room, NUL included
-    EXPECT_EQ(readAt(section, watch, 1100).combo, std::string(63, 'x') + " FH @ Euro Truck Simulator 2");
+    EXPECT_EQ(readAt(section, watch, 1200).combo, std::string(63, 'x') + " FH @ Euro Truck Simulator 2");
 }
 
 TEST(TruckReader, NoSectionNoSample) {
