@@ -407,5 +407,17 @@ class VersionResourceTest(unittest.TestCase):
                 self.assertTrue(strings["FileDescription"])
 
 
+class TruckPluginDllTest(unittest.TestCase):
+
+    def test_the_truck_plugin_needs_only_system_dlls_and_exports_only_the_games_two_functions(self):
+        # A game folder holds no libstdc++ or libgcc DLL: a plugin needing one is silently not loaded.
+        dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", str(harness.WINDOWS_BUILD / "ventora-trucks.dll")],
+                              capture_output=True, text=True, check=True).stdout
+        self.assertEqual(sorted(re.findall(r"DLL Name: (\S+)", dump)), ["KERNEL32.dll", "msvcrt.dll"])
+        exports = dump[dump.index("[Ordinal/Name Pointer] Table"):].split("\n\n")[0]
+        self.assertEqual(re.findall(r"^\t\[\s*\d+\] (\S+)$", exports, re.M),
+                         ["scs_telemetry_init", "scs_telemetry_shutdown"])
+
+
 if __name__ == "__main__":
     unittest.main()
