@@ -82,6 +82,10 @@ void lookForSections() {
     if (lookedOnce && now - lastLook < lookInterval) return;
     lookedOnce = true;
     lastLook = now;
+    // A game that quits and a game that starts within the second leave the name in place, but the
+    // view is of the old, dead section: a record that stopped moving is let go and opened afresh.
+    if (sections[truckSection].view && truckRecordStale(truckWatch, now))
+        closeSection(sections[truckSection]);
     for (OpenedSection& section : sections) {
         if (!section.view)
             openSection(section);

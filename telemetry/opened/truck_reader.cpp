@@ -17,6 +17,10 @@ std::string_view gameTitle(const char* gameId) {
 
 } // namespace
 
+bool truckRecordStale(const TruckWatch& watch, std::uint64_t nowMs) {
+    return !watch.seen || nowMs - watch.movedAtMs > truckStaleAfterMs;
+}
+
 void readTrucks(const TruckView& view, TelemetrySample& sample) {
     if (!view.watch) return;
     TruckWatch& watch = *view.watch;
@@ -34,7 +38,7 @@ void readTrucks(const TruckView& view, TelemetrySample& sample) {
         watch.moved = true;
         watch.movedAtMs = view.nowMs;
     }
-    if (!record.live || !watch.moved || view.nowMs - watch.movedAtMs > truckStaleAfterMs) return;
+    if (!record.live || !watch.moved || truckRecordStale(watch, view.nowMs)) return;
 
     constexpr float kmhPerMetrePerSecond = 3.6f;
     sample.combo.assign(record.brand)

@@ -24,6 +24,10 @@ struct TruckView {
 // A game frozen or gone without a word stops moving the sequence: after this long it is not driven.
 inline constexpr std::uint64_t truckStaleAfterMs = 1000;
 
+// True when the record has not moved for longer than that, or has not been read whole yet: the
+// section Ventora holds may be a dead game's, while a new game has made the name afresh.
+bool truckRecordStale(const TruckWatch& watch, std::uint64_t nowMs);
+
 // Replaces the sample's combo ("brand name @ game") and speed (km/h, reversing too) when the record
 // says live and its sequence moved within the last second. A torn copy gives no sample this tick.
 void readTrucks(const TruckView& view, TelemetrySample& sample);

@@ -91,6 +91,8 @@ TEST(TruckReader, OnlyALiveRecordWhoseSequenceMovedWithinASecondCounts) {
         section.record.live = c.live;
         if (c.moveAgain) section.frame();
         EXPECT_EQ(readAt(section, watch, c.lastMs).combo != "earlier game", c.driven);
+        // Stale, so that Ventora opens the name afresh, only when the frames stopped.
+        EXPECT_EQ(truckRecordStale(watch, c.lastMs), c.lastMs > 2100);
     }
 }
 
