@@ -1,6 +1,6 @@
 // The order of the games Ventora opens: iRacing, then rFactor 2, then Le Mans Ultimate, then
-// Assetto Corsa EVO. Le Mans Ultimate also runs the rFactor 2 plugin; when both are live it comes
-// after it and wins, so the one car gives one reading, from the game's own interface.
+// Assetto Corsa EVO, then the trucks. Le Mans Ultimate also runs the rFactor 2 plugin; when both are
+// live it comes after it and wins, so the one car gives one reading, from the game's own interface.
 #include "telemetry/opened/opened_games.h"
 
 #include "telemetry/opened/acevo_reader.h"
@@ -12,5 +12,6 @@ bool readOpenedGames(const OpenedGameViews& views, IRacingSessionCache& iracingC
     readRFactor2(views.rf2Scoring, views.rf2Telemetry, sample);
     const bool lmuWaiters = readLeMansUltimate(views.lmuData, views.lmuLock, sample);
     readAssettoCorsaEvo(views.acEvoPhysics, views.acEvoGraphics, views.acEvoStatic, sample);
+    readTrucks(views.trucks, sample);
     return lmuWaiters;
 }

@@ -12,6 +12,7 @@
 #include "telemetry/opened/acevo_reader.h"
 #include "telemetry/opened/opened_game_pages.h"
 #include "telemetry/opened/opened_games.h"
+#include "truck_plugin/truck_record.h"
 
 namespace {
 
@@ -36,6 +37,7 @@ enum SectionIndex {
     acEvoPhysics,
     acEvoGraphics,
     acEvoStatic,
+    truckSection,
     sectionCount
 };
 
@@ -48,9 +50,11 @@ OpenedSection sections[sectionCount] = {
     {acEvo::physics::sectionName, false, 0},
     {acEvo::graphics::sectionName, false, 0},
     {acEvo::statics::sectionName, false, 0},
+    {truckRecord::sectionName, false, truckRecord::sectionSize},
 };
 IRacingSessionCache iracingCache;
 std::string acEvoLoggedVersion; // kept across the game's restarts: a version is logged once
+TruckWatch truckWatch;
 HANDLE lmuLockEvent = nullptr; // woken when Le Mans Ultimate waits on a lock Ventora held
 ULONGLONG lastLook = 0;
 bool lookedOnce = false;
@@ -77,6 +81,7 @@ void closeSection(OpenedSection& section) {
     section.view = nullptr;
     section.size = 0;
     if (&section == &sections[iracingData]) iracingCache = {};
+    if (&section == &sections[truckSection]) truckWatch = {};
     if (&section == &sections[lmuLock] && lmuLockEvent) {
         CloseHandle(lmuLockEvent);
         lmuLockEvent = nullptr;
@@ -95,6 +100,10 @@ void lookForSections() {
     if (lookedOnce && now - lastLook < lookInterval) return;
     lookedOnce = true;
     lastLook = now;
+    // A game that quits and a game that starts within the second leave the name in place, but the
+    // view is of the old, dead section: a record that stopped moving is let go and opened afresh.
+    if (sections[truckSection].view && truckRecordStale(truckWatch, now))
+        closeSection(sections[truckSection]);
     for (OpenedSection& section : sections) {
         if (!section.view)
             openSection(section);
@@ -121,7 +130,8 @@ void readOpenedGameSections(TelemetrySample& sample, OpenedGameLogLine log) {
                                 {sections[lmuLock].view, sections[lmuLock].size},
                                 pageOf(acEvoPhysics),
                                 pageOf(acEvoGraphics),
-                                pageOf(acEvoStatic)};
+                                pageOf(acEvoStatic),
+                                {pageOf(truckSection), &truckWatch, GetTickCount64()}};
     if (readOpenedGames(views, iracingCache, sample) && lmuLockEvent) SetEvent(lmuLockEvent);
     if (auto line = acEvoVersionLine(views.acEvoStatic, acEvoLoggedVersion)) log(std::move(*line));
 }
