@@ -9,6 +9,8 @@
 #include <cctype>
 #include <map>
 
+#include "tools/board_setup/serial_line.h"
+
 namespace {
 
 // The "Ports (COM & LPT)" device class.
@@ -50,6 +52,20 @@ std::map<int, ComPort> describedPorts() {
     return ports;
 }
 
+// Wine keeps its COM ports as links of its own that QueryDosDevice does not show: there, a port
+// exists when opening it finds something, even something another program holds. On Windows every
+// port is a DOS device, so this only meets ports that are not there.
+bool answersOpen(int number) {
+    HANDLE handle = CreateFileA(devicePathOf(number).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(handle);
+        return true;
+    }
+    const DWORD error = GetLastError();
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+}
+
 } // namespace
 
 std::vector<ComPort> listComPorts() {
@@ -61,7 +77,7 @@ std::vector<ComPort> listComPorts() {
         const auto found = described.find(number);
         if (found != described.end())
             ports.push_back(found->second);
-        else if (QueryDosDeviceA(name.c_str(), target, sizeof target) != 0)
+        else if (QueryDosDeviceA(name.c_str(), target, sizeof target) != 0 || answersOpen(number))
             ports.push_back({number, {}, {}});
     }
     return ports;
