@@ -58,11 +58,14 @@ def parse_line(line, wall):
 class RigBoard:
     """The simulated board running a firmware in rig mode, with every report line it printed."""
 
-    def __init__(self, firmware="ventora-fan.elf"):
-        for path in (BOARD_PROGRAM, FIRMWARE_BUILD / firmware):
+    def __init__(self, firmware="ventora-fan.elf", options=()):
+        """firmware: a file in the firmware build, or None for an empty application flash; options:
+        the rig mode's own (--bootloader optiboot, --flash-file FILE, ...)."""
+        programs = [BOARD_PROGRAM] + ([FIRMWARE_BUILD / firmware] if firmware else [])
+        for path in programs:
             if not path.exists():
                 raise HarnessError(f"{path} is missing: build the firmware and native presets first")
-        self.process = subprocess.Popen([str(BOARD_PROGRAM), "rig", str(FIRMWARE_BUILD / firmware)],
+        self.process = subprocess.Popen([str(BOARD_PROGRAM), "rig", *map(str, programs[1:]), *map(str, options)],
                                         stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                         stderr=subprocess.DEVNULL, text=True, bufsize=1)
         first = self.process.stdout.readline().split()

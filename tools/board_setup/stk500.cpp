@@ -10,7 +10,11 @@ namespace {
 // Long enough for a page write (about 4.5 ms on the chip) and the line both ways at 57600 baud,
 // many times over: a board on a busy USB hub, or a simulated one on a busy PC, still answers.
 constexpr unsigned answerTimeoutMs = 1500;
-constexpr unsigned syncTimeoutMs = 200;
+// Right after a reset Optiboot blinks its LED for about 0.4 s before it reads the line, and a chip
+// holds only three bytes meanwhile: a second GET_SYNC sent then would overrun it, and a lost
+// byte makes Optiboot start the firmware instead. So the first try waits out the blinking.
+constexpr unsigned firstSyncTimeoutMs = 600;
+constexpr unsigned syncTimeoutMs = 300;
 
 } // namespace
 
@@ -55,7 +59,8 @@ bool synchronise(Link& link, int attempts) {
         // A bootloader still busy with garbage, or a late answer to an earlier try, would leave
         // bytes that shift every later answer: each try starts from a quiet line.
         link.discardInput();
-        answered = exchange(link, command, 0, syncTimeoutMs) ? answered + 1 : 0;
+        answered =
+            exchange(link, command, 0, attempt == 0 ? firstSyncTimeoutMs : syncTimeoutMs) ? answered + 1 : 0;
     }
     return answered >= 2;
 }

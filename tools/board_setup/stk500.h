@@ -54,7 +54,7 @@ using Signature = std::array<std::uint8_t, 3>;
 inline constexpr Signature atmega328p{0x1E, 0x95, 0x0F};
 inline constexpr Signature atmega168{0x1E, 0x94, 0x06};
 
-// Sends GET_SYNC until a bootloader answers it, twice in a row, within about attempts x 200 ms.
+// Sends GET_SYNC until a bootloader answers it twice in a row, within about attempts x 300 ms.
 bool synchronise(Link& link, int attempts);
 // One command and its framed answer of payloadSize bytes; nothing when it does not come.
 std::optional<std::vector<std::uint8_t>> exchange(Link& link, std::span<const std::uint8_t> command,

@@ -37,8 +37,11 @@ struct Bootloader {
 };
 constexpr Bootloader bootloaders[] = {{115200, "Optiboot", 0x7E00}, {57600, "the old bootloader", 0x7800}};
 
-// GET_SYNC tries after a reset, 200 ms apart: the bootloaders listen for about a second.
-constexpr int syncAttempts = 8;
+// GET_SYNC tries after a reset, about 300 ms apart: the bootloaders listen for about a second.
+constexpr int syncAttempts = 5;
+// Resets at each rate: a bootloader that lost a byte of the first tries has started the firmware,
+// and only another reset brings it back.
+constexpr int resetsPerRate = 2;
 // The fan test: ten bytes a second, as Ventora sends them.
 constexpr DWORD fanTestByteMs = 100;
 constexpr int fanTestRampBytes = 50;
@@ -141,7 +144,9 @@ std::string silentProblem(const ComPort& port) {
 // and reads the chip's signature. Returns why not, empty when the board is ready for commands.
 std::string reachBootloader(const ComPort& port, Board& board) {
     board.port = port.number;
-    for (const Bootloader& bootloader : bootloaders) {
+    for (int attempt = 0; attempt < resetsPerRate * 2; ++attempt) {
+        // 115200, 57600, then both once more.
+        const Bootloader& bootloader = bootloaders[attempt % 2];
         if (const DWORD error = board.line.open(port.number, bootloader.baudRate))
             return openProblem(port.number, error);
         board.link = board.line.link();
@@ -159,13 +164,13 @@ std::string reachBootloader(const ComPort& port, Board& board) {
             std::snprintf(
                 text, sizeof text,
                 "The board on COM%d is an ATmega168 (signature 1E 94 06), not the ATmega328P of an Uno "
-                "or Nano: Ventora's firmware needs the ATmega328P. Nothing was written.",
+                "or Nano: Ventora's firmware needs the ATmega328P.",
                 port.number);
         else
             std::snprintf(
                 text, sizeof text,
                 "The board on COM%d answered with the chip signature %s, not an ATmega328P's (1E 95 "
-                "0F). Nothing was written.",
+                "0F).",
                 port.number, hexBytes(*signature).c_str());
         return text;
     }
@@ -360,7 +365,7 @@ bool flashBoard(const FlashRequest& request) {
     Board board;
     const std::string problem = reachBootloader(describedPort(request.port), board);
     if (!problem.empty()) {
-        complain("%s", problem.c_str());
+        complain("%s Nothing was written.", problem.c_str());
         return false;
     }
     say("Found an ATmega328P, %s at %lu baud.\n", board.bootloader->name,
