@@ -84,7 +84,9 @@ class BoardSetupTest(unittest.TestCase):
         self.assertEqual(wrong[:5], [], f"{len(wrong)} bytes differ from the image")
 
     def test_the_wizard_finds_flashes_tests_and_sets_the_port_and_ventora_then_drives_the_board(self):
-        for bootloader, port, settings in (("optiboot", 12, (0, 30, 5, 70, 200)), ("old-nano", 3, None)):
+        # The second time, the board of the first is still there, flashed: the wizard asks which.
+        for bootloader, port, settings, answers in (("optiboot", 12, (0, 30, 5, 70, 200), "1\n\n"),
+                                                    ("old-nano", 3, None, "1\n1\n\n")):
             with self.subTest(bootloader=bootloader):
                 session = self.session
                 if settings:
@@ -93,9 +95,10 @@ class BoardSetupTest(unittest.TestCase):
                     session.remove_settings()
                 board = self.board(bootloader, port)
                 self.addCleanup(self.end_ventora)
-                # The variant (PWM fans), then Enter at "Press Enter to close".
-                result = self.tool(input="1\n\n")
+                # The board when there are two, the variant (PWM fans), then Enter at "Press Enter to close".
+                result = self.tool(input=answers)
                 self.assertEqual(result.returncode, 0, result.text)
+                self.assertEqual("Which board drives the fans?" in result.text, answers.count("\n") == 3, result.text)
                 self.assertIn(f"Found an ATmega328P, {'Optiboot' if bootloader == 'optiboot' else 'the old bootloader'} "
                               f"at {RATES[bootloader]} baud", result.text)
                 self.assertIn(f"Wrote Ventora firmware {VERSION} for PWM fans to COM{port}", result.text)
@@ -113,8 +116,6 @@ class BoardSetupTest(unittest.TestCase):
                 board.wait_for(lambda state: state.level == expected[1] and state.power,
                                start=board.report().index(off))
                 self.end_ventora()
-                board.stop()
-                session.unmap_port(port)
 
     def test_a_flash_with_tunables_tunes_the_board_and_list_reads_variant_version_and_tunables_back(self):
         session = self.session
