@@ -120,9 +120,11 @@ class BoardSetupTest(unittest.TestCase):
     def test_a_flash_with_tunables_tunes_the_board_and_list_reads_variant_version_and_tunables_back(self):
         session = self.session
         uno = self.board("optiboot", 4)
-        self.board("old-nano", 15)
+        nano = self.board("old-nano", 15)
         result = self.tool("flash", "COM4", "--min-duty", "40", "--kick-below=0")
         self.assertEqual(result.returncode, 0, result.text)
+        # Opening a port resets its board: a flash of another port leaves this one alone.
+        self.assertFalse([line for line in nano.lines if "reset" in line], nano.lines)
         self.assertIn("Tunables: --min-duty 40 --kick-below 0 --kick-ms 500 --failsafe-ms 1000", result.text)
         result = self.tool("flash", "COM15", "--esc", "--failsafe-ms", "2500", "--esc-full-us", "1900")
         self.assertEqual(result.returncode, 0, result.text)

@@ -83,6 +83,12 @@ std::vector<ComPort> listComPorts() {
     return ports;
 }
 
+ComPort describeComPort(int number) {
+    const std::map<int, ComPort> described = describedPorts();
+    const auto found = described.find(number);
+    return found != described.end() ? found->second : ComPort{number, {}, {}};
+}
+
 bool looksLikeCaterinaBoard(const ComPort& port) {
     std::string name = port.friendlyName;
     std::string id = port.hardwareId;

@@ -13,6 +13,9 @@ inline constexpr int highestComPort = 256;
 
 std::vector<ComPort> listComPorts();
 
+// What Windows says about one port, without opening it (which would reset a board behind it).
+ComPort describeComPort(int number);
+
 // Whether the device is a Leonardo, a Micro or a board like them: a USB chip of its own with the
 // Caterina bootloader, which speaks AVR109 instead of STK500.
 bool looksLikeCaterinaBoard(const ComPort& port);

@@ -7,6 +7,7 @@
 #include "app/win32.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <iostream>
@@ -176,12 +177,6 @@ std::string reachBootloader(const ComPort& port, Board& board) {
     }
     board.line.close();
     return silentProblem(port);
-}
-
-ComPort describedPort(int number) {
-    for (const ComPort& port : listComPorts())
-        if (port.number == number) return port;
-    return {number, {}, {}};
 }
 
 // What a probe of a port found, as list prints it.
@@ -363,7 +358,7 @@ bool flashBoard(const FlashRequest& request) {
     const ULONGLONG started = GetTickCount64();
     say("Looking for the bootloader on COM%d...\n", request.port);
     Board board;
-    const std::string problem = reachBootloader(describedPort(request.port), board);
+    const std::string problem = reachBootloader(describeComPort(request.port), board);
     if (!problem.empty()) {
         complain("%s Nothing was written.", problem.c_str());
         return false;
