@@ -378,7 +378,17 @@ bool flashBoard(const FlashRequest& request) {
     const auto progress = [&](std::size_t done, std::size_t all) {
         if (console) say("\r  [%s] %3zu %%", bar(done, all, 40).c_str(), done * 100 / all);
     };
-    const stk500::ProgramResult result = stk500::programImage(board.link, *image, progress);
+    stk500::ProgramResult result = stk500::programImage(board.link, *image, progress);
+    if (result.outcome == stk500::ProgramResult::noAnswer &&
+        reachBootloader(describeComPort(request.port), board).empty()) {
+        // Still there, so not unplugged: the PC stalled for longer than the bootloader's one-second
+        // watchdog, and it started the half-written firmware. A reset brings it back for a whole
+        // second try.
+        say("%sCOM%d stopped answering at the page at 0x%04X; the board is back after a reset, so once "
+            "more from the start.\n",
+            console ? "\n" : "", request.port, static_cast<unsigned>(result.address));
+        result = stk500::programImage(board.link, *image, progress);
+    }
     if (console) say("\n");
     if (result.outcome == stk500::ProgramResult::noAnswer) {
         complain("COM%d stopped answering at the page at 0x%04X: was the board unplugged? The bootloader is "
