@@ -47,7 +47,7 @@ def main(argv):
         # One warm-up run: Wine's first program of a session starts its services.
         session.run(["cmd", "/c", "exit"], timeout=120)
         for bootloader, rate in RATES.items():
-            board = RigBoard(None, ["--bootloader", bootloader])
+            board = RigBoard(None, bootloader=bootloader)
             try:
                 connect_board(session, 3, board)
                 avrdude, tool, tool_own = [], [], []

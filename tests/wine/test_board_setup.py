@@ -54,7 +54,7 @@ class BoardSetupTest(unittest.TestCase):
     def board(self, bootloader, port, firmware=None):
         """A simulated board on COM<port> whose whole flash is kept in a file of the session."""
         flash = self.session.tmp / f"flash-{bootloader}-com{port}-{len(self.session.processes)}-{random.random()}.bin"
-        board = RigBoard(firmware, ["--bootloader", bootloader, "--flash-file", flash])
+        board = RigBoard(firmware, bootloader=bootloader, flash_file=flash)
         board.flash_file = flash
         self.addCleanup(board.stop)
         if port:
@@ -242,7 +242,7 @@ class BoardSetupTest(unittest.TestCase):
         self.assertRegex(flashing.stdout(), r"COM11 stopped answering .*plug it back in and run this again")
 
         # Plugged back in: the same flash, reset on open, the bootloader as it was.
-        again = RigBoard(None, ["--bootloader", "optiboot", "--flash-file", board.flash_file])
+        again = RigBoard(None, bootloader="optiboot", flash_file=board.flash_file)
         again.flash_file = board.flash_file
         self.addCleanup(again.stop)
         connect_board(session, 11, again)

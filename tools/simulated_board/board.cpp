@@ -2,6 +2,7 @@
 #include "board.h"
 #include "line_rate.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -18,6 +19,7 @@
 extern "C" {
 #include <avr_ioport.h>
 #include <avr_uart.h>
+#include <avr_watchdog.h>
 #include <sim_avr.h>
 #include <sim_elf.h>
 #include <sim_hex.h>
@@ -234,43 +236,36 @@ SimulatedBoard::SimulatedBoard(const BoardSetup& setup) {
 }
 
 void SimulatedBoard::loadBootloader(Bootloader bootloader) {
-    const std::string image = bootloaderImage(bootloader);
-    ihex_chunk_p chunks = nullptr;
-    const int count = read_ihex_chunks(image.c_str(), &chunks);
-    if (count <= 0) fail("cannot read the bootloader " + image + " (built by the firmware preset)");
-    std::uint32_t start = avr->flashend + 1;
-    for (int i = 0; i < count; ++i) {
-        if (chunks[i].baseaddr + chunks[i].size > avr->flashend + 1)
-            fail(image + " runs past the end of flash");
-        std::memcpy(avr->flash + chunks[i].baseaddr, chunks[i].data, chunks[i].size);
-        if (chunks[i].baseaddr < start) start = chunks[i].baseaddr;
-    }
-    free_ihex_chunks(chunks);
-    bootStart = start;
+    bootStart = loadHex(bootloaderImage(bootloader));
     // BOOTRST programmed: every reset starts the bootloader.
     avr->reset_pc = bootStart;
     avr->pc = bootStart;
 }
 
 void SimulatedBoard::loadImage(const std::string& path) {
-    const bool hex = path.size() > 4 && path.compare(path.size() - 4, 4, ".hex") == 0;
-    if (!hex) {
-        elf_firmware_t firmware{};
-        if (elf_read_firmware(path.c_str(), &firmware) != 0) fail("cannot read the firmware " + path);
-        if (firmware.flashbase + firmware.flashsize > avr->flashend + 1)
-            fail(path + " does not fit the flash");
-        std::memcpy(avr->flash + firmware.flashbase, firmware.flash, firmware.flashsize);
-        std::free(firmware.flash);
+    if (path.size() > 4 && path.compare(path.size() - 4, 4, ".hex") == 0) {
+        loadHex(path);
         return;
     }
+    elf_firmware_t firmware{};
+    if (elf_read_firmware(path.c_str(), &firmware) != 0) fail("cannot read " + path);
+    if (firmware.flashbase + firmware.flashsize > avr->flashend + 1) fail(path + " does not fit the flash");
+    std::memcpy(avr->flash + firmware.flashbase, firmware.flash, firmware.flashsize);
+    std::free(firmware.flash);
+}
+
+std::uint32_t SimulatedBoard::loadHex(const std::string& path) {
     ihex_chunk_p chunks = nullptr;
     const int count = read_ihex_chunks(path.c_str(), &chunks);
-    if (count <= 0) fail("cannot read the firmware " + path);
+    if (count <= 0) fail("cannot read " + path + " (the bootloaders are built by the firmware preset)");
+    std::uint32_t lowest = avr->flashend + 1;
     for (int i = 0; i < count; ++i) {
         if (chunks[i].baseaddr + chunks[i].size > avr->flashend + 1) fail(path + " does not fit the flash");
         std::memcpy(avr->flash + chunks[i].baseaddr, chunks[i].data, chunks[i].size);
+        lowest = std::min(lowest, chunks[i].baseaddr);
     }
     free_ihex_chunks(chunks);
+    return lowest;
 }
 
 void SimulatedBoard::resetExternally() {
@@ -308,6 +303,11 @@ bool SimulatedBoard::watchdogRunning() const {
 
 std::vector<std::uint8_t> SimulatedBoard::flash() const {
     return {avr->flash, avr->flash + avr->flashend + 1};
+}
+
+void SimulatedBoard::writeFlash(std::uint32_t address, const std::vector<std::uint8_t>& bytes) {
+    if (address + bytes.size() > avr->flashend + 1) fail("a write past the end of flash");
+    std::memcpy(avr->flash + address, bytes.data(), bytes.size());
 }
 
 void SimulatedBoard::saveFlash() {
@@ -370,6 +370,14 @@ void SimulatedBoard::step(const ChangeListener& onChange) {
         std::exit(3);
     }
     if (lineWaiting && avr->cycle >= nextLineCycle) passLineByte();
+    // simavr's watchdog keeps counting the period it was started with when a program switches to
+    // a shorter one, where the chip's times out at the new one: Optiboot's 16 ms after noise would
+    // be a whole second. Restarting the count at the change gets the chip's timing within the few
+    // cycles since the program's last reset of the watchdog.
+    if (avr->data[wdtcsrAddress] != lastWatchdogControl) {
+        lastWatchdogControl = avr->data[wdtcsrAddress];
+        if (lastWatchdogControl & (wde | wdie)) avr_ioctl(avr, AVR_IOCTL_WATCHDOG_RESET, nullptr);
+    }
     if (!running && avr->pc < bootStart) {
         running = true;
         // Erased flash runs through to the bootloader again: no firmware to speak of.

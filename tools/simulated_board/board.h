@@ -118,6 +118,8 @@ class SimulatedBoard {
     // The watchdog would reset the chip or interrupt it: WDE or WDIE set.
     bool watchdogRunning() const;
     std::vector<std::uint8_t> flash() const;
+    // Changes the flash before the chip runs it, as a tool would change an image before flashing.
+    void writeFlash(std::uint32_t address, const std::vector<std::uint8_t>& bytes);
     // Writes the flash to the flash file, if there is one and the flash differs from the file.
     void saveFlash();
 
@@ -138,6 +140,8 @@ class SimulatedBoard {
     void step(const ChangeListener& onChange);
     void loadBootloader(Bootloader bootloader);
     void loadImage(const std::string& path);
+    // Copies an Intel HEX file into the flash; returns its lowest address.
+    std::uint32_t loadHex(const std::string& path);
     void deliver(std::uint8_t byte, double lineBaud);
     void passLineByte();
     void lookAfterRig();
@@ -160,6 +164,7 @@ class SimulatedBoard {
     std::uint32_t bootStart = 0; // 0: no bootloader
     bool running = true;
     bool halted = false; // crashed, until the next reset
+    std::uint8_t lastWatchdogControl = 0;
     bool rateCheck = true;
     std::string flashFile;
     std::vector<std::uint8_t> savedFlash;

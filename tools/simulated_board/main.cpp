@@ -134,18 +134,32 @@ RigOptions readRigOptions(int argc, char** argv) {
 int runRig(board::SimulatedBoard& simulated) {
     std::atomic<int> level{-1};
     std::atomic<std::uint64_t> lastByteCycle{0};
-    // The pty's bytes may be delivered from simavr's pty thread: only atomics cross over. What a
-    // bootloader reads (Ventora's levels as garbage, a flashing tool's commands) is no level.
+    // What a bootloader reads (Ventora's levels as noise, a flashing tool's commands) is no level:
+    // it is counted, and told when the firmware starts.
+    int bytesToBootloader = 0;
     simulated.onByte([&](std::uint8_t byte, std::uint64_t cycle) {
-        if (!simulated.firmwareRunning()) return;
+        if (!simulated.firmwareRunning()) {
+            ++bytesToBootloader;
+            return;
+        }
         lastByteCycle = cycle;
         level = byte;
     });
     simulated.onEvent([&](board::BoardEvent event) {
-        static constexpr const char* said[] = {"reset: the port was opened", "firmware started",
-                                               "flash written",
-                                               "firmware crashed: the chip waits for a reset"};
-        std::printf("%10.3f s  %s\n", simulated.seconds(), said[static_cast<int>(event)]);
+        const double at = simulated.seconds();
+        switch (event) {
+        case board::BoardEvent::resetByPortOpen:
+            bytesToBootloader = 0;
+            std::printf("%10.3f s  reset: the port was opened\n", at);
+            break;
+        case board::BoardEvent::firmwareStarted:
+            std::printf("%10.3f s  firmware started (the bootloader read %d bytes)\n", at, bytesToBootloader);
+            break;
+        case board::BoardEvent::flashWritten: std::printf("%10.3f s  flash written\n", at); break;
+        case board::BoardEvent::firmwareCrashed:
+            std::printf("%10.3f s  firmware crashed: the chip waits for a reset\n", at);
+            break;
+        }
     });
     std::printf("pty %s\n", simulated.connectPty().c_str());
 
