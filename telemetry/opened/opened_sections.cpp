@@ -73,6 +73,8 @@ void openSection(OpenedSection& section) {
         return;
     }
     section.view = static_cast<std::uint8_t*>(view);
+    // Windows tells a view's size only in whole pages, so the readers' size checks catch a layout
+    // that is a page or more smaller than theirs, not one a few bytes short.
     section.size = section.viewBytes ? section.viewBytes : region.RegionSize;
 }
 
