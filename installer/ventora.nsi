@@ -160,15 +160,41 @@ Section "Start Ventora with Windows" SecStartup
   CreateShortCut "$SMSTARTUP\${SHORTCUT}" "$INSTDIR\ventora.exe" "" "$INSTDIR\ventora.exe" 0
 SectionEnd
 
+; Deletes the recorded copy of the plugin in $0 (and the one a running game kept, moved aside), and
+; its plugins folder when the installer made it and nothing else is in it. Uses $1 and $2.
+!macro deleteTruckPluginCopy appId
+  Delete "$0"
+  Delete "$0.old"
+  ${If} ${FileExists} "$0"
+    DetailPrint "$0 is in use by a running game: delete it once the game has ended"
+  ${EndIf}
+  ReadRegDWORD $1 HKCU "${UNINSTALL_KEY}" "TruckPluginFolder${appId}"
+  ${If} $1 == 1
+    ${GetParent} "$0" $2
+    RMDir "$2"
+  ${EndIf}
+!macroend
+
 ; Copies the plugin into one game's plugins folder (made when missing) and records the copy, and
 ; whether the folder was made, for the uninstaller. A running game has its plugin loaded: Windows
 ; lets the file be renamed but not overwritten, so the old one is moved aside and the game keeps it
 ; until it restarts.
 ; In: $R0 the game's bin\win_x64 folder, $R1 its Steam app id, $R2 its name.
 Function copyTruckPlugin
+  Push $0
+  Push $1
+  Push $2
   Push $R3
   Push $R4
   StrCpy $R3 "$R0\plugins"
+  ; The game moved to another library since the last install: the copy left at the old place is
+  ; taken away, or nothing would ever remove it once the new place is recorded.
+  ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "TruckPlugin$R1"
+  ${If} $0 != ""
+  ${AndIf} $0 != "$R3\${TRUCK_PLUGIN}"
+    !insertmacro deleteTruckPluginCopy $R1
+    DeleteRegValue HKCU "${UNINSTALL_KEY}" "TruckPluginFolder$R1"
+  ${EndIf}
   ${IfNot} ${FileExists} "$R3\*.*"
     CreateDirectory "$R3"
     WriteRegDWORD HKCU "${UNINSTALL_KEY}" "TruckPluginFolder$R1" 1
@@ -192,6 +218,9 @@ Function copyTruckPlugin
   SetOutPath "$INSTDIR"
   Pop $R4
   Pop $R3
+  Pop $2
+  Pop $1
+  Pop $0
 FunctionEnd
 
 Section "Wind in Euro Truck Simulator 2 and American Truck Simulator" SecTrucks
@@ -272,15 +301,22 @@ FunctionEnd
 
 ; Finds the truck games through Steam: its folder from the registry, its libraries (each a "path"
 ; followed by the app ids it holds) from libraryfolders.vdf. Sets $ets2Bin and $atsBin.
+; The file is UTF-8, and a library path may hold any letter (an accented user name, a German folder):
+; FileRead would convert through the ANSI code page, so the file is read whole and converted here.
 Function findTruckGames
   Push $0
   Push $1
   Push $2
+  Push $3
+  Push $4
+  Push $5
+  Push $6
   Push $R0
   Push $R1
   Push $R2
   StrCpy $ets2Bin ""
   StrCpy $atsBin ""
+  StrCpy $4 0 ; the file's text, UTF-16
   ReadRegStr $0 HKCU "Software\Valve\Steam" "SteamPath"
   ${If} $0 != ""
     ; Steam writes the path with forward slashes.
@@ -288,32 +324,73 @@ Function findTruckGames
     ClearErrors
     FileOpen $1 "$0\steamapps\libraryfolders.vdf" r
     ${IfNot} ${Errors}
-      StrCpy $2 "" ; the library being read
-      ${Do}
-        ClearErrors
-        FileRead $1 $R0
-        ${If} ${Errors}
-          ${Break}
-        ${EndIf}
-        Call vdfKeyValue
-        ${If} $R1 == "path"
-          StrCpy $2 $R2
-        ${ElseIf} $R1 == ${ETS2_APP_ID}
-        ${AndIf} $2 != ""
-        ${AndIf} ${FileExists} "$2\${ETS2_BIN}\*.*"
-          StrCpy $ets2Bin "$2\${ETS2_BIN}"
-        ${ElseIf} $R1 == ${ATS_APP_ID}
-        ${AndIf} $2 != ""
-        ${AndIf} ${FileExists} "$2\${ATS_BIN}\*.*"
-          StrCpy $atsBin "$2\${ATS_BIN}"
-        ${EndIf}
-      ${Loop}
+      FileSeek $1 0 END $2
+      FileSeek $1 0 SET
+      IntOp $5 $2 + 1
+      System::Alloc $5
+      Pop $3
+      System::Call "kernel32::ReadFile(p r1, p r3, i r2, *i .r5, p 0) i .r6"
       FileClose $1
+      ${If} $6 != 0
+      ${AndIf} $5 > 0
+        System::Call "kernel32::MultiByteToWideChar(i 65001, i 0, p r3, i r5, p 0, i 0) i .r6"
+        ${If} $6 > 0
+          IntOp $2 $6 + 1
+          IntOp $2 $2 * 2
+          System::Alloc $2
+          Pop $4
+          System::Call "kernel32::MultiByteToWideChar(i 65001, i 0, p r3, i r5, p r4, i r6)"
+          ; The text ends with a NUL, for the search for each line's end.
+          IntOp $2 $6 * 2
+          IntPtrOp $2 $4 + $2
+          System::Call "*$2(&i2 0)"
+        ${EndIf}
+      ${EndIf}
+      System::Free $3
     ${EndIf}
+  ${EndIf}
+  ${If} $4 P<> 0
+    StrCpy $1 $4 ; the line being read
+    StrCpy $2 "" ; the library being read
+    ${Do}
+      System::Call "msvcrt::wcschr(p r1, i 10) p .r3"
+      ${If} $3 P= 0
+        StrCpy $5 ${NSIS_MAX_STRLEN}
+      ${Else}
+        IntPtrOp $5 $3 - $1
+        IntOp $5 $5 / 2
+        IntOp $5 $5 + 1 ; with room for the NUL
+        ${If} $5 > ${NSIS_MAX_STRLEN}
+          StrCpy $5 ${NSIS_MAX_STRLEN}
+        ${EndIf}
+      ${EndIf}
+      System::Call "kernel32::lstrcpynW(w .R0, p r1, i r5)"
+      Call vdfKeyValue
+      ${If} $R1 == "path"
+        StrCpy $2 $R2
+      ${ElseIf} $R1 == ${ETS2_APP_ID}
+      ${AndIf} $2 != ""
+      ${AndIf} ${FileExists} "$2\${ETS2_BIN}\*.*"
+        StrCpy $ets2Bin "$2\${ETS2_BIN}"
+      ${ElseIf} $R1 == ${ATS_APP_ID}
+      ${AndIf} $2 != ""
+      ${AndIf} ${FileExists} "$2\${ATS_BIN}\*.*"
+        StrCpy $atsBin "$2\${ATS_BIN}"
+      ${EndIf}
+      ${If} $3 P= 0
+        ${Break}
+      ${EndIf}
+      IntPtrOp $1 $3 + 2
+    ${Loop}
+    System::Free $4
   ${EndIf}
   Pop $R2
   Pop $R1
   Pop $R0
+  Pop $6
+  Pop $5
+  Pop $4
+  Pop $3
   Pop $2
   Pop $1
   Pop $0
@@ -346,16 +423,7 @@ FunctionEnd
 !macro removeTruckPlugin appId
   ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "TruckPlugin${appId}"
   ${If} $0 != ""
-    Delete "$0"
-    Delete "$0.old"
-    ${If} ${FileExists} "$0"
-      DetailPrint "$0 is in use by a running game: delete it once the game has ended"
-    ${EndIf}
-    ReadRegDWORD $1 HKCU "${UNINSTALL_KEY}" "TruckPluginFolder${appId}"
-    ${If} $1 == 1
-      ${GetParent} "$0" $2
-      RMDir "$2"
-    ${EndIf}
+    !insertmacro deleteTruckPluginCopy ${appId}
   ${EndIf}
 !macroend
 

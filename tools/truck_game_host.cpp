@@ -105,7 +105,9 @@ game::Result TruckGameHost::initNewestFirst(game::Init init, game::Shutdown shut
 }
 
 void TruckGameHost::shutdown() {
-    if (!shutdown_ || runningHost != this) return;
+    if (!shutdown_) return;
+    // With two games in one test, the one shutting down takes the plugin's calls again.
+    runningHost = this;
     shutdown_();
     shutdown_ = nullptr;
     runningHost = nullptr;

@@ -12,17 +12,20 @@ namespace {
 HANDLE section = nullptr;
 void* view = nullptr;
 
-std::span<std::uint8_t> openSection() {
+OpenedSection openSection() {
     section = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, truckRecord::sectionSize,
                                  truckRecord::sectionName);
     if (!section) return {};
-    view = MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, truckRecord::sectionSize);
+    // Another game made it first and publishes in it: this handle is let go at once, so the section
+    // goes with that game as before.
+    const bool anotherGamePublishes = GetLastError() == ERROR_ALREADY_EXISTS;
+    if (!anotherGamePublishes) view = MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, truckRecord::sectionSize);
     if (!view) {
         CloseHandle(section);
         section = nullptr;
-        return {};
+        return {{}, anotherGamePublishes};
     }
-    return {static_cast<std::uint8_t*>(view), truckRecord::sectionSize};
+    return {{static_cast<std::uint8_t*>(view), truckRecord::sectionSize}};
 }
 
 // The last handle and view gone, the name goes too: Ventora then knows the game has ended.

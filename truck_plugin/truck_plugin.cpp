@@ -130,7 +130,16 @@ game::Result initTruckPlugin(std::uint32_t version, const void* params, const Re
         plugin = Plugin{};
         return game::invalidParameter;
     }
-    plugin.page = section.open();
+    const OpenedSection opened = section.open();
+    if (opened.anotherGamePublishes) {
+        // Two writers with their own sequence numbers could mix two records into one that a reader
+        // believes: the game that came first keeps the section.
+        log(game::logWarning, "Ventora telemetry plugin: another truck game already sends its telemetry to "
+                              "Ventora; this one sends nothing until it is restarted alone");
+        plugin = Plugin{};
+        return game::ok;
+    }
+    plugin.page = opened.page;
     if (plugin.page.size() < truckRecord::size) {
         log(game::logError, "Ventora telemetry plugin: cannot make its shared memory; Ventora gets nothing");
         if (!plugin.page.empty()) section.close();

@@ -14,7 +14,7 @@ namespace {
 alignas(4096) std::uint8_t section[truckRecord::sectionSize];
 
 game::Result initWithBuffer(std::uint32_t version, const void* params) {
-    return initTruckPlugin(version, params, {[] { return std::span<std::uint8_t>(section); }, [] {}});
+    return initTruckPlugin(version, params, {[] { return OpenedSection{section}; }, [] {}});
 }
 
 void truckPluginFrame(benchmark::State& state) {

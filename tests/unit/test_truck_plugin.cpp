@@ -18,12 +18,13 @@ namespace {
 // The section the plugin would make, as a buffer, with how often it was opened and closed.
 alignas(4096) std::uint8_t sectionBytes[4096];
 int sectionsOpen = 0;
-bool sectionRefused = false;
+enum class SectionMode { made, refused, another } sectionMode = SectionMode::made;
 
-std::span<std::uint8_t> openTestSection() {
-    if (sectionRefused) return {};
+OpenedSection openTestSection() {
+    if (sectionMode == SectionMode::refused) return {};
+    if (sectionMode == SectionMode::another) return {{}, true};
     ++sectionsOpen;
-    return sectionBytes;
+    return {sectionBytes};
 }
 void closeTestSection() {
     --sectionsOpen;
@@ -67,7 +68,7 @@ class TruckPlugin : public testing::Test {
     void SetUp() override {
         std::memset(sectionBytes, 0, sizeof sectionBytes);
         sectionsOpen = 0;
-        sectionRefused = false;
+        sectionMode = SectionMode::made;
     }
     void TearDown() override {
         host.shutdown();
@@ -230,12 +231,32 @@ TEST_F(TruckPlugin, BadParametersAndAMissingSectionRegisterNothing) {
     EXPECT_EQ(initForTest(game::api101, nullptr), game::invalidParameter);
     game::InitParams noRegistration{};
     EXPECT_EQ(initForTest(game::api101, &noRegistration), game::invalidParameter);
-    sectionRefused = true;
-    EXPECT_EQ(host.init(initForTest, shutdownTruckPlugin, game::api101), game::genericError);
-    EXPECT_EQ(host.registrations(), 0u);
-    ASSERT_EQ(host.log.size(), 1u);
-    EXPECT_EQ(host.log[0].first, game::logError);
-    EXPECT_EQ(sectionsOpen, 0);
+    // Another game publishing is no fault of this game's: it runs on, told why Ventora ignores it.
+    struct Case {
+        SectionMode mode;
+        game::Result result;
+        std::int32_t logType;
+        const char* logged;
+    };
+    for (const Case c : {Case{SectionMode::refused, game::genericError, game::logError, "shared memory"},
+                         Case{SectionMode::another, game::ok, game::logWarning, "another truck game"}}) {
+        SCOPED_TRACE(c.logged);
+        host.log.clear();
+        sectionMode = c.mode;
+        EXPECT_EQ(host.init(initForTest, shutdownTruckPlugin, game::api101), c.result);
+        EXPECT_EQ(host.registrations(), 0u);
+        ASSERT_EQ(host.log.size(), 1u);
+        EXPECT_EQ(host.log[0].first, c.logType);
+        EXPECT_NE(host.log[0].second.find(c.logged), std::string::npos) << host.log[0].second;
+        host.frame(20.0f);
+        host.shutdown();
+        EXPECT_EQ(sectionsOpen, 0);
+        EXPECT_EQ(u32At(4), 0u) << "nothing written";
+    }
+    // The game that gave way can load the plugin again once the other has gone.
+    sectionMode = SectionMode::made;
+    EXPECT_EQ(host.init(initForTest, shutdownTruckPlugin, game::api101), game::ok);
+    EXPECT_EQ(host.registrations(), 5u);
 }
 
 } // namespace

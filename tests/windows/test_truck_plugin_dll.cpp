@@ -1,6 +1,7 @@
 // ventora-trucks.dll loaded as the games load it, under Wine: its two exports found by their
 // undecorated names, the versions it takes, the record in its named section after each step of a
-// drive, a registration the game refuses, and no section left once the game shuts it down.
+// drive, a registration the game refuses, a second game that finds the section taken, and no section
+// left once the game shuts it down.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -121,6 +122,56 @@ TEST_F(TruckPluginDll, ARefusedRegistrationWarnsAndTheRestWorks) {
     EXPECT_TRUE(reading.record.live);
     EXPECT_EQ(reading.record.metresPerSecond, 15.0f);
     EXPECT_STREQ(reading.record.brand, "Mercedes-Benz");
+}
+
+TEST_F(TruckPluginDll, ASecondGameWarnsAndLeavesTheFirstGamesRecordAlone) {
+    ASSERT_EQ(host.initNewestFirst(init, shutdown), game::ok);
+    host.configure("Scania", "R 730");
+    host.start();
+    host.frame(20.0f);
+
+    // The other game's own copy of the plugin: a module of its own, as in another process.
+    char folder[MAX_PATH];
+    ASSERT_NE(GetTempPathA(MAX_PATH, folder), 0u);
+    const std::string copy = std::string(folder) + "ventora-trucks-other-game.dll";
+    char original[MAX_PATH];
+    ASSERT_NE(GetModuleFileNameA(plugin, original, MAX_PATH), 0u);
+    ASSERT_TRUE(CopyFileA(original, copy.c_str(), FALSE)) << GetLastError();
+    HMODULE other = LoadLibraryA(copy.c_str());
+    ASSERT_NE(other, nullptr) << GetLastError();
+    ASSERT_NE(other, plugin);
+    const auto otherInit =
+        reinterpret_cast<game::Init>(reinterpret_cast<void*>(GetProcAddress(other, "scs_telemetry_init")));
+    const auto otherShutdown = reinterpret_cast<game::Shutdown>(
+        reinterpret_cast<void*>(GetProcAddress(other, "scs_telemetry_shutdown")));
+    ASSERT_TRUE(otherInit && otherShutdown);
+    {
+        TruckGameHost otherGame;
+        otherGame.gameId = "ats";
+        EXPECT_EQ(otherGame.initNewestFirst(otherInit, otherShutdown), game::ok);
+        ASSERT_EQ(otherGame.log.size(), 1u);
+        EXPECT_EQ(otherGame.log[0].first, game::logWarning);
+        EXPECT_NE(otherGame.log[0].second.find("another truck game"), std::string::npos)
+            << otherGame.log[0].second;
+        EXPECT_EQ(otherGame.registrations(), 0u);
+        otherGame.configure("Peterbilt", "579");
+        otherGame.start();
+        otherGame.frame(30.0f);
+        otherGame.shutdown();
+    }
+    FreeLibrary(other);
+    DeleteFileA(copy.c_str());
+
+    host.frame(21.0f);
+    const Reading reading = readSection();
+    ASSERT_TRUE(reading.found);
+    EXPECT_STREQ(reading.record.gameId, "eut2");
+    EXPECT_STREQ(reading.record.brand, "Scania");
+    EXPECT_TRUE(reading.record.live);
+    EXPECT_EQ(reading.record.metresPerSecond, 21.0f);
+    // The first game's shutdown still takes the section with it.
+    host.shutdown();
+    EXPECT_FALSE(readSection().found);
 }
 
 } // namespace

@@ -308,6 +308,10 @@ GAME_BINS = {
     "227300": STEAM + r"\steamapps\common\Euro Truck Simulator 2\bin\win_x64",
     "270880": SECOND_LIBRARY + r"\steamapps\common\American Truck Simulator\bin\win_x64",
 }
+# Later American Truck Simulator moves to a library whose name is not ASCII (the file is UTF-8).
+MOVED_LIBRARY = r"D:\Spiele\Über"
+MOVED_LIBRARY_FOLDERS = LIBRARY_FOLDERS.replace(r"D:\\Games\\SteamLibrary", r"D:\\Spiele\\Über")
+MOVED_ATS_BIN = MOVED_LIBRARY + r"\steamapps\common\American Truck Simulator\bin\win_x64"
 
 
 class TruckGamesInstallTest(InstallTestCase):
@@ -327,7 +331,7 @@ class TruckGamesInstallTest(InstallTestCase):
         dosdevice.symlink_to(self.session.tmp / "drive_d")
         steamapps = self.unix_path(STEAM) / "steamapps"
         steamapps.mkdir(parents=True)
-        (steamapps / "libraryfolders.vdf").write_text(LIBRARY_FOLDERS)
+        (steamapps / "libraryfolders.vdf").write_text(LIBRARY_FOLDERS, encoding="utf-8")
         for folder in GAME_BINS.values():
             self.unix_path(folder).mkdir(parents=True)
         # American Truck Simulator already has a plugin of someone else's: it and its folder stay.
@@ -352,9 +356,23 @@ class TruckGamesInstallTest(InstallTestCase):
                                  folder + r"\plugins\ventora-trucks.dll")
         self.assertEqual(self.plugins("270880"), ["other.dll", "ventora-trucks.dll"])
 
+        # American Truck Simulator moves to a library named in UTF-8, leaving behind the copy a running
+        # game had kept aside; the upgrade follows it and takes both old copies away.
+        old_plugins = self.unix_path(GAME_BINS["270880"]) / "plugins"
+        (old_plugins / "ventora-trucks.dll.old").write_bytes(b"the copy a running game kept")
+        self.unix_path(MOVED_ATS_BIN).mkdir(parents=True)
+        (self.unix_path(STEAM) / "steamapps" / "libraryfolders.vdf").write_text(MOVED_LIBRARY_FOLDERS, encoding="utf-8")
+        self.assertEqual(self.install.run_setup(self.setup, "/NOSTARTUP"), 0)
+        moved_plugins = self.unix_path(MOVED_ATS_BIN) / "plugins"
+        self.assertEqual((moved_plugins / "ventora-trucks.dll").read_bytes(), built,
+                         "the library with a non-ASCII name was not found")
+        self.assertEqual(self.plugins("270880"), ["other.dll"])
+        self.assertEqual(self.plugins("227300"), ["ventora-trucks.dll"])
+
         self.session.run([self.install.windows_folder + r"\uninstall.exe", "/S"], timeout=120)
         wait_until(lambda: not self.install.folder.exists(), 120, message="the uninstaller did not finish")
         self.assertIsNone(self.plugins("227300"), "the plugins folder the installer made is left behind")
+        self.assertFalse(moved_plugins.exists(), "the copy in the moved library is left behind")
         self.assertEqual(self.plugins("270880"), ["other.dll"])
 
 
