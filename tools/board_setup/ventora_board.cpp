@@ -321,10 +321,6 @@ std::optional<FlashImage> prepareImage(const FlashRequest& request, std::string&
         complain("%s: %s. Nothing was written.", imageName.c_str(), reading.error.c_str());
         return std::nullopt;
     }
-    if (reading.image.end() == 0) {
-        complain("%s holds no data. Nothing was written.", imageName.c_str());
-        return std::nullopt;
-    }
     const std::string tuneProblem = applyTunables(reading.image.bytes, request.changes);
     if (!tuneProblem.empty()) {
         complain("%s. Nothing was written.", tuneProblem.c_str());
