@@ -61,7 +61,7 @@ std::optional<RunningVentora> findRunningVentora() {
     return ventora;
 }
 
-bool closeVentora(RunningVentora& ventora) {
+bool closeVentora() {
     // Ventora lets a second copy bring the first forward, so there is one; a second look after the
     // wait makes sure of it.
     for (int attempt = 0; attempt < 3; ++attempt) {
@@ -71,7 +71,6 @@ bool closeVentora(RunningVentora& ventora) {
         GetWindowThreadProcessId(window, &processId);
         HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
         PostMessageA(window, WM_CLOSE, 0, 0);
-        ventora.closed = true;
         if (process) {
             WaitForSingleObject(process, closeWaitMs);
             CloseHandle(process);
