@@ -45,6 +45,7 @@ TEST(IntelHex, ReadsTheRecordsOfAFirmware) {
          0, 5},
         {"lines after the end are ignored", record(0, 0, {5}) + endOfFile + "junk\n", 1, 0, 5},
         {"the last byte of flash", record(0, 0x7FFF, {0x42}) + endOfFile, 0x8000, 0x7FFF, 0x42},
+        {"a record of no bytes adds nothing", record(0, 0, {5}) + record(0, 0x7FFF, {}) + endOfFile, 1, 0, 5},
     };
     for (const Case& c : cases) {
         const HexReading reading = readIntelHex(c.text);
@@ -75,6 +76,10 @@ TEST(IntelHex, RefusesADamagedFileNamingTheLine) {
         {"a length that does not match", ":0400000001AB024E\n" + endOfFile, "line 1: the record's length"},
         {"an unknown record type", record(7, 0, {}) + endOfFile, "line 1: unknown record type 07"},
         {"an empty file", "", "no end-of-file record"},
+        {"only an end record", endOfFile, "no data record"},
+        {"only records of no bytes", ":00010000FF\n" + endOfFile, "no data record"},
+        {"a record of no bytes past the flash", record(4, 0, {0, 1}) + record(0, 0, {}) + endOfFile,
+         "no data record"},
     };
     for (const Case& c : cases) {
         const HexReading reading = readIntelHex(c.text);

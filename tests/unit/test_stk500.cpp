@@ -2,6 +2,7 @@
 // page writes and read-back, a page that does not take, and a board pulled out mid-write.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <vector>
 
@@ -186,13 +187,18 @@ TEST(Stk500, ReportsWhereAWriteWentWrong) {
         int silentAfter;
         ProgramResult::Outcome outcome;
         std::uint32_t address;
+        bool vectorsErased; // page 0 left erased, so the board starts its bootloader
     } cases[] = {
-        {"a byte that does not take", 0x1A5, -1, ProgramResult::mismatch, 0x180},
-        {"unplugged while writing", -1, 2 + 2 * 3, ProgramResult::noAnswer, 0x180},
-        {"unplugged while reading back", -1, 2 + 2 * 6 + 1, ProgramResult::noAnswer, 0x0},
+        // Two commands a page: page 0 erased, then pages 0x80 and 0x100.
+        {"a byte that does not take", 0x1A5, -1, ProgramResult::mismatch, 0x180, false},
+        {"unplugged while writing", -1, 2 + 2 * 3, ProgramResult::noAnswer, 0x180, true},
+        {"unplugged before the vectors", -1, 2 + 2 * 6, ProgramResult::noAnswer, 0x0, true},
+        {"unplugged while reading back", -1, 2 + 2 * 7 + 1, ProgramResult::noAnswer, 0x0, false},
     };
     for (const Case& c : cases) {
         FakeBootloader board;
+        // An earlier program's vectors, which must not stay beside the new code.
+        std::fill_n(board.flash.begin(), pageSize, 0x0C);
         board.flipAt = c.flipAt;
         board.silentAfter = c.silentAfter;
         Link link = board.link();
@@ -200,6 +206,9 @@ TEST(Stk500, ReportsWhereAWriteWentWrong) {
         const ProgramResult result = programImage(link, imageOf(0x300), [](std::size_t, std::size_t) {});
         EXPECT_EQ(result.outcome, c.outcome) << c.what;
         EXPECT_EQ(result.address, c.address) << c.what;
+        const bool vectorsErased = std::all_of(board.flash.begin(), board.flash.begin() + pageSize,
+                                               [](std::uint8_t byte) { return byte == 0xFF; });
+        EXPECT_EQ(vectorsErased, c.vectorsErased) << c.what;
         if (c.outcome == ProgramResult::mismatch) {
             EXPECT_EQ(result.firstBad, 0x1A5u);
             EXPECT_EQ(result.wrote ^ result.read, 0x01);

@@ -5,8 +5,7 @@
 
 #include <setupapi.h>
 
-#include <algorithm>
-#include <cctype>
+#include <cstdlib>
 #include <map>
 
 #include "tools/board_setup/serial_line.h"
@@ -87,19 +86,4 @@ ComPort describeComPort(int number) {
     const std::map<int, ComPort> described = describedPorts();
     const auto found = described.find(number);
     return found != described.end() ? found->second : ComPort{number, {}, {}};
-}
-
-bool looksLikeCaterinaBoard(const ComPort& port) {
-    std::string name = port.friendlyName;
-    std::string id = port.hardwareId;
-    for (std::string* text : {&name, &id})
-        std::transform(text->begin(), text->end(), text->begin(),
-                       [](unsigned char c) { return std::toupper(c); });
-    if (name.find("LEONARDO") != std::string::npos || name.find("MICRO") != std::string::npos) return true;
-    // Arduino's and its clones' ids for the Leonardo and Micro, as sketch and as bootloader.
-    for (const char* usbId :
-         {"VID_2341&PID_8036", "VID_2341&PID_8037", "VID_2341&PID_0036", "VID_2341&PID_0037",
-          "VID_2A03&PID_8036", "VID_2A03&PID_8037", "VID_1B4F&PID_9205", "VID_1B4F&PID_9206"})
-        if (id.find(usbId) != std::string::npos) return true;
-    return false;
 }

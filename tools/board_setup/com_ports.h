@@ -1,4 +1,5 @@
-// The COM ports this PC has, COM1 to COM256, with the names Windows gives their devices. Windows.
+// The COM ports this PC has, COM1 to COM256, with the names Windows gives their devices. Windows,
+// but for looksLikeCaterinaBoard.
 #pragma once
 #include <string>
 #include <vector>

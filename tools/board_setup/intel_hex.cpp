@@ -93,6 +93,8 @@ HexReading readIntelHex(std::string_view text) {
         const std::uint8_t* data = record.data() + 4;
         switch (type) {
         case 0x00: {
+            // A record of no bytes holds nothing: it neither grows the image nor reaches anywhere.
+            if (count == 0) break;
             const std::uint64_t start = std::uint64_t{base} + offset;
             if (start + count > flashCapacity) {
                 reading.error =
@@ -116,7 +118,9 @@ HexReading readIntelHex(std::string_view text) {
             }
             break;
         }
-        case 0x01: return reading;
+        case 0x01:
+            if (image.end() == 0) reading.error = "no data record: the file holds nothing to write";
+            return reading;
         case 0x02:
         case 0x04:
             if (count != 2) {

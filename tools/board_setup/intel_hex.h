@@ -29,5 +29,6 @@ inline constexpr std::size_t flashCapacity = 0x8000;
 // Reads data, end-of-file, extended segment and extended linear address records; the start
 // address records mean nothing to a bootloader and are skipped. A bad checksum, a record that
 // writes a byte an earlier one wrote, an address past flashCapacity or a file without its
-// end-of-file record is an error naming the line.
+// end-of-file record is an error naming the line; a file whose records hold no byte is an error
+// too. Data records of no bytes are skipped.
 HexReading readIntelHex(std::string_view text);

@@ -11,6 +11,8 @@ namespace {
 // normally, with room for a busy machine.
 constexpr DWORD closeWaitMs = 15000;
 constexpr DWORD startWaitMs = 15000;
+// A Ventora whose window answers nothing for this long is hung: its settings file says its port.
+constexpr UINT askWaitMs = 1000;
 
 HWND ventoraWindow() {
     return FindWindowA("Ventora", nullptr);
@@ -25,14 +27,15 @@ BOOL CALLBACK findCombo(HWND child, LPARAM found) {
 }
 
 // The port its combo box shows (COM1 to COM9), else the one in its settings file: a port past
-// COM9 is only ever set there, and the box then shows none.
+// COM9 is only ever set there, and the box then shows none; a hung Ventora shows nothing.
 std::optional<int> portOf(HWND window) {
     HWND combo = nullptr;
     EnumChildWindows(window, findCombo, reinterpret_cast<LPARAM>(&combo));
-    if (combo) {
-        const LRESULT selected = SendMessageA(combo, CB_GETCURSEL, 0, 0);
-        if (selected != CB_ERR) return static_cast<int>(selected) + 1;
-    }
+    DWORD_PTR selected = static_cast<DWORD_PTR>(CB_ERR);
+    if (combo &&
+        SendMessageTimeoutA(combo, CB_GETCURSEL, 0, 0, SMTO_ABORTIFHUNG, askWaitMs, &selected) != 0 &&
+        static_cast<LRESULT>(selected) != CB_ERR)
+        return static_cast<int>(selected) + 1;
     const std::string path = settingsFilePath();
     if (path.empty()) return std::nullopt;
     const SettingsRecord record = overlaySettingsFile(path, SettingsRecord{});
@@ -58,7 +61,7 @@ std::optional<RunningVentora> findRunningVentora() {
     return ventora;
 }
 
-bool closeVentora(RunningVentora& ventora) {
+bool closeVentora() {
     // Ventora lets a second copy bring the first forward, so there is one; a second look after the
     // wait makes sure of it.
     for (int attempt = 0; attempt < 3; ++attempt) {
@@ -68,7 +71,6 @@ bool closeVentora(RunningVentora& ventora) {
         GetWindowThreadProcessId(window, &processId);
         HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
         PostMessageA(window, WM_CLOSE, 0, 0);
-        ventora.closed = true;
         if (process) {
             WaitForSingleObject(process, closeWaitMs);
             CloseHandle(process);

@@ -5,7 +5,6 @@
 #include <string>
 
 struct RunningVentora {
-    bool closed = false;     // this tool closed it, so it starts it again
     std::string exePath;     // where the closed one was started from
     std::optional<int> port; // the COM port number it drives
 };
@@ -14,7 +13,7 @@ struct RunningVentora {
 std::optional<RunningVentora> findRunningVentora();
 
 // Posts WM_CLOSE to its window and waits for its process to end. Returns false when it does not.
-bool closeVentora(RunningVentora& ventora);
+bool closeVentora();
 
 // Starts it again, in the tray as it starts from the desktop, and waits for its window; the
 // fallback exe is the one beside this tool. Returns false when it did not come up.

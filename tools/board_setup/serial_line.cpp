@@ -37,12 +37,22 @@ DWORD SerialLine::open(int port, DWORD baudRate) {
     dcb.fDsrSensitivity = FALSE;
     dcb.fNull = FALSE;
     dcb.fAbortOnError = FALSE;
+    // Held up, not handshaking, so the reset pulse below starts from the level a board expects,
+    // whatever the driver or the last program left.
+    dcb.fDtrControl = DTR_CONTROL_ENABLE;
+    dcb.fRtsControl = RTS_CONTROL_ENABLE;
     if (!SetCommState(handle, &dcb)) {
         const DWORD error = GetLastError();
         close();
         return error ? error : ERROR_INVALID_PARAMETER;
     }
-    timeoutMs = 0;
+    // The time limits too are whatever the last program left until set: a send before the first
+    // receive (all of the fan test) must not wait forever on a device that stopped reading.
+    if (!setTimeouts(0)) {
+        const DWORD error = GetLastError();
+        close();
+        return error ? error : ERROR_INVALID_PARAMETER;
+    }
 
     // DTR reaches RESET through a capacitor: dropping it and raising it again resets the board,
     // whatever state the driver left it in, so the bootloader is listening now. A port without
@@ -67,14 +77,7 @@ bool SerialLine::send(const std::uint8_t* bytes, std::size_t count) {
 }
 
 std::vector<std::uint8_t> SerialLine::receive(std::size_t count, unsigned limitMs) {
-    if (limitMs != timeoutMs) {
-        // A read returns once all its bytes are there or the time is up, whichever comes first.
-        COMMTIMEOUTS timeouts{};
-        timeouts.ReadTotalTimeoutConstant = limitMs;
-        timeouts.WriteTotalTimeoutConstant = 2000;
-        SetCommTimeouts(handle, &timeouts);
-        timeoutMs = limitMs;
-    }
+    if (limitMs != timeoutMs) setTimeouts(limitMs);
     std::vector<std::uint8_t> bytes(count);
     std::size_t got = 0;
     const ULONGLONG deadline = GetTickCount64() + limitMs;
@@ -86,6 +89,21 @@ std::vector<std::uint8_t> SerialLine::receive(std::size_t count, unsigned limitM
     }
     bytes.resize(got);
     return bytes;
+}
+
+bool SerialLine::setTimeouts(unsigned readMs) {
+    COMMTIMEOUTS timeouts{};
+    if (readMs == 0)
+        timeouts.ReadIntervalTimeout = MAXDWORD; // a read takes what is there and returns at once
+    else
+        // A read returns once all its bytes are there or the time is up, whichever comes first.
+        timeouts.ReadTotalTimeoutConstant = readMs;
+    // A page is 133 bytes, under 25 ms at the slowest bootloader's rate: a write that takes
+    // seconds goes to a device that stopped reading.
+    timeouts.WriteTotalTimeoutConstant = writeTimeoutMs;
+    if (!SetCommTimeouts(handle, &timeouts)) return false;
+    timeoutMs = readMs;
+    return true;
 }
 
 void SerialLine::discardInput() {

@@ -31,6 +31,10 @@ class SerialLine {
     stk500::Link link();
 
   private:
+    static constexpr DWORD writeTimeoutMs = 2000;
+    // Sets the read limit of receive (0: take what is there) and the write limit of send.
+    bool setTimeouts(unsigned readMs);
+
     HANDLE handle = INVALID_HANDLE_VALUE;
     unsigned timeoutMs = 0;
 };

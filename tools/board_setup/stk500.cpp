@@ -102,20 +102,37 @@ ProgramResult programImage(Link& link, const FlashImage& image,
         return page;
     };
 
-    ProgramResult result;
-    const std::size_t steps = pages.size() * 2;
-    for (const std::uint32_t start : pages) {
+    // Page 0 holds the reset and interrupt vectors. Erased first and written for real last, it
+    // never points into a half-written program: a write cut short leaves a board whose reset runs
+    // through erased flash into its bootloader, instead of new vectors beside old code.
+    const bool vectorsLast = pages.size() > 1 && pages.front() == 0;
+    const std::size_t steps = pages.size() * 2 + (vectorsLast ? 1 : 0);
+    std::size_t done = 0;
+    const auto write = [&](std::uint32_t start, const std::vector<std::uint8_t>& page) {
         if (!exchange(link, loadAddressCommand(start), 0, answerTimeoutMs) ||
-            !exchange(link, programPageCommand(pageOf(start)), 0, answerTimeoutMs)) {
+            !exchange(link, programPageCommand(page), 0, answerTimeoutMs))
+            return false;
+        progress(++done, steps);
+        return true;
+    };
+
+    ProgramResult result;
+    if (vectorsLast && !write(0, std::vector<std::uint8_t>(pageSize, 0xFF))) {
+        result.outcome = ProgramResult::noAnswer;
+        return result;
+    }
+    std::vector<std::uint32_t> order(pages.begin() + (vectorsLast ? 1 : 0), pages.end());
+    if (vectorsLast) order.push_back(0);
+    for (const std::uint32_t start : order) {
+        if (!write(start, pageOf(start))) {
             result.outcome = ProgramResult::noAnswer;
             result.address = start;
             return result;
         }
         ++result.pages;
-        progress(result.pages, steps);
     }
-    for (std::size_t done = 0; done < pages.size(); ++done) {
-        const std::uint32_t start = pages[done];
+    for (std::size_t read = 0; read < pages.size(); ++read) {
+        const std::uint32_t start = pages[read];
         const auto readBack = readFlash(link, start, pageSize);
         if (!readBack) {
             result.outcome = ProgramResult::noAnswer;
@@ -132,7 +149,7 @@ ProgramResult programImage(Link& link, const FlashImage& image,
             result.read = *differ.second;
             return result;
         }
-        progress(pages.size() + done + 1, steps);
+        progress(++done, steps);
     }
     return result;
 }

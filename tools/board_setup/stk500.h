@@ -74,8 +74,9 @@ struct ProgramResult {
     std::uint8_t wrote = 0, read = 0;
 };
 
-// Writes every page the image holds a byte of, then reads each back and compares it. progress is
-// told (pages done, pages in all) after each page written and each page read back.
+// Writes every page the image holds a byte of, page 0 erased first and for real last, then reads
+// each back and compares it. progress is told (steps done, steps in all) after each page written
+// and each page read back.
 ProgramResult programImage(Link& link, const FlashImage& image,
                            const std::function<void(std::size_t, std::size_t)>& progress);
 

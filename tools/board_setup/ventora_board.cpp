@@ -11,6 +11,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <iostream>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -242,10 +243,15 @@ void printReport(const PortReport& report) {
 
 // --- Ventora holding a port ---------------------------------------------------------------------
 
+// The exe of the Ventora this tool closed, until it is started again. Ctrl+C, Ctrl+Break and
+// closing the console window end the tool from another thread, so it is held under a lock.
+std::mutex asideLock;
+std::optional<std::string> asideExe;
+
 // Closes a running Ventora when it drives the port (any port, when port is empty), telling the
-// user; the caller starts it again with restoreVentora. False when it would not close.
-bool makeWayFromVentora(std::optional<int> port, std::optional<RunningVentora>& ventora) {
-    ventora = findRunningVentora();
+// user; it starts again with restoreVentora. False when it would not close.
+bool makeWayFromVentora(std::optional<int> port) {
+    std::optional<RunningVentora> ventora = findRunningVentora();
     if (!ventora || (port && ventora->port != port)) return true;
     if (ventora->port)
         say("Ventora is running and holds COM%d: closing it (it saves its settings first); it starts again "
@@ -254,17 +260,52 @@ bool makeWayFromVentora(std::optional<int> port, std::optional<RunningVentora>& 
     else
         say("Ventora is running: closing it (it saves its settings first); it starts again when this is "
             "done.\n");
-    if (closeVentora(*ventora)) return true;
+    {
+        // Set aside before it is asked to close, so a Ctrl+C during the wait still brings it back.
+        const std::lock_guard<std::mutex> hold(asideLock);
+        asideExe = ventora->exePath;
+    }
+    if (closeVentora()) return true;
+    {
+        const std::lock_guard<std::mutex> hold(asideLock);
+        asideExe.reset();
+    }
     complain("Ventora did not close. Close it from its tray icon and run this again.");
     return false;
 }
 
-void restoreVentora(const std::optional<RunningVentora>& ventora) {
-    if (!ventora || !ventora->closed) return;
-    if (startVentora(ventora->exePath))
+// Starts the Ventora set aside, once, or with always the one beside this tool when none was.
+// Nothing when there was none to start, else whether it came up. The lock stays held while it
+// starts, so the tool cannot end between taking it and starting it.
+std::optional<bool> startAsideVentora(bool always) {
+    const std::lock_guard<std::mutex> hold(asideLock);
+    if (!asideExe && !always) return std::nullopt;
+    const std::string exe = asideExe.value_or(std::string());
+    asideExe.reset();
+    return startVentora(exe);
+}
+
+void restoreVentora() {
+    const std::optional<bool> started = startAsideVentora(false);
+    if (!started) return;
+    if (*started)
         say("Ventora is running again.\n");
     else
         complain("Ventora could not be started again: start it yourself.");
+}
+
+// Starts the Ventora set aside again however the tool ends: on return, and on the console's
+// Ctrl+C, Ctrl+Break or close, after which Windows ends the process without unwinding.
+struct VentoraRestorer {
+    VentoraRestorer() = default;
+    VentoraRestorer(const VentoraRestorer&) = delete;
+    VentoraRestorer& operator=(const VentoraRestorer&) = delete;
+    ~VentoraRestorer() { restoreVentora(); }
+};
+
+BOOL WINAPI onConsoleControl(DWORD event) {
+    if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) restoreVentora();
+    return FALSE; // and the tool ends as it would have
 }
 
 // --- flash ---------------------------------------------------------------------------------------
@@ -319,10 +360,6 @@ std::optional<FlashImage> prepareImage(const FlashRequest& request, std::string&
     HexReading reading = readIntelHex(text);
     if (!reading.error.empty()) {
         complain("%s: %s. Nothing was written.", imageName.c_str(), reading.error.c_str());
-        return std::nullopt;
-    }
-    if (reading.image.end() == 0) {
-        complain("%s holds no data. Nothing was written.", imageName.c_str());
         return std::nullopt;
     }
     const std::string tuneProblem = applyTunables(reading.image.bytes, request.changes);
@@ -475,10 +512,9 @@ std::vector<PortReport> probeAllPorts() {
 }
 
 int runList() {
-    std::optional<RunningVentora> ventora;
-    if (!makeWayFromVentora(std::nullopt, ventora)) return exitFailed;
+    const VentoraRestorer restorer;
+    if (!makeWayFromVentora(std::nullopt)) return exitFailed;
     probeAllPorts();
-    restoreVentora(ventora);
     return exitDone;
 }
 
@@ -512,8 +548,7 @@ std::optional<int> askChoice(const char* prompt, int count, int fallback) {
 
 bool setVentoraPort(int port) {
     // Ventora writes its settings when it ends: were it running now, it would undo this.
-    std::optional<RunningVentora> running;
-    if (!makeWayFromVentora(std::nullopt, running)) return false;
+    if (!makeWayFromVentora(std::nullopt)) return false;
     const std::string path = settingsFilePath();
     SettingsRecord record = overlaySettingsFile(path, SettingsRecord{});
     record.portIndex = port - 1;
@@ -530,8 +565,8 @@ int runWizardSteps() {
     say("Ventora fan controller set-up\n\n"
         "This finds your Arduino Uno or Nano, puts Ventora's fan firmware on it, runs the fans once from\n"
         "off to full and back, and sets Ventora to the board's port.\n\n");
-    std::optional<RunningVentora> ventora;
-    if (!makeWayFromVentora(std::nullopt, ventora)) return exitFailed;
+    const VentoraRestorer restorer;
+    if (!makeWayFromVentora(std::nullopt)) return exitFailed;
 
     std::vector<PortReport> boards;
     for (;;) {
@@ -545,10 +580,7 @@ int runWizardSteps() {
             "its\n"
             "driver.\n");
         const auto again = ask("Press Enter to look again, or type q and Enter to stop: ");
-        if (!again || *again == "q" || *again == "Q") {
-            restoreVentora(ventora);
-            return exitFailed;
-        }
+        if (!again || *again == "q" || *again == "Q") return exitFailed;
     }
 
     int chosen = 0;
@@ -559,10 +591,7 @@ int runWizardSteps() {
         const std::string prompt =
             "Which board drives the fans? Enter 1 to " + std::to_string(boards.size()) + ": ";
         const auto choice = askChoice(prompt.c_str(), static_cast<int>(boards.size()), 0);
-        if (!choice) {
-            restoreVentora(ventora);
-            return exitFailed;
-        }
+        if (!choice) return exitFailed;
         chosen = *choice - 1;
     }
     const int port = boards[static_cast<std::size_t>(chosen)].port.number;
@@ -571,29 +600,19 @@ int runWizardSteps() {
         "  2  brushless motors through ESCs\n",
         port);
     const auto variant = askChoice("Enter 1 or 2 [1]: ", 2, 1);
-    if (!variant) {
-        restoreVentora(ventora);
-        return exitFailed;
-    }
+    if (!variant) return exitFailed;
 
     say("\n");
     FlashRequest request;
     request.port = port;
     request.escs = *variant == 2;
-    if (!flashBoard(request)) {
-        restoreVentora(ventora);
-        return exitFailed;
-    }
+    if (!flashBoard(request)) return exitFailed;
     say("\n");
     const bool tested = runFanTest(port);
     say("\n");
-    if (!setVentoraPort(port)) {
-        restoreVentora(ventora);
-        return exitFailed;
-    }
+    if (!setVentoraPort(port)) return exitFailed;
     // Started even when it was not running: the rig is ready, and the fans follow Ventora from now.
-    const std::string exe = ventora && !ventora->exePath.empty() ? ventora->exePath : ventoraBesideThisTool();
-    if (startVentora(exe))
+    if (*startAsideVentora(true))
         say("Ventora is running in the tray and drives the fans on COM%d.\n", port);
     else
         say("Start Ventora: it drives the fans on COM%d.\n", port);
@@ -684,10 +703,9 @@ int runPortCommand(const std::vector<std::string>& args, bool flash) {
     if (request.escs && !request.hexPath.empty())
         return badUsage("--esc picks a built-in firmware; --hex flashes the file as it is: give one of them");
 
-    std::optional<RunningVentora> ventora;
-    if (!makeWayFromVentora(request.port, ventora)) return exitFailed;
+    const VentoraRestorer restorer;
+    if (!makeWayFromVentora(request.port)) return exitFailed;
     const bool done = flash ? flashBoard(request) : runFanTest(request.port);
-    restoreVentora(ventora);
     return done ? exitDone : exitFailed;
 }
 
@@ -695,6 +713,7 @@ int runPortCommand(const std::vector<std::string>& args, bool flash) {
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
+    SetConsoleCtrlHandler(onConsoleControl, TRUE);
     if (args.empty()) return runWizard();
     if (args[0] == "list" && args.size() == 1) return runList();
     if (args[0] == "flash") return runPortCommand(args, true);

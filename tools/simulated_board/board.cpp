@@ -147,9 +147,10 @@ void SimulatedBoard::passLineByte() {
         line.pop_front();
         lineWaiting = !line.empty();
     }
-    deliver(next.byte, next.baud);
-    // Start, eight data bits and stop. A pty nobody has set a speed on counts as 9600.
+    // A pty nobody has set a speed on counts as 9600, for the byte as for its time on the line.
     const double baud = next.baud > 0 ? next.baud : 9600.0;
+    deliver(next.byte, baud);
+    // Start, eight data bits and stop.
     nextLineCycle = cycle() + static_cast<std::uint64_t>(10.0 * clockHz / baud);
 }
 
