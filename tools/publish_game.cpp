@@ -59,6 +59,10 @@ and Le Mans Ultimate have no layout: their combo ends with the track name.
 Commands on standard input, one per line; each is answered "ok" once the page holds it:
   speed KMH | lap SECONDS MIN MAX | live 0|1 | car NAME | track NAME | layout NAME | quit
   torn 0|1 | lock 0|1 (rFactor 2's half-done rewrites, Le Mans Ultimate's lock held)
+  wait-lock MS          Le Mans Ultimate: waits for the lock as the game does when it finds it
+                        taken (counted among its waiters, on its event, at most MS milliseconds);
+                        answered "woken" when whoever held the lock signalled the event, else
+                        "timed out"
 "ready" is printed once the page is published. At the end of input, or on quit, the page shows
 the game as not live and the program ends.
 )";
@@ -170,7 +174,11 @@ float metresPerSecond(float kmh) {
 
 class Publisher {
   public:
-    explicit Publisher(const Publication& publication) : publication_(publication) {
+    // Le Mans Ultimate's event is made first: whoever finds the lock section finds the event too.
+    explicit Publisher(const Publication& publication)
+        : publication_(publication), lockEvent_(publication.game == Game::leMansUltimate
+                                                    ? CreateEventA(nullptr, FALSE, FALSE, lmu::lockEventName)
+                                                    : nullptr) {
         auto open = [&](const char* name) {
             sections_.push_back(openSection(name, publication_.newSectionSize));
         };
@@ -188,6 +196,9 @@ class Publisher {
             sections_.push_back(openSection(rf2::telemetry::sectionName, rf2TelemetrySectionSize));
             break;
         case Game::leMansUltimate:
+            if (!lockEvent_.get())
+                fail("CreateEvent failed for " + std::string(lmu::lockEventName) + ", error " +
+                     std::to_string(GetLastError()));
             sections_.push_back(openSection(lmu::sectionName, lmuSectionSize()));
             sections_.push_back(openSection(lmu::lockSectionName, lmuLockSectionSize));
             break;
@@ -203,6 +214,17 @@ class Publisher {
 
     void refresh() {
         change([](Publication&) {});
+    }
+
+    // Le Mans Ultimate's wait for its lock: one more waiter, asleep on the event until a holder
+    // that sees waiters signals it as it lets go. The page's writer goes on meanwhile.
+    std::optional<bool> waitForLock(DWORD milliseconds) {
+        if (publication_.game != Game::leMansUltimate) return std::nullopt;
+        auto* waiters = reinterpret_cast<volatile LONG*>(sections_[1].bytes.data() + lmu::lockWaiters);
+        InterlockedIncrement(waiters);
+        const DWORD result = WaitForSingleObject(lockEvent_.get(), milliseconds);
+        InterlockedDecrement(waiters);
+        return result == WAIT_OBJECT_0;
     }
 
   private:
@@ -256,6 +278,7 @@ class Publisher {
 
     std::mutex mutex_;
     Publication publication_;
+    UniqueHandle lockEvent_; // Le Mans Ultimate's, signalled to wake the lock's waiters
     std::vector<Section> sections_;
     OpenedGameWriter opened_;
 };
@@ -298,6 +321,16 @@ bool runCommand(Publisher& publisher, const std::string& line) {
         publisher.change([&](Publication& p) { p.live = argument == "1"; });
     } else if ((verb == "torn" || verb == "lock") && (argument == "0" || argument == "1")) {
         publisher.change([&](Publication& p) { (verb == "torn" ? p.torn : p.lockHeld) = argument == "1"; });
+    } else if (verb == "wait-lock") {
+        const auto milliseconds = parseNumber(argument);
+        const std::optional<bool> woken = milliseconds && *milliseconds >= 0 && *milliseconds <= 600000
+                                              ? publisher.waitForLock(static_cast<DWORD>(*milliseconds))
+                                              : std::nullopt;
+        if (woken) {
+            reply(*woken ? "woken" : "timed out");
+            return true;
+        }
+        understood = false;
     } else if (verb == "lap") {
         std::istringstream numbers(argument);
         const std::vector<std::string> words(std::istream_iterator<std::string>(numbers), {});
