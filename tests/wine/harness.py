@@ -17,6 +17,7 @@ touches ~/.wine, a display or wineserver of somebody else, or /dev/ttyS*.
 import atexit
 import fcntl
 import os
+import random
 import re
 import select
 import shutil
@@ -520,7 +521,7 @@ class Session:
     deletes its temporary directory.
     """
 
-    def __init__(self, build_dir=None, require=("ventora.exe", "ventora_driver.exe")):
+    def __init__(self, build_dir=None, require=("ventora.exe", "ventora_driver.exe"), games_udp_ports=False):
         self.build = Path(build_dir or WINDOWS_BUILD)
         for program in require:
             if not (self.build / program).exists():
@@ -544,10 +545,12 @@ class Session:
                 start_new_session=True)
             subprocess.run(["cp", "-a", str(template), str(self.prefix)], check=True)
             self.env = _base_environment(self.prefix, self.xvfb.display)
-            # UDP ports are the machine's, shared by every session. One session at a time plays
-            # the UDP games (F1, Forza, OutGauge) on their own ports, as on a user's PC; any other
-            # gives its Ventoras free ports of its own, so that Ventoras side by side never meet.
-            self._udp_ports_lock, self.udp_ports = _claim_udp_ports()
+            # UDP ports are the machine's, shared by every session. Only a session that asks for
+            # them (games_udp_ports) may play the UDP games (F1, Forza, OutGauge) on their own
+            # ports, as on a user's PC, and only one at a time; every other gives its Ventoras
+            # free ports of its own, so that Ventoras side by side never meet and no UDP source's
+            # log line (a port found taken, then opened) lands in a suite that is not about them.
+            self._udp_ports_lock, self.udp_ports = _claim_udp_ports(games_udp_ports)
             if self._udp_ports_lock is None:
                 self.env["VENTORA_UDP_PORTS"] = ",".join(map(str, self.udp_ports))
             _block_com_ports(self.prefix)
@@ -885,24 +888,40 @@ def udp_port_free(port):
             return False
 
 
-def _claim_udp_ports():
-    """(lock, ports): the games' own ports with the machine-wide lock that holds them for this
-    session, when no other session has them and they are free; else (None, three free ports)."""
-    lock = open(UDP_PORTS_LOCK, "a")
+def _claim_udp_ports(games_own):
+    """(lock, ports): with games_own, the games' own ports with the machine-wide lock that holds
+    them for this session, when no other session has them and they are free; else (None, three
+    free ports)."""
+    if games_own:
+        lock = open(UDP_PORTS_LOCK, "a")
+        try:
+            fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            if all(map(udp_port_free, GAMES_UDP_PORTS)):
+                return lock, list(GAMES_UDP_PORTS)
+        except OSError:
+            pass
+        lock.close()
+    return None, _free_udp_ports(3)
+
+
+def _free_udp_ports(count):
+    """Free ports below the range the system hands out to sockets that send without a port of
+    their own (a test's senders, any DNS look-up): between two Ventoras of a session, the ports
+    are free, and such a socket must not take one of them. Random, so that sessions side by side
+    rarely pick the same; bound once to see that none holds it now."""
     try:
-        fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
-        if all(map(udp_port_free, GAMES_UDP_PORTS)):
-            return lock, list(GAMES_UDP_PORTS)
-    except OSError:
-        pass
-    lock.close()
-    sockets = [socket.socket(socket.AF_INET, socket.SOCK_DGRAM) for _ in range(3)]
-    for probe in sockets:
-        probe.bind(("127.0.0.1", 0))
-    ports = [probe.getsockname()[1] for probe in sockets]
-    for probe in sockets:
-        probe.close()
-    return None, ports
+        ephemeral_low = int(Path("/proc/sys/net/ipv4/ip_local_port_range").read_text().split()[0])
+    except (OSError, ValueError, IndexError):
+        ephemeral_low = 32768
+    candidates = [port for port in range(10000, ephemeral_low) if port not in GAMES_UDP_PORTS]
+    ports = []
+    for port in random.sample(candidates, len(candidates)):
+        if udp_port_free(port):
+            ports.append(port)
+            if len(ports) == count:
+                return ports
+    raise HarnessError(f"no {count} free UDP ports between 10000 and {ephemeral_low}")
+
 
 def main(argv):
     """python3 -m tests.wine.harness exec COMMAND...: runs COMMAND with WINEPREFIX, DISPLAY and the

@@ -26,9 +26,12 @@ class LiveGameTestCase(unittest.TestCase):
     tick's level, so the tests count ticks and read levels there. Each test starts its own Ventora
     from default settings and its own games, and ends them all."""
 
+    games_udp_ports = False  # see Session
+
     @classmethod
     def setUpClass(cls):
-        cls.session = Session(require=("ventora.exe", "ventora_driver.exe", "publish_game.exe"))
+        cls.session = Session(require=("ventora.exe", "ventora_driver.exe", "publish_game.exe"),
+                              games_udp_ports=cls.games_udp_ports)
         cls.addClassCleanup(cls.session.close)
         cls.device = cls.session.plug_port(1)
 

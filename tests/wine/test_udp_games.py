@@ -87,6 +87,8 @@ class Sender(threading.Thread):
 
 class UdpGamesTest(LiveGameTestCase):
 
+    games_udp_ports = True
+
     def send(self, port, datagrams, address="127.0.0.1"):
         sender = Sender(port, datagrams, address)
         sender.start()
