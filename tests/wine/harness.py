@@ -303,6 +303,9 @@ class SerialDevice:
         self.port_link = ports / f"com{number}"
         self.device_link = ports / f"com{number}-device"
         self.received = []  # (monotonic time, byte value)
+        self.total = 0  # bytes since the pair was plugged, clears or not
+        self.plugged_at = self.cleared_at = None
+        self.reader_end = None  # (monotonic time, why) once the reader thread has stopped
         self._lock = threading.Lock()
         self.socat = None
         self._fd = None
@@ -325,23 +328,32 @@ class SerialDevice:
         self._fd = os.open(self.device_link, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
         tty.setraw(self._fd, termios.TCSANOW)
         self._stop = threading.Event()
+        self.plugged_at = self.cleared_at = time.monotonic()
+        self.total, self.reader_end = 0, None
         self._reader = threading.Thread(target=self._read, args=(self._fd, self._stop), daemon=True)
         self._reader.start()
 
     def _read(self, fd, stop):
+        why = "unplugged"
         while not stop.is_set():
             try:
                 ready, _, _ = select.select([fd], [], [], 0.05)
                 if not ready:
                     continue
                 chunk = os.read(fd, 4096)
-            except OSError:
-                return
+            except (BlockingIOError, InterruptedError):
+                continue  # readable a moment ago, empty now: nothing lost
+            except OSError as error:
+                why = f"read failed: {error}"
+                break
             if not chunk:
-                return
+                why = "end of file"
+                break
             now = time.monotonic()
             with self._lock:
                 self.received.extend((now, byte) for byte in chunk)
+                self.total += len(chunk)
+        self.reader_end = (time.monotonic(), why)
 
     def unplug(self):
         """Pulls the cable: socat ends and its links go away."""
@@ -379,12 +391,36 @@ class SerialDevice:
     def clear(self):
         with self._lock:
             self.received.clear()
+            self.cleared_at = time.monotonic()
 
     def wait_for_bytes(self, count, timeout=DEFAULT_TIMEOUT):
         """Waits until at least count bytes have arrived since the last clear; returns them all."""
-        wait_until(lambda: len(self.received) >= count, timeout,
-                   message=f"COM{self.number}: {len(self.received)} of {count} bytes arrived")
+        started = time.monotonic()
+        wait_until(lambda: len(self.received) >= count, timeout, message=lambda: self.report(count, started))
         return self.bytes()
+
+    def report(self, count, started):
+        """What the device saw, and when, for a wait that ran out: the times are seconds before now."""
+        now = time.monotonic()
+        with self._lock:
+            received, total = list(self.received), self.total
+        ago = lambda moment: f"{now - moment:.1f} s ago"
+        text = (f"COM{self.number}: {len(received)} of {count} bytes arrived since the clear {ago(self.cleared_at)} "
+                f"(the wait began {ago(started)} with {sum(t < started for t, _ in received)}); "
+                f"{total} since plugged {ago(self.plugged_at)}")
+        if received:
+            text += f"; last {bytes(b for _, b in received[-8:])!r}, the newest {ago(received[-1][0])}"
+        text += "; reader " + (f"stopped {ago(self.reader_end[0])}: {self.reader_end[1]}" if self.reader_end
+                                else "running")
+        text += "; socat " + ("running" if self.socat and self.socat.poll() is None
+                              else f"ended with {self.socat.returncode}" if self.socat else "not started")
+        # The line settings that could hold bytes back or change them on the way.
+        for name, link in (("port", self.port_link), ("device", self.device_link)):
+            out = subprocess.run(["stty", "-F", str(link), "-a"], capture_output=True, text=True, timeout=10)
+            flags = re.findall(r"speed \d+ baud|min = \d+|time = \d+|"
+                               r"-?\b(?:ixon|ixoff|crtscts|clocal|icanon|echo|opost)\b", out.stdout)
+            text += f"; {name} end: {', '.join(flags) or out.stderr.strip()}"
+        return text
 
     def baud_rate(self):
         """The speed the program set on its end of the pair."""

@@ -71,7 +71,10 @@ class LiveGameTestCase(unittest.TestCase):
 
     def ticks(self, count):
         """Waits until `count` more ticks have sent their level; returns every level sent so far."""
-        return list(self.device.wait_for_bytes(len(self.device.bytes()) + count))
+        try:
+            return list(self.device.wait_for_bytes(len(self.device.bytes()) + count))
+        except TimeoutError as error:
+            self.fail(f"{error}; Ventora's log: {self.session.log_lines()!r}")
 
     def wait_for_lines(self, *lines):
         """Waits until the log ends with these lines; returns all its lines."""
