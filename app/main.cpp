@@ -14,9 +14,9 @@
 #include "fan/graph.h"
 #include "serial/fan_port.h"
 #include "settings/settings_file.h"
-#include "telemetry/opened_sections.h"
-#include "telemetry/shared_memory.h"
-#include "telemetry/udp_sources.h"
+#include "telemetry/opened/opened_sections.h"
+#include "telemetry/created/shared_memory.h"
+#include "telemetry/udp/udp_sources.h"
 
 namespace {
 

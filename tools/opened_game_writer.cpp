@@ -8,7 +8,7 @@
 #include <bit>
 #include <string>
 
-#include "telemetry/opened_game_pages.h"
+#include "telemetry/opened/opened_game_pages.h"
 #include "tools/page_stores.h"
 
 namespace {

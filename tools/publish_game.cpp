@@ -24,8 +24,8 @@
 #include <vector>
 
 #include "app/win32.h"
-#include "telemetry/game_pages.h"
-#include "telemetry/opened_game_pages.h"
+#include "telemetry/created/game_pages.h"
+#include "telemetry/opened/opened_game_pages.h"
 #include "tools/opened_game_writer.h"
 #include "tools/page_stores.h"
 #include "tools/speed_profile.h"

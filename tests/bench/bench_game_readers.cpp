@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "telemetry/game_readers.h"
+#include "telemetry/created/game_readers.h"
 
 namespace {
 

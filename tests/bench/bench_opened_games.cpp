@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "telemetry/game_readers.h"
-#include "telemetry/opened_games.h"
-#include "telemetry/session_info.h"
+#include "telemetry/created/game_readers.h"
+#include "telemetry/opened/opened_games.h"
+#include "telemetry/opened/session_info.h"
 
 namespace {
 

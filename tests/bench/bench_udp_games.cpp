@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "telemetry/udp_games.h"
+#include "telemetry/udp/udp_games.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "telemetry/udp_games.h"
+#include "telemetry/udp/udp_games.h"
 
 namespace {
 

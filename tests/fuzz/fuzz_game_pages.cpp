@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "telemetry/game_readers.h"
+#include "telemetry/created/game_readers.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "telemetry/opened_games.h"
+#include "telemetry/opened/opened_games.h"
 
 namespace {
 

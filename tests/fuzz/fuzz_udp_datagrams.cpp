@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "telemetry/udp_games.h"
+#include "telemetry/udp/udp_games.h"
 
 namespace {
 

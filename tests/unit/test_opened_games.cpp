@@ -14,8 +14,8 @@
 #include <string_view>
 #include <vector>
 
-#include "telemetry/game_readers.h"
-#include "telemetry/opened_games.h"
+#include "telemetry/created/game_readers.h"
+#include "telemetry/opened/opened_games.h"
 
 namespace {
 

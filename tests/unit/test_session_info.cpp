@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "telemetry/session_info.h"
+#include "telemetry/opened/session_info.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "telemetry/f1_names.h"
-#include "telemetry/udp_games.h"
+#include "telemetry/udp/f1_names.h"
+#include "telemetry/udp/udp_games.h"
 
 namespace {
 

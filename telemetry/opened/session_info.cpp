@@ -1,7 +1,7 @@
 // The session-info parser. iRacing writes block-style YAML: top-level maps at indent 0, their keys
 // one level in, and the drivers as a list of maps ("- CarIdx: 0" then the entry's other keys lined
 // up under "CarIdx"). Lines are taken one at a time, so the work is one pass over the text.
-#include "telemetry/session_info.h"
+#include "telemetry/opened/session_info.h"
 
 #include <charconv>
 #include <cstdint>

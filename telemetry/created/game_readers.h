@@ -1,7 +1,7 @@
 // The three game readers: what the live game's pages say about the car, the track and the speed.
 // Platform-neutral: they work on byte views, so they are tested, fuzzed and benchmarked natively.
 #pragma once
-#include "telemetry/page_loads.h"
+#include "telemetry/byte_loads.h"
 #include "telemetry/telemetry_sample.h"
 
 // The five pages in the order of the source table. A view may be shorter than its page (or

@@ -1,11 +1,11 @@
 // The games whose sections Ventora opens rather than creates: iRacing, rFactor 2 and Le Mans
-// Ultimate, read in that order after the three games of game_readers.h. Platform-neutral, like
-// those readers, so that the order is tested and the cost benchmarked natively.
+// Ultimate, read in that order after the three games of created/game_readers.h. Platform-neutral,
+// like those readers, so that the order is tested and the cost benchmarked natively.
 #pragma once
 #include <cstdint>
 #include <span>
 
-#include "telemetry/iracing_reader.h"
+#include "telemetry/opened/iracing_reader.h"
 #include "telemetry/telemetry_sample.h"
 
 // A game whose section is not open has an empty view.

@@ -1,6 +1,6 @@
 // The rFactor 2 and Le Mans Ultimate readers. The combo is the vehicle's name, " @ " and the track's
 // name, with no layout: neither game gives one apart from the track name.
-#include "telemetry/rfactor2_reader.h"
+#include "telemetry/opened/rfactor2_reader.h"
 
 #include <atomic>
 #include <cmath>
@@ -8,8 +8,8 @@
 #include <string>
 #include <string_view>
 
-#include "telemetry/opened_game_pages.h"
-#include "telemetry/page_loads.h"
+#include "telemetry/opened/opened_game_pages.h"
+#include "telemetry/byte_loads.h"
 
 namespace {
 

@@ -1,14 +1,14 @@
 // Ventora's views of the sections the games own. The section handle is closed as soon as the view
 // is made: the view keeps the memory, but the name then lasts only as long as the game holds it,
 // so a name that no longer opens means the game has ended and its page is stale.
-#include "telemetry/opened_sections.h"
+#include "telemetry/opened/opened_sections.h"
 
 #include <cstddef>
 #include <cstdint>
 
 #include "app/win32.h"
-#include "telemetry/opened_game_pages.h"
-#include "telemetry/opened_games.h"
+#include "telemetry/opened/opened_game_pages.h"
+#include "telemetry/opened/opened_games.h"
 
 namespace {
 

@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <cstdint>
 
-#include "telemetry/udp_games.h"
-#include "telemetry/udp_sources.h"
+#include "telemetry/udp/udp_games.h"
+#include "telemetry/udp/udp_sources.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
 // The iRacing reader. The game writes each tick's variables into the next of its rotating buffers
 // and stamps that buffer with the tick; the newest buffer is the one with the largest stamp. A
 // stamp that moved while Ventora read means the game began rewriting that buffer.
-#include "telemetry/iracing_reader.h"
+#include "telemetry/opened/iracing_reader.h"
 
 #include <string_view>
 
-#include "telemetry/opened_game_pages.h"
-#include "telemetry/page_loads.h"
-#include "telemetry/session_info.h"
+#include "telemetry/opened/opened_game_pages.h"
+#include "telemetry/byte_loads.h"
+#include "telemetry/opened/session_info.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
 // The shared-memory source table: Ventora's read-only views of the games' sections.
-#include "telemetry/shared_memory.h"
+#include "telemetry/created/shared_memory.h"
 
 #include <string>
 
 #include "app/fatal_error.h"
 #include "app/win32.h"
-#include "telemetry/game_pages.h"
-#include "telemetry/game_readers.h"
+#include "telemetry/created/game_pages.h"
+#include "telemetry/created/game_readers.h"
 
 SharedMemorySource sharedMemorySources[sharedMemorySourceCount] = {
     {acPhysics::sectionName, acPhysics::viewSize, nullptr},

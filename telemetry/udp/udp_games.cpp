@@ -1,32 +1,19 @@
 // The UDP games' datagrams: lengths and formats checked first, then the few fields Ventora needs
-// loaded byte by byte, little-endian. Lengths are compared for equality, so no field read below
-// can leave its datagram.
-#include "telemetry/udp_games.h"
+// loaded through the same bounded little-endian loads as the shared-memory pages. Lengths are
+// compared for equality, so every field read below lies inside its datagram.
+#include "telemetry/udp/udp_games.h"
 
 #include <algorithm>
-#include <bit>
 #include <cmath>
 #include <cstring>
 #include <string>
 
-#include "telemetry/f1_names.h"
+#include "telemetry/udp/f1_names.h"
 
 namespace {
 
 // The single-precision constant nearest 3.6, as for the shared-memory games.
 constexpr float kmhPerMetrePerSecond = 3.6f;
-
-std::uint32_t loadU16(Datagram bytes, std::size_t offset) {
-    return std::uint32_t{bytes[offset]} | std::uint32_t{bytes[offset + 1]} << 8;
-}
-
-std::uint32_t loadU32(Datagram bytes, std::size_t offset) {
-    return loadU16(bytes, offset) | loadU16(bytes, offset + 2) << 16;
-}
-
-float loadFloat(Datagram bytes, std::size_t offset) {
-    return std::bit_cast<float>(loadU32(bytes, offset));
-}
 
 // F1 24 and F1 25: a 29-byte header, then the packet's own data; 22 cars in every list.
 namespace f1 {
@@ -147,14 +134,12 @@ bool takeForzaDatagram(ForzaState& state, Datagram datagram, MonotonicTime now) 
     state.heard = true;
     state.lastHeard = now;
     state.kind = kind;
-    state.raceOn = static_cast<std::int32_t>(loadU32(datagram, forza::isRaceOn)) == 1;
+    state.raceOn = loadI32(datagram, forza::isRaceOn) == 1;
     const float metresPerSecond =
         kind == ForzaKind::sled ? sledSpeedMetresPerSecond(datagram) : loadFloat(datagram, speedOffset);
     state.speedKmh = metresPerSecond * kmhPerMetrePerSecond;
-    state.carOrdinal = static_cast<std::int32_t>(loadU32(datagram, forza::carOrdinal));
-    state.trackOrdinal = kind == ForzaKind::motorsport2023Dash
-                             ? static_cast<std::int32_t>(loadU32(datagram, forza::trackOrdinal))
-                             : 0;
+    state.carOrdinal = loadI32(datagram, forza::carOrdinal);
+    state.trackOrdinal = kind == ForzaKind::motorsport2023Dash ? loadI32(datagram, forza::trackOrdinal) : 0;
     return true;
 }
 

@@ -1,6 +1,6 @@
 // Where iRacing, rFactor 2 and Le Mans Ultimate put the fields Ventora reads. Unlike the five
-// sections in game_pages.h, these games size their own sections, so Ventora only ever opens them.
-// Shared by the readers and by the page publisher in tools/.
+// sections in created/game_pages.h, these games size their own sections, so Ventora only ever
+// opens them. Shared by the readers and by the page publisher in tools/.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // The three game readers. Every field is loaded byte by byte, little-endian, and checked against
 // its view's end, so that neither what a game writes nor how short a view is can make a read
 // leave its view.
-#include "telemetry/game_readers.h"
+#include "telemetry/created/game_readers.h"
 
 #include <algorithm>
 #include <array>
@@ -10,8 +10,8 @@
 #include <string>
 #include <string_view>
 
-#include "telemetry/game_pages.h"
-#include "telemetry/page_loads.h"
+#include "telemetry/created/game_pages.h"
+#include "telemetry/byte_loads.h"
 #include "telemetry/utf16.h"
 
 namespace {

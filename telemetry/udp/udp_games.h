@@ -8,9 +8,10 @@
 #include <cstdint>
 #include <span>
 
+#include "telemetry/byte_loads.h"
 #include "telemetry/telemetry_sample.h"
 
-using Datagram = std::span<const std::uint8_t>;
+using Datagram = PageView;
 using MonotonicTime = std::chrono::steady_clock::time_point;
 
 // UDP has no "game ended": a game counts as live only while its datagrams keep coming.

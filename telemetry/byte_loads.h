@@ -1,6 +1,7 @@
-// Bounds-checked little-endian loads from a page view, for every reader of a game's shared
-// memory. A field that does not lie wholly inside the view reads as zero (a text as empty), so that
-// neither what a game writes nor how short its section is can make a read leave the view.
+// Bounds-checked little-endian loads from a view of a game's bytes, for every reader: the pages of
+// shared memory and the UDP datagrams alike. A field that does not lie wholly inside the view reads
+// as zero (a text as empty), so that neither what a game writes nor how short its section or
+// datagram is can make a read leave the view.
 #pragma once
 #include <algorithm>
 #include <atomic>
@@ -18,6 +19,11 @@ inline bool fieldFits(PageView page, std::size_t offset, std::size_t width) {
 
 inline std::uint8_t loadU8(PageView page, std::size_t offset) {
     return offset < page.size() ? page[offset] : 0;
+}
+
+inline std::uint16_t loadU16(PageView page, std::size_t offset) {
+    if (!fieldFits(page, offset, 2)) return 0;
+    return static_cast<std::uint16_t>(page[offset] | page[offset + 1] << 8);
 }
 
 inline std::uint32_t loadU32(PageView page, std::size_t offset) {

@@ -1,5 +1,5 @@
 // The team and track tables of F1 24 and F1 25, as the games number them.
-#include "telemetry/f1_names.h"
+#include "telemetry/udp/f1_names.h"
 
 #include <array>
 #include <string_view>
