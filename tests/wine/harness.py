@@ -414,6 +414,9 @@ class SerialDevice:
                                 else "running")
         text += "; socat " + ("running" if self.socat and self.socat.poll() is None
                               else f"ended with {self.socat.returncode}" if self.socat else "not started")
+        place = self.session.prefix / "dosdevices" / f"com{self.number}"
+        text += f"; COM{self.number} leads to " + (os.readlink(place) if place.is_symlink() else
+                                                   "a directory" if place.is_dir() else "nothing")
         # The line settings that could hold bytes back or change them on the way.
         for name, link in (("port", self.port_link), ("device", self.device_link)):
             out = subprocess.run(["stty", "-F", str(link), "-a"], capture_output=True, text=True, timeout=10)
@@ -597,6 +600,7 @@ class Session:
             _check_no_serial_device(self.prefix)
             for number in range(1, HIGHEST_COM_PORT + 1):
                 self._make_port_absent(number)
+            self._pin_com_ports()
         except BaseException:
             self.close()
             raise
@@ -813,6 +817,23 @@ class Session:
         if device:
             device.unplug()
         self._make_port_absent(number)
+
+    def _pin_com_ports(self):
+        """Tells Wine where every COM port lives: the path of its pty link, whether plugged or not.
+
+        Wine's mount manager maps the ports each time a wineserver starts for the prefix, and left
+        to itself it points COM1 at /dev/ttyS0 even where a pty link is in place. A wineserver
+        that ends before the session does (one that dies, or loses its socket) is started again by
+        the next Windows program, and from then on every Ventora of the session would connect to
+        the machine's serial port while the session's fan controller received nothing. With the
+        ports named in the registry, a new mount manager maps each one where the session has it.
+        """
+        ports = self.tmp / "ports"
+        lines = ["REGEDIT4", "", r"[HKEY_LOCAL_MACHINE\Software\Wine\Ports]"]
+        lines += [f'"COM{n}"="{ports / f"com{n}"}"' for n in range(1, HIGHEST_COM_PORT + 1)]
+        table = self.tmp / "ports.reg"
+        table.write_text("\r\n".join(lines) + "\r\n")
+        self.run(["reg", "import", self.windows_path(table)], timeout=BOOT_TIMEOUT, check=True)
 
     def _make_port_absent(self, number):
         """Points COM<number> at the path its pty link will have, which does not exist yet.
