@@ -127,7 +127,6 @@ class OpenedGamesTest(LiveGameTestCase):
         self.start_ventora()
         game = self.publish("lmu", *GAMES[2][1], "--speed", "72")
         self.wait_for_lines("New combo: " + GAMES[2][2], "New max speed: 72.000000")
-        self.ticks(15)  # found by a look that may have come before the game's event
         game.send_line(f"wait-lock {LOCK_WAIT_MS}")
         self.assertEqual(game.read_line(LOCK_WAIT_MS / 1000 + 30), "woken",
                          f"the game's wait on its lock event ran out after {LOCK_WAIT_MS} ms")
