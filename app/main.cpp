@@ -109,7 +109,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     for (;;) {
         drainMessages();
         TelemetrySample sample = readTelemetrySample(sharedMemorySources);
-        readOpenedGameSections(sample);
+        readOpenedGameSections(sample, appendLogLine);
         readUdpGames(sample);
         readSlidersIntoSettings(main);
         updateMaxSpeedMode(settings, tickState, logToPane);

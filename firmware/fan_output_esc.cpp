@@ -2,10 +2,9 @@
 // never stop (off is the shortest pulse): an ESC that loses its signal may beep, or hold its last
 // throttle. D8 is not used and stays low.
 #include "fan_output.h"
-#include "tunables.h"
+#include "tunables_in_flash.h"
 
 #include <avr/io.h>
-#include <avr/pgmspace.h>
 
 namespace {
 
@@ -13,31 +12,18 @@ namespace {
 // 0.5 us down, so a frame is 2 * 20000 * 0.5 us = 20 ms and OCR1x is the pulse width in us.
 constexpr uint16_t frameTop = 20000;
 constexpr uint8_t unusedPowerPin = PB0; // D8
+constexpr uint8_t escPins = _BV(PB1) | _BV(PB2);
 
-constexpr uint16_t pulseOfLevel(uint8_t level) {
-    return tunables::escOffPulseMicroseconds +
-           static_cast<uint16_t>(
-               (2UL * level * (tunables::escFullPulseMicroseconds - tunables::escOffPulseMicroseconds) +
-                topLevel) /
-               (2UL * topLevel));
-}
-
-static_assert(tunables::escOffPulseMicroseconds < tunables::escFullPulseMicroseconds &&
-                  tunables::escFullPulseMicroseconds < frameTop,
-              "pulses run from off to full inside one frame");
-
-// Every level's pulse, worked out by the compiler and kept in flash (no 32-bit division at run time).
-struct PulseTable {
-    uint16_t microseconds[topLevel + 1];
-    constexpr PulseTable() : microseconds() {
-        for (uint8_t level = 0; level <= topLevel; ++level)
-            microseconds[level] = pulseOfLevel(level);
-    }
-};
-constexpr PulseTable pulseTable PROGMEM;
-
+uint16_t offPulse;
+uint16_t pulseSpan;
 uint16_t armingMillisecondsLeft;
 uint8_t wantedLevel;
+
+// From the off pulse to the full one, linear, to the nearest microsecond: a 32-bit division of
+// some 40 us, once per byte.
+uint16_t pulseOfLevel(uint8_t level) {
+    return offPulse + static_cast<uint16_t>((2UL * level * pulseSpan + topLevel) / (2UL * topLevel));
+}
 
 void setPulse(uint16_t microseconds) {
     OCR1A = microseconds;
@@ -47,23 +33,34 @@ void setPulse(uint16_t microseconds) {
 } // namespace
 
 void setUpFanOutputs() {
-    PORTB &= ~_BV(unusedPowerPin);
-    DDRB |= _BV(unusedPowerPin) | _BV(PB1) | _BV(PB2);
-    armingMillisecondsLeft = tunables::escArmingMilliseconds;
-    // The mode first, with the clock stopped, then TOP and the compare values, then the clock.
+    offPulse = tuned.escOffPulseMicroseconds;
+    // A block with full below off (the tool refuses to write one) gets the off pulse throughout.
+    const uint16_t full = tuned.escFullPulseMicroseconds;
+    pulseSpan = full > offPulse ? full - offPulse : 0;
+    armingMillisecondsLeft = tuned.escArmingMilliseconds;
+
+    PORTB &= ~(_BV(unusedPowerPin) | escPins);
+    DDRB |= _BV(unusedPowerPin) | escPins;
+    // The mode first, with the clock stopped, then TOP and the compare values, then the clock. A
+    // bootloader may have left Timer1 set up: every register is written whole.
+    TCCR1B = 0;
+    TIMSK1 = 0;
+    TCCR1C = 0;
     TCCR1A = _BV(COM1A1) | _BV(COM1B1);
     TCCR1B = _BV(WGM13);
+    TCNT1 = 0;
     ICR1 = frameTop;
-    setPulse(tunables::escOffPulseMicroseconds);
+    setPulse(offPulse);
     TCCR1B = _BV(WGM13) | _BV(CS11);
+    // Nothing arrived yet: at an arming time of 0 the off pulse is already the level's.
+    wantedLevel = 0;
 }
 
 void driveFans(uint8_t level) {
     wantedLevel = level;
-    if (armingMillisecondsLeft == 0) setPulse(pgm_read_word(&pulseTable.microseconds[level]));
+    if (armingMillisecondsLeft == 0) setPulse(pulseOfLevel(level));
 }
 
 void advanceFanOutputs() {
-    if (armingMillisecondsLeft != 0 && --armingMillisecondsLeft == 0)
-        setPulse(pgm_read_word(&pulseTable.microseconds[wantedLevel]));
+    if (armingMillisecondsLeft != 0 && --armingMillisecondsLeft == 0) setPulse(pulseOfLevel(wantedLevel));
 }

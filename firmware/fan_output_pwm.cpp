@@ -1,11 +1,15 @@
 // Two 4-pin fans at one level: 25 kHz PWM on OC1A (D9) and OC1B (D10), and a power pin (D8) that
 // switches the fans' 12 V through a MOSFET. A 4-pin fan whose PWM input floats runs at full speed,
 // and many never stop at 0 % duty, so only cutting their supply makes level 0 off.
+//
+// Off means released: with the supply cut, a fan whose PWM wire is still driven low finds a ground
+// through it (its controller half-powers through the input's pull-up, and the pin sinks that
+// current). So while the fans are off, D9 and D10 are inputs without pull-up and Timer1 is
+// disconnected from them.
 #include "fan_output.h"
-#include "tunables.h"
+#include "tunables_in_flash.h"
 
 #include <avr/io.h>
-#include <avr/pgmspace.h>
 
 namespace {
 
@@ -14,43 +18,43 @@ namespace {
 // simavr (the simulated board the tests use) gets it right, where it runs mode 14 as phase-correct
 // and lacks mode 10.
 constexpr uint16_t pwmTop = 320;
-constexpr uint8_t powerPin = PB0; // D8
+constexpr uint8_t powerPin = PB0;                                // D8
+constexpr uint8_t fanPins = _BV(PB1) | _BV(PB2);                 // D9 (OC1A), D10 (OC1B)
+constexpr uint8_t fanCompareOutputs = _BV(COM1A1) | _BV(COM1B1); // non-inverting
 
-constexpr uint16_t roundedShare(uint32_t whole, uint32_t numerator, uint32_t denominator) {
+// Every product below stays under 2 * 320 * 100 = 64000, so 16-bit arithmetic (the AVR's quick
+// division) is exact.
+uint16_t roundedShare(uint16_t whole, uint16_t numerator, uint16_t denominator) {
     return static_cast<uint16_t>((2 * whole * numerator + denominator) / (2 * denominator));
 }
 
-constexpr uint16_t minimumDuty = roundedShare(pwmTop, tunables::minimumDutyPercent, 100);
-
-// Level 1 is the minimum duty and topLevel is 100 %, linear between, rounded to the nearest count.
-constexpr uint16_t dutyOfLevel(uint8_t level) {
-    return level == 0 ? 0 : minimumDuty + roundedShare(pwmTop - minimumDuty, level - 1, topLevel - 1);
-}
-
-// Below this count a duty is under the kick-start percentage.
-constexpr uint16_t kickStartBelowDuty = (uint32_t{tunables::kickStartBelowPercent} * pwmTop + 99) / 100;
-
-static_assert(tunables::minimumDutyPercent <= 100, "the minimum duty is a percentage");
-static_assert(dutyOfLevel(topLevel) == pwmTop, "the top level is full duty");
-
-// Every level's duty, worked out by the compiler and kept in flash: a byte's new duty is then one
-// load away, where the arithmetic would take the AVR's slow 32-bit division.
-struct DutyTable {
-    uint16_t counts[topLevel + 1];
-    constexpr DutyTable() : counts() {
-        for (uint8_t level = 0; level <= topLevel; ++level)
-            counts[level] = dutyOfLevel(level);
-    }
-};
-constexpr DutyTable dutyTable PROGMEM;
-
+uint16_t minimumDuty;
+uint16_t kickStartBelowDuty;
 bool fansRunning;
 uint16_t levelDuty;
 uint16_t kickMillisecondsLeft;
 
+// Level 1 is the minimum duty and topLevel is 100 %, linear between, rounded to the nearest count.
+uint16_t dutyOfLevel(uint8_t level) {
+    return minimumDuty + roundedShare(pwmTop - minimumDuty, level - 1, topLevel - 1);
+}
+
 void setDuty(uint16_t duty) {
     OCR1A = duty;
     OCR1B = duty;
+}
+
+// The pins are let go before the timer leaves them, and the timer takes them before they drive, so
+// neither order drives them low for an instant.
+void releaseFanPins() {
+    DDRB &= ~fanPins;
+    PORTB &= ~fanPins;
+    TCCR1A &= ~fanCompareOutputs;
+}
+
+void driveFanPins() {
+    TCCR1A |= fanCompareOutputs;
+    DDRB |= fanPins;
 }
 
 void setPower(bool on) {
@@ -63,11 +67,22 @@ void setPower(bool on) {
 } // namespace
 
 void setUpFanOutputs() {
-    PORTB &= ~_BV(powerPin);
-    DDRB |= _BV(powerPin) | _BV(PB1) | _BV(PB2);
-    // The mode first, with the clock stopped, then TOP and the compare values, then the clock.
-    TCCR1A = _BV(COM1A1) | _BV(COM1B1); // non-inverting: high for OCR1x counts of each half
+    const uint8_t percent = tuned.minimumDutyPercent > 100 ? 100 : tuned.minimumDutyPercent;
+    minimumDuty = roundedShare(pwmTop, percent, 100);
+    // Below this count a duty is under the kick-start percentage (rounded up).
+    const uint8_t kickPercent = tuned.kickStartBelowPercent > 100 ? 100 : tuned.kickStartBelowPercent;
+    kickStartBelowDuty = (kickPercent * pwmTop + 99) / 100;
+
+    PORTB &= ~(_BV(powerPin) | fanPins);
+    DDRB = (DDRB & ~fanPins) | _BV(powerPin);
+    // The mode first, with the clock stopped, then TOP and the compare values, then the clock. A
+    // bootloader may have left Timer1 set up: every register is written whole.
+    TCCR1B = 0;
+    TCCR1A = 0; // released: not connected to the pins
+    TIMSK1 = 0;
+    TCCR1C = 0;
     TCCR1B = _BV(WGM13);
+    TCNT1 = 0;
     ICR1 = pwmTop;
     setDuty(0);
     TCCR1B = _BV(WGM13) | _BV(CS10);
@@ -77,19 +92,21 @@ void driveFans(uint8_t level) {
     if (level == 0) {
         fansRunning = false;
         kickMillisecondsLeft = 0;
+        releaseFanPins();
         setDuty(0);
         setPower(false);
         return;
     }
-    levelDuty = pgm_read_word(&dutyTable.counts[level]);
+    levelDuty = dutyOfLevel(level);
     const bool weak = levelDuty < kickStartBelowDuty;
     if (!weak)
         kickMillisecondsLeft = 0; // strong enough to start, or to keep going, on its own
     else if (!fansRunning)
-        kickMillisecondsLeft = tunables::kickStartMilliseconds;
+        kickMillisecondsLeft = tuned.kickStartMilliseconds;
     fansRunning = true;
-    setPower(true);
     setDuty(kickMillisecondsLeft != 0 ? pwmTop : levelDuty);
+    driveFanPins();
+    setPower(true);
 }
 
 void advanceFanOutputs() {

@@ -3,12 +3,25 @@
 // on the LED. Between interrupts the chip sleeps.
 #include "fan_output.h"
 #include "tunables.h"
+#include "tunables_in_flash.h"
 
 #include <avr/interrupt.h>
 #include <avr/io.h>
 #include <avr/power.h>
 #include <avr/sleep.h>
+#include <avr/wdt.h>
 #include <util/atomic.h>
+
+// First thing after the jump from a bootloader, before the C runtime sets up memory: Optiboot starts
+// the firmware through a watchdog reset, and while WDRF is set the watchdog cannot be switched off,
+// so it would reset the board every few milliseconds. Interrupts stay off until main has set up
+// every source a bootloader may have enabled.
+extern "C" void stopWatchdog() __attribute__((naked, used, section(".init3")));
+extern "C" void stopWatchdog() {
+    cli();
+    MCUSR = 0;
+    wdt_disable();
+}
 
 namespace {
 
@@ -28,6 +41,9 @@ bool linkAlive;
 uint16_t blinkMilliseconds;
 
 void setUpSerial() {
+    // The old Nano bootloader leaves the USART at 57600, transmitting; U2X0 would double the rate.
+    UCSR0B = 0;
+    UCSR0A = 0;
     UBRR0 = baudRateRegister;
     UCSR0C = _BV(UCSZ01) | _BV(UCSZ00); // 8N1
     // Receive only: Ventora reads nothing back.
@@ -35,6 +51,8 @@ void setUpSerial() {
 }
 
 void setUpMillisecondClock() {
+    TCCR2B = 0;
+    TCNT2 = 0;
     TCCR2A = _BV(WGM21); // CTC
     OCR2A = millisecondTop;
     TIMSK2 = _BV(OCIE2A);
@@ -59,7 +77,7 @@ void onMillisecond() {
     advanceFanOutputs();
     if (linkAlive) {
         // Counted only while alive, so the count cannot wrap during a long silence.
-        if (++millisecondsSinceByte >= tunables::failsafeMilliseconds) {
+        if (++millisecondsSinceByte >= tuned.failsafeMilliseconds) {
             linkAlive = false;
             blinkMilliseconds = 0;
             setLed(false);
@@ -87,6 +105,38 @@ void sleepUntilWork() {
     sei();
 }
 
+// A bootloader starts the firmware without a reset (the old Nano one) or after one it may have
+// changed registers before (Optiboot): nothing may count on a register's reset value. Every
+// interrupt source the firmware has no handler for is switched off, and every pin starts as an
+// input without pull-up until its owner claims it.
+void quietThePeripherals() {
+    TIMSK0 = 0;
+    TCCR0A = 0;
+    TCCR0B = 0;
+    TIMSK1 = 0;
+    TIMSK2 = 0;
+    EIMSK = 0;
+    PCICR = 0;
+    SPCR = 0;
+    TWCR = 0;
+    ADCSRA = 0;
+    ACSR = _BV(ACD);
+    SPMCSR = 0;
+    EECR = 0;
+    DDRB = 0;
+    PORTB = 0;
+    DDRC = 0;
+    PORTC = 0;
+    DDRD = 0;
+    PORTD = 0;
+    // Nothing here uses the ADC, SPI, TWI or Timer0: stop their clocks.
+    PRR = 0;
+    power_adc_disable();
+    power_spi_disable();
+    power_twi_disable();
+    power_timer0_disable();
+}
+
 } // namespace
 
 ISR(USART_RX_vect) {
@@ -105,12 +155,8 @@ ISR(TIMER2_COMPA_vect) {
 }
 
 int main() {
-    // Nothing here uses the ADC, SPI, TWI or Timer0: stop their clocks.
-    ADCSRA = 0;
-    power_adc_disable();
-    power_spi_disable();
-    power_twi_disable();
-    power_timer0_disable();
+    quietThePeripherals();
+    readTunables();
 
     DDRB |= _BV(ledPin);
     setUpFanOutputs();

@@ -8,6 +8,10 @@
 ;   /S            silent: installs with the defaults, Start Ventora with Windows included
 ;   /NOSTARTUP    leaves out the Startup shortcut (also in a silent install)
 ;   /D=<folder>   installs elsewhere; it must come last and stay unquoted
+;
+; Euro Truck Simulator 2 and American Truck Simulator load telemetry plugins from their own folder:
+; when Steam's libraries hold either game, the installer offers to copy Ventora's plugin there, and
+; the uninstaller removes exactly the copies it made (listed in the Uninstall key).
 
 ; Debian's Wine is 64-bit only: the default 32-bit stub does not start there at all.
 Target amd64-unicode
@@ -30,6 +34,12 @@ ManifestDPIAware true
 ; How long a running Ventora may take to save its settings and end after WM_CLOSE. It takes
 ; about one tick (100 ms); the margin is for a busy machine.
 !define CLOSE_WAIT_MS 15000
+; The truck games' plugin, and where each game looks for plugins under its Steam library.
+!define TRUCK_PLUGIN "ventora-trucks.dll"
+!define ETS2_APP_ID "227300"
+!define ATS_APP_ID "270880"
+!define ETS2_BIN "steamapps\common\Euro Truck Simulator 2\bin\win_x64"
+!define ATS_BIN "steamapps\common\American Truck Simulator\bin\win_x64"
 
 Name "${PRODUCT}"
 Caption "${PRODUCT} ${VERSION} Setup"
@@ -57,6 +67,7 @@ VIAddVersionKey /LANG=1033 "OriginalFilename" "ventora-${VERSION}-setup.exe"
 !include "FileFunc.nsh"
 !include "Sections.nsh"
 !include "WinMessages.nsh"
+!include "WordFunc.nsh"
 
 !define MUI_ICON "${SOURCE_DIR}/res/ventora.ico"
 !define MUI_UNICON "${SOURCE_DIR}/res/ventora.ico"
@@ -78,6 +89,9 @@ VIAddVersionKey /LANG=1033 "OriginalFilename" "ventora-${VERSION}-setup.exe"
 !insertmacro MUI_LANGUAGE "English"
 
 Var ventoraWasRunning
+; The games' bin\win_x64 folders found in Steam's libraries, empty when not found.
+Var ets2Bin
+Var atsBin
 
 ; Closes every running Ventora as a user would (WM_CLOSE to its window), so that it saves its
 ; settings, and waits for its process to end, so that its exe can be replaced or deleted. Sets
@@ -129,6 +143,8 @@ Section "-${PRODUCT}" SecProgram
   SetOutPath "$INSTDIR"
   File "${BUILD_DIR}/ventora.exe"
   File "${BUILD_DIR}/publish_game.exe"
+  ; Beside publish_game, which loads it to stand in for the truck games, and for copying by hand.
+  File "${BUILD_DIR}/${TRUCK_PLUGIN}"
   File "${BUILD_DIR}/README.txt"
   File "/oname=LICENSE.txt" "${SOURCE_DIR}/LICENSE"
   WriteUninstaller "$INSTDIR\uninstall.exe"
@@ -137,6 +153,56 @@ SectionEnd
 
 Section "Start Ventora with Windows" SecStartup
   CreateShortCut "$SMSTARTUP\${SHORTCUT}" "$INSTDIR\ventora.exe" "" "$INSTDIR\ventora.exe" 0
+SectionEnd
+
+; Copies the plugin into one game's plugins folder (made when missing) and records the copy, and
+; whether the folder was made, for the uninstaller. A running game has its plugin loaded: Windows
+; lets the file be renamed but not overwritten, so the old one is moved aside and the game keeps it
+; until it restarts.
+; In: $R0 the game's bin\win_x64 folder, $R1 its Steam app id, $R2 its name.
+Function copyTruckPlugin
+  Push $R3
+  Push $R4
+  StrCpy $R3 "$R0\plugins"
+  ${IfNot} ${FileExists} "$R3\*.*"
+    CreateDirectory "$R3"
+    WriteRegDWORD HKCU "${UNINSTALL_KEY}" "TruckPluginFolder$R1" 1
+  ${EndIf}
+  ${If} ${FileExists} "$R3\${TRUCK_PLUGIN}"
+    ClearErrors
+    FileOpen $R4 "$R3\${TRUCK_PLUGIN}" a
+    ${If} ${Errors}
+      Delete "$R3\${TRUCK_PLUGIN}.old"
+      Rename "$R3\${TRUCK_PLUGIN}" "$R3\${TRUCK_PLUGIN}.old"
+      DetailPrint "$R2 is running and keeps the plugin it loaded: restart it to load the new one"
+      MessageBox MB_OK|MB_ICONINFORMATION "$R2 is running and keeps the Ventora plugin it loaded. Restart the game to load the new one." /SD IDOK
+    ${Else}
+      FileClose $R4
+    ${EndIf}
+  ${EndIf}
+  SetOutPath "$R3"
+  File "${BUILD_DIR}/${TRUCK_PLUGIN}"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "TruckPlugin$R1" "$R3\${TRUCK_PLUGIN}"
+  DetailPrint "Wind in $R2: the plugin is in $R3"
+  SetOutPath "$INSTDIR"
+  Pop $R4
+  Pop $R3
+FunctionEnd
+
+Section "Wind in Euro Truck Simulator 2 and American Truck Simulator" SecTrucks
+  ${If} $ets2Bin != ""
+    StrCpy $R0 $ets2Bin
+    StrCpy $R1 ${ETS2_APP_ID}
+    StrCpy $R2 "Euro Truck Simulator 2"
+    Call copyTruckPlugin
+  ${EndIf}
+  ${If} $atsBin != ""
+    StrCpy $R0 $atsBin
+    StrCpy $R1 ${ATS_APP_ID}
+    StrCpy $R2 "American Truck Simulator"
+    Call copyTruckPlugin
+  ${EndIf}
+  DetailPrint "Each game asks once, at its start, to allow an SDK plugin: allow it for the wind"
 SectionEnd
 
 Section "-Register"
@@ -163,12 +229,104 @@ Section "-Register"
   ${EndIf}
 SectionEnd
 
+;  The first and second quoted texts of a line of Steam's libraryfolders.vdf, unescaped
+; (\\ is one backslash there). In: $R0 the line. Out: $R1 the key, $R2 the value.
+Function vdfKeyValue
+  Push $R3
+  Push $R4
+  Push $R5
+  Push $R6
+  StrCpy $R1 ""
+  StrCpy $R2 ""
+  StrCpy $R3 0 ; position
+  StrCpy $R4 0 ; quotes passed
+  StrLen $R5 $R0
+  ${While} $R3 < $R5
+    StrCpy $R6 $R0 1 $R3
+    ${If} $R6 == '"'
+      IntOp $R4 $R4 + 1
+    ${ElseIf} $R4 == 1
+    ${OrIf} $R4 == 3
+      ${If} $R6 == "\"
+        IntOp $R3 $R3 + 1
+        StrCpy $R6 $R0 1 $R3
+      ${EndIf}
+      ${If} $R4 == 1
+        StrCpy $R1 "$R1$R6"
+      ${Else}
+        StrCpy $R2 "$R2$R6"
+      ${EndIf}
+    ${EndIf}
+    IntOp $R3 $R3 + 1
+  ${EndWhile}
+  Pop $R6
+  Pop $R5
+  Pop $R4
+  Pop $R3
+FunctionEnd
+
+; Finds the truck games through Steam: its folder from the registry, its libraries (each a "path"
+; followed by the app ids it holds) from libraryfolders.vdf. Sets $ets2Bin and $atsBin.
+Function findTruckGames
+  Push $0
+  Push $1
+  Push $2
+  Push $R0
+  Push $R1
+  Push $R2
+  StrCpy $ets2Bin ""
+  StrCpy $atsBin ""
+  ReadRegStr $0 HKCU "Software\Valve\Steam" "SteamPath"
+  ${If} $0 != ""
+    ; Steam writes the path with forward slashes.
+    ${WordReplace} $0 "/" "\" "+" $0
+    ClearErrors
+    FileOpen $1 "$0\steamapps\libraryfolders.vdf" r
+    ${IfNot} ${Errors}
+      StrCpy $2 "" ; the library being read
+      ${Do}
+        ClearErrors
+        FileRead $1 $R0
+        ${If} ${Errors}
+          ${Break}
+        ${EndIf}
+        Call vdfKeyValue
+        ${If} $R1 == "path"
+          StrCpy $2 $R2
+        ${ElseIf} $R1 == ${ETS2_APP_ID}
+        ${AndIf} $2 != ""
+        ${AndIf} ${FileExists} "$2\${ETS2_BIN}\*.*"
+          StrCpy $ets2Bin "$2\${ETS2_BIN}"
+        ${ElseIf} $R1 == ${ATS_APP_ID}
+        ${AndIf} $2 != ""
+        ${AndIf} ${FileExists} "$2\${ATS_BIN}\*.*"
+          StrCpy $atsBin "$2\${ATS_BIN}"
+        ${EndIf}
+      ${Loop}
+      FileClose $1
+    ${EndIf}
+  ${EndIf}
+  Pop $R2
+  Pop $R1
+  Pop $R0
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+
 Function .onInit
   ; An upgrade keeps the earlier choice: no Startup shortcut then, none now.
   ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "UninstallString"
   ${If} $0 != ""
   ${AndIfNot} ${FileExists} "$SMSTARTUP\${SHORTCUT}"
     !insertmacro UnselectSection ${SecStartup}
+  ${EndIf}
+  ; Offered, and ticked, only when Steam has either truck game; otherwise not shown at all.
+  Call findTruckGames
+  ${If} $ets2Bin == ""
+  ${AndIf} $atsBin == ""
+    !insertmacro UnselectSection ${SecTrucks}
+    SectionSetText ${SecTrucks} ""
   ${EndIf}
   ${GetParameters} $0
   ClearErrors
@@ -178,10 +336,31 @@ Function .onInit
   ${EndIf}
 FunctionEnd
 
+; Removes the copy of the plugin made into one game's folder, and the plugins folder when the
+; installer made it and nothing else is in it.
+!macro removeTruckPlugin appId
+  ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "TruckPlugin${appId}"
+  ${If} $0 != ""
+    Delete "$0"
+    Delete "$0.old"
+    ${If} ${FileExists} "$0"
+      DetailPrint "$0 is in use by a running game: delete it once the game has ended"
+    ${EndIf}
+    ReadRegDWORD $1 HKCU "${UNINSTALL_KEY}" "TruckPluginFolder${appId}"
+    ${If} $1 == 1
+      ${GetParent} "$0" $2
+      RMDir "$2"
+    ${EndIf}
+  ${EndIf}
+!macroend
+
 Section "Uninstall"
   Call un.closeVentora
+  !insertmacro removeTruckPlugin ${ETS2_APP_ID}
+  !insertmacro removeTruckPlugin ${ATS_APP_ID}
   Delete "$INSTDIR\ventora.exe"
   Delete "$INSTDIR\publish_game.exe"
+  Delete "$INSTDIR\${TRUCK_PLUGIN}"
   Delete "$INSTDIR\README.txt"
   Delete "$INSTDIR\LICENSE.txt"
   Delete "$INSTDIR\uninstall.exe"

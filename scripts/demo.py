@@ -58,10 +58,11 @@ def run(session, seconds, screenshot_path):
     if game.read_line(60) != "ready":
         raise RuntimeError("publish_game did not start")
 
-    say("the fan controller: the simulated board (an ATmega328P running the PWM fan firmware) on "
-        f"COM1; it prints the level it received (0 off, {TOP_LEVEL} full), the fans' 25 kHz duty and "
-        "the power pin as they change. Ventora learns the car's top speed on the first climb, so the "
-        "fans stay at full until the car slows down")
+    say("the fan controller: the simulated board (an Uno: an ATmega328P with Optiboot and the PWM fan "
+        "firmware) on COM1; Ventora opening the port resets it, and the firmware starts after the "
+        f"bootloader's second. It prints the level it received (0 off, {TOP_LEVEL} full), the fans' "
+        "25 kHz duty and the power pin as they change. Ventora learns the car's top speed on the first "
+        "climb, so the fans stay at full until the car slows down")
     board = RigBoard()
     try:
         connect_board(session, 1, board)
@@ -85,7 +86,7 @@ def run(session, seconds, screenshot_path):
 def watch(session, board, seconds):
     """Prints the board's changes and the log pane's new lines for the given time; returns how
     many of the board's changes it printed."""
-    shown_states = shown_lines = 0
+    shown_states = shown_lines = shown_events = 0
     next_log_check = 0.0
     deadline = time.monotonic() + seconds
     try:
@@ -94,6 +95,10 @@ def watch(session, board, seconds):
             for state in states[shown_states:]:
                 print(fan_line(state), flush=True)
             shown_states = len(states)
+            events = list(board.events)
+            for _, at, text in events[shown_events:]:
+                print(f"board {at:6.2f} s  {text}", flush=True)
+            shown_events = len(events)
             if time.monotonic() >= next_log_check:
                 try:
                     lines = session.log_lines()

@@ -19,6 +19,9 @@ packages=(
     nsis zip
     # The fan controller's firmware (AVR), and the simulated board that runs it (simavr).
     gcc-avr binutils-avr avr-libc libsimavr-dev libsimavrparts1 libelf-dev pkg-config
+    # The Arduino bootloaders the simulated board runs (Optiboot is built from this package's
+    # source), and avrdude, the flashing tool the board is checked against.
+    arduino-core-avr avrdude
 )
 
 missing=()

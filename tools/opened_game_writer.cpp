@@ -1,6 +1,6 @@
-// Writes the three opened games' pages. Each write is what the game does on one of its ticks:
-// iRacing fills its next buffer and then stamps it; the rFactor 2 plugin bumps Begin, rewrites,
-// then sets End; Le Mans Ultimate rewrites under its lock.
+// Writes the opened games' pages. Each write is what the game does on one of its ticks: iRacing
+// fills its next buffer and then stamps it; the rFactor 2 plugin bumps Begin, rewrites, then sets
+// End; Le Mans Ultimate rewrites under its lock; Assetto Corsa EVO simply rewrites.
 #include "tools/opened_game_writer.h"
 
 #include "app/win32.h"
@@ -186,4 +186,15 @@ void OpenedGameWriter::writeLeMansUltimate(std::span<std::uint8_t> data, std::sp
 
     holdingLmuLock = p.lockHeld;
     if (!holdingLmuLock) InterlockedExchange(busy, 0);
+}
+
+void OpenedGameWriter::writeAssettoCorsaEvo(std::span<std::uint8_t> physics, std::span<std::uint8_t> graphics,
+                                            std::span<std::uint8_t> statics, const OpenedGamePage& p) {
+    using namespace acEvo;
+    storeText(statics, statics::smVersion, statics::smVersionRoom, p.acEvoVersion);
+    storeText(statics, statics::track, nameRoom, p.track);
+    storeText(statics, statics::trackConfiguration, nameRoom, p.layout);
+    storeText(graphics, graphics::carModel, nameRoom, p.car);
+    storeFloat(physics, physics::speedKmh, p.kmh);
+    storeU32(graphics, graphics::status, p.live ? graphics::liveStatus : graphics::offStatus);
 }

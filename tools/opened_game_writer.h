@@ -1,5 +1,5 @@
-// The pages of iRacing, rFactor 2 and Le Mans Ultimate as publish_game writes them: the game's own
-// layout at the offsets Ventora reads, with a few other vehicles and variables around the player's
+// The pages of iRacing, rFactor 2, Le Mans Ultimate and Assetto Corsa EVO as publish_game writes them: the
+// game's own layout at the offsets Ventora reads, with a few other vehicles and variables around the player's
 // so that a reader has to look for the player rather than take the first entry.
 #pragma once
 #include <cstdint>
@@ -13,6 +13,10 @@ inline constexpr std::uint32_t rf2ScoringSectionSize = 75312;    // room for 128
 inline constexpr std::uint32_t rf2TelemetrySectionSize = 241680; // room for 128 vehicles
 std::uint32_t lmuSectionSize();
 inline constexpr std::uint32_t lmuLockSectionSize = 8;
+// Assetto Corsa EVO's three sections, at the sizes of its 0.6 layout.
+inline constexpr std::uint32_t acEvoPhysicsSectionSize = 800;
+inline constexpr std::uint32_t acEvoGraphicsSectionSize = 4900;
+inline constexpr std::uint32_t acEvoStaticSectionSize = 208;
 
 struct OpenedGamePage {
     std::string_view car, track, layout;
@@ -21,6 +25,7 @@ struct OpenedGamePage {
     bool live = true;
     bool torn = false;     // rFactor 2: each rewrite is left half done (Begin ahead of End)
     bool lockHeld = false; // Le Mans Ultimate: the game holds its lock and does not let go
+    std::string_view acEvoVersion = "0.6";
 };
 
 // Counters a game keeps between rewrites of its page.
@@ -36,4 +41,6 @@ struct OpenedGameWriter {
                        const OpenedGamePage& p);
     void writeLeMansUltimate(std::span<std::uint8_t> data, std::span<std::uint8_t> lock,
                              const OpenedGamePage& p);
+    void writeAssettoCorsaEvo(std::span<std::uint8_t> physics, std::span<std::uint8_t> graphics,
+                              std::span<std::uint8_t> statics, const OpenedGamePage& p);
 };

@@ -13,6 +13,7 @@
 #include <functional>
 #include <iostream>
 #include <iterator>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -29,6 +30,7 @@
 #include "tools/opened_game_writer.h"
 #include "tools/page_stores.h"
 #include "tools/speed_profile.h"
+#include "tools/truck_game_host.h"
 #include "tools/udp_game_sender.h"
 
 namespace {
@@ -50,15 +52,23 @@ or r3e (RaceRoom). The page lives until the program quits.
                         a section smaller than its view; sizes count in whole 4096-byte pages
   --event NAME          hold NAME with a named event instead, so that no section can take that name
 
-Also iracing (iRacing), rf2 (rFactor 2 through its plugin) and lmu (Le Mans Ultimate), whose
-sections publish_game creates at the game's own size (--section-size does not apply). rFactor 2
-and Le Mans Ultimate have no layout: their combo ends with the track name.
+Also iracing (iRacing), rf2 (rFactor 2 through its plugin), lmu (Le Mans Ultimate) and acevo
+(Assetto Corsa EVO), whose sections publish_game creates at the game's own size (--section-size
+does not apply). rFactor 2 and Le Mans Ultimate have no layout: their combo ends with the track
+name; Assetto Corsa EVO's layout is its track configuration.
   --torn                rFactor 2: every rewrite of the pages is left half done
   --lock-held           Le Mans Ultimate: the game holds its lock and never lets go
+
+Also ets2 (Euro Truck Simulator 2) and ats (American Truck Simulator), which publish only to a
+plugin: publish_game loads Ventora's plugin (ventora-trucks.dll beside it) as the game does and
+plays a truck through it, one frame every 20 ms. The combo is "BRAND CAR @ game".
+  --brand NAME          the truck's brand (default "brand"); --car is its name
+  --plugin PATH         the plugin DLL to load instead
 
 Commands on standard input, one per line; each is answered "ok" once the page holds it:
   speed KMH | lap SECONDS MIN MAX | live 0|1 | car NAME | track NAME | layout NAME | quit
   torn 0|1 | lock 0|1 (rFactor 2's half-done rewrites, Le Mans Ultimate's lock held)
+  brand NAME (the trucks; live 0 pauses the game, live 1 drives on)
   wait-lock MS          Le Mans Ultimate: waits for the lock as the game does when it finds it
                         taken (counted among its waiters, on its event, at most MS milliseconds);
                         answered "woken" when whoever held the lock signalled the event, else
@@ -148,7 +158,17 @@ void storeUtf16(std::span<std::uint8_t> page, std::size_t offset, std::size_t ro
     }
 }
 
-enum class Game { assettoCorsa, projectCars2, raceRoom, iRacing, rFactor2, leMansUltimate };
+enum class Game {
+    assettoCorsa,
+    projectCars2,
+    raceRoom,
+    iRacing,
+    rFactor2,
+    leMansUltimate,
+    assettoCorsaEvo,
+    euroTruck,
+    americanTruck
+};
 
 struct Publication {
     Game game = Game::assettoCorsa;
@@ -158,6 +178,8 @@ struct Publication {
     std::int32_t r3eMajor = 3, r3eMinor = 4;
     std::uint32_t newSectionSize = sectionSize; // for sections no one has made yet
     bool torn = false, lockHeld = false;
+    std::string brand = "brand";
+    std::wstring pluginPath; // empty: ventora-trucks.dll beside publish_game.exe
 };
 
 // The metres per second a game would hold for a speed in km/h. Of the floats nearest the quotient,
@@ -171,6 +193,58 @@ float metresPerSecond(float kmh) {
         if (candidate * kmhPerMetrePerSecond == kmh) return candidate;
     return quotient;
 }
+
+using UniqueModule = Owned<HMODULE, FreeLibrary>;
+
+std::wstring pluginBesideExe() {
+    std::wstring path(MAX_PATH, L'\0');
+    path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
+    return path.substr(0, path.find_last_of(L"\\/") + 1) + L"ventora-trucks.dll";
+}
+
+// An export of a DLL as the function it is (through void*: FARPROC's own type fits no function).
+template <typename Function> Function exported(HMODULE module, const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// A truck game: the plugin loaded as the game loads it, and the game's side of the interface.
+struct TruckGame {
+    UniqueModule plugin;
+    TruckGameHost host;
+    std::string brand, name;
+    bool configured = false, driving = false;
+
+    explicit TruckGame(const Publication& p)
+        : plugin(LoadLibraryW((p.pluginPath.empty() ? pluginBesideExe() : p.pluginPath).c_str())) {
+        if (!plugin.get()) fail("cannot load the plugin, error " + std::to_string(GetLastError()));
+        auto init = exported<game::Init>(plugin.get(), "scs_telemetry_init");
+        auto shutdown = exported<game::Shutdown>(plugin.get(), "scs_telemetry_shutdown");
+        if (!init || !shutdown) fail("the plugin lacks scs_telemetry_init or scs_telemetry_shutdown");
+        if (p.game == Game::americanTruck) {
+            host.gameId = "ats";
+            host.gameName = "American Truck Simulator";
+        }
+        host.echoLog = true;
+        const game::Result result = host.initNewestFirst(init, shutdown);
+        if (result != game::ok) fail("the plugin's init returned " + std::to_string(result));
+    }
+    ~TruckGame() { host.shutdown(); } // before the DLL goes
+
+    // One frame of the game, after telling the plugin of any change to the truck or to pausing.
+    void play(const Publication& p, float kmh) {
+        if (!configured || p.brand != brand || p.car != name) {
+            configured = true;
+            brand = p.brand;
+            name = p.car;
+            host.configure(brand, name);
+        }
+        if (p.live != driving) {
+            driving = p.live;
+            driving ? host.start() : host.pause();
+        }
+        host.frame(metresPerSecond(kmh));
+    }
+};
 
 class Publisher {
   public:
@@ -202,6 +276,13 @@ class Publisher {
             sections_.push_back(openSection(lmu::sectionName, lmuSectionSize()));
             sections_.push_back(openSection(lmu::lockSectionName, lmuLockSectionSize));
             break;
+        case Game::assettoCorsaEvo:
+            sections_.push_back(openSection(acEvo::physics::sectionName, acEvoPhysicsSectionSize));
+            sections_.push_back(openSection(acEvo::graphics::sectionName, acEvoGraphicsSectionSize));
+            sections_.push_back(openSection(acEvo::statics::sectionName, acEvoStaticSectionSize));
+            break;
+        case Game::euroTruck:
+        case Game::americanTruck: truck_ = std::make_unique<TruckGame>(publication_); break;
         }
     }
 
@@ -264,10 +345,18 @@ class Publisher {
             break;
         }
         case Game::iRacing: opened_.writeIRacing(sections_[0].bytes, openedPage(kmh)); break;
-        case Game::rFactor2: opened_.writeRFactor2(sections_[0].bytes, sections_[1].bytes, openedPage(kmh)); break;
+        case Game::rFactor2:
+            opened_.writeRFactor2(sections_[0].bytes, sections_[1].bytes, openedPage(kmh));
+            break;
         case Game::leMansUltimate:
             opened_.writeLeMansUltimate(sections_[0].bytes, sections_[1].bytes, openedPage(kmh));
             break;
+        case Game::assettoCorsaEvo:
+            opened_.writeAssettoCorsaEvo(sections_[0].bytes, sections_[1].bytes, sections_[2].bytes,
+                                         openedPage(kmh));
+            break;
+        case Game::euroTruck:
+        case Game::americanTruck: truck_->play(p, kmh); break;
         }
     }
 
@@ -281,6 +370,7 @@ class Publisher {
     UniqueHandle lockEvent_; // Le Mans Ultimate's, signalled to wake the lock's waiters
     std::vector<Section> sections_;
     OpenedGameWriter opened_;
+    std::unique_ptr<TruckGame> truck_;
 };
 
 bool parseVersion(std::string_view text, std::int32_t& major, std::int32_t& minor) {
@@ -307,7 +397,9 @@ bool runCommand(Publisher& publisher, const std::string& line) {
     if (verb == "quit") return false;
 
     bool understood = true;
-    if (verb == "car") {
+    if (verb == "brand") {
+        publisher.change([&](Publication& p) { p.brand = argument; });
+    } else if (verb == "car") {
         publisher.change([&](Publication& p) { p.car = argument; });
     } else if (verb == "track") {
         publisher.change([&](Publication& p) { p.track = argument; });
@@ -426,6 +518,12 @@ int wmain(int argc, wchar_t** argv) {
         publication.game = Game::rFactor2;
     else if (args[0] == "lmu")
         publication.game = Game::leMansUltimate;
+    else if (args[0] == "acevo")
+        publication.game = Game::assettoCorsaEvo;
+    else if (args[0] == "ets2")
+        publication.game = Game::euroTruck;
+    else if (args[0] == "ats")
+        publication.game = Game::americanTruck;
     else
         badUsage("unknown game " + args[0]);
 
@@ -443,7 +541,12 @@ int wmain(int argc, wchar_t** argv) {
             publication.track = value(1)[0];
         else if (option == "--layout")
             publication.layout = value(1)[0];
-        else if (option == "--not-live")
+        else if (option == "--brand")
+            publication.brand = value(1)[0];
+        else if (option == "--plugin") {
+            const std::u16string path = toUtf16(value(1)[0]);
+            publication.pluginPath.assign(path.begin(), path.end());
+        } else if (option == "--not-live")
             publication.live = false;
         else if (option == "--torn")
             publication.torn = true;

@@ -1,5 +1,6 @@
-// Datagrams laid out as F1 24 and F1 25, Forza's Data Out and OutGauge lay them out, sent to
-// 127.0.0.1 at the game's pace, with the same commands on standard input as the page publisher.
+// Datagrams laid out as F1 24 and F1 25, DiRT Rally (2.0, DiRT 4), EA SPORTS WRC, Forza's Data Out
+// and OutGauge lay them out, sent to 127.0.0.1 at the game's pace, with the same commands on
+// standard input as the page publisher.
 #include "tools/udp_game_sender.h"
 
 #include "app/win32.h"
@@ -24,16 +25,20 @@
 #include "tools/speed_profile.h"
 
 const char* const udpGameUsage = R"(
-       publish_game f1|forza|outgauge [options]
+       publish_game f1|dirt|wrc|forza|outgauge [options]
 
-Sends the game's UDP telemetry to 127.0.0.1, as F1 24 or F1 25, Forza (Data Out) or OutGauge
-(Live for Speed, BeamNG.drive) would:
-  --port PORT           where to (default 20777 for f1, 5607 for forza, 4444 for outgauge)
+Sends the game's UDP telemetry to 127.0.0.1, as F1 24 or F1 25, DiRT Rally 2.0 (extradata 3),
+EA SPORTS WRC (its "wrc" session_update), Forza (Data Out) or OutGauge (Live for Speed,
+BeamNG.drive) would:
+  --port PORT           where to (default 20777 for f1, dirt and wrc, 5607 for forza, 4444 for
+                        outgauge)
   --rate HZ             datagrams a second (default 60; F1 sends a Session twice a second and its
                         Participants every 5 seconds beside them)
   --speed KMH, --lap SECONDS MIN MAX   as for the pages
-  --not-live            f1: spectating; forza: IsRaceOn 0; outgauge: nothing sent
-  --year 2024|2025      f1: the packet format (default 2025)
+  --not-live            f1: spectating; dirt: paused (only the run time moves); wrc: the stage
+                        clock stopped; forza: IsRaceOn 0; outgauge: nothing sent
+  --year 2024|2025|2026 f1: the packet format (default 2025)
+  --length METRES       dirt, wrc: the stage's length (default 10234.4)
   --team ID, --track ID f1: the player's team and the session's track (default 8 and 13)
   --kind sled|fm7|fh|fm23  forza: the datagram (default fm23)
   --car ORDINAL, --track ORDINAL   forza: the car and (fm23) the track (default 1234 and 860)
@@ -50,6 +55,7 @@ struct Options {
     SpeedProfile speed;
     bool live = true;
     int year = 2025, team = 8, f1Track = 13;
+    double stageLength = 10234.4;
     std::string kind = "fm23";
     long carOrdinal = 1234, forzaTrack = 860;
     std::string carCode = "XRT";
@@ -74,6 +80,16 @@ void putFloat(Bytes& d, std::size_t offset, float value) {
 
 constexpr std::uint8_t playerCar = 0;
 
+// The format's sizes: 2026 has 24 cars, a 16-bit team id and 59-byte Car Telemetry entries.
+struct F1Sizes {
+    std::size_t carTelemetry, carTelemetryEntry, session, participants, participantEntry, teamId;
+};
+
+F1Sizes f1Sizes(int year) {
+    if (year == 2026) return {1448, 59, 926, 30 + 24 * 60, 60, 5};
+    return {1352, 60, 753, 30 + 22 * std::size_t{year == 2024 ? 60u : 57u}, year == 2024 ? 60u : 57u, 3};
+}
+
 Bytes f1Packet(const Options& o, std::size_t size, std::uint8_t packetId) {
     Bytes d(size);
     put(d, 0, static_cast<std::uint32_t>(o.year), 2);
@@ -84,24 +100,56 @@ Bytes f1Packet(const Options& o, std::size_t size, std::uint8_t packetId) {
 }
 
 Bytes f1CarTelemetry(const Options& o, float kmh) {
-    Bytes d = f1Packet(o, 1352, 6);
-    put(d, 29 + 60 * playerCar, static_cast<std::uint32_t>(std::lround(std::clamp(kmh, 0.0f, 65535.0f))), 2);
+    const F1Sizes sizes = f1Sizes(o.year);
+    Bytes d = f1Packet(o, sizes.carTelemetry, 6);
+    put(d, 29 + sizes.carTelemetryEntry * playerCar,
+        static_cast<std::uint32_t>(std::lround(std::clamp(kmh, 0.0f, 65535.0f))), 2);
     return d;
 }
 
 Bytes f1Session(const Options& o) {
-    Bytes d = f1Packet(o, 753, 1);
+    Bytes d = f1Packet(o, f1Sizes(o.year).session, 1);
     d[36] = static_cast<std::uint8_t>(o.f1Track);
     d[44] = !o.live;
     return d;
 }
 
 Bytes f1Participants(const Options& o) {
-    const std::size_t entry = o.year == 2024 ? 60 : 57;
-    Bytes d = f1Packet(o, 30 + 22 * entry, 4);
+    const F1Sizes sizes = f1Sizes(o.year);
+    Bytes d = f1Packet(o, sizes.participants, 4);
     d[27] = playerCar;
     d[29] = 22;
-    d[30 + entry * playerCar + 3] = static_cast<std::uint8_t>(o.team);
+    put(d, 30 + sizes.participantEntry * playerCar + sizes.teamId, static_cast<std::uint32_t>(o.team),
+        o.year == 2026 ? 2 : 1);
+    return d;
+}
+
+// Clocks the rally games keep: the run time always moves; the lap (DiRT) or stage (WRC) time only
+// while the car is being driven.
+struct RallyClock {
+    float runTime = 0.0f, stageTime = 0.0f;
+    void tick(float seconds, bool live) {
+        runTime += seconds;
+        if (live) stageTime += seconds;
+    }
+};
+
+Bytes dirtDatagram(const Options& o, const RallyClock& clock, float kmh) {
+    Bytes d(264);
+    putFloat(d, 0, clock.runTime);
+    putFloat(d, 4, clock.stageTime);
+    putFloat(d, 28, kmh / 3.6f);
+    putFloat(d, 244, static_cast<float>(o.stageLength));
+    return d;
+}
+
+Bytes wrcDatagram(const Options& o, const RallyClock& clock, float kmh) {
+    Bytes d(237);
+    putFloat(d, 41, kmh / 3.6f);
+    putFloat(d, 217, clock.stageTime);
+    const auto length = std::bit_cast<std::uint64_t>(o.stageLength);
+    put(d, 229, static_cast<std::uint32_t>(length), 4);
+    put(d, 233, static_cast<std::uint32_t>(length >> 32), 4);
     return d;
 }
 
@@ -151,6 +199,10 @@ class Sender {
             if (now >= nextSession_)
                 send(f1Session(options_)), nextSession_ = now + std::chrono::milliseconds(500);
             send(f1CarTelemetry(options_, kmh));
+        } else if (options_.game == "dirt" || options_.game == "wrc") {
+            rally_.tick(static_cast<float>(1.0 / options_.rate), options_.live);
+            send(options_.game == "dirt" ? dirtDatagram(options_, rally_, kmh)
+                                         : wrcDatagram(options_, rally_, kmh));
         } else if (options_.game == "forza") {
             send(forzaDatagram(options_, kmh));
         } else if (options_.live) {
@@ -174,6 +226,7 @@ class Sender {
     SOCKET socket_;
     sockaddr_in address_{};
     std::chrono::steady_clock::time_point nextParticipants_{}, nextSession_{};
+    RallyClock rally_;
 };
 
 void reply(const char* text) {
@@ -209,13 +262,13 @@ bool runCommand(Sender& sender, const std::string& line) {
 } // namespace
 
 bool isUdpGame(const std::string& game) {
-    return game == "f1" || game == "forza" || game == "outgauge";
+    return game == "f1" || game == "dirt" || game == "wrc" || game == "forza" || game == "outgauge";
 }
 
 int sendUdpGame(const std::vector<std::string>& args) {
     Options o;
     o.game = args[0];
-    o.port = o.game == "f1" ? 20777 : o.game == "forza" ? 5607 : 4444;
+    o.port = o.game == "forza" ? 5607 : o.game == "outgauge" ? 4444 : 20777;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& option = args[i];
         auto value = [&]() -> const std::string& {
@@ -244,7 +297,11 @@ int sendUdpGame(const std::vector<std::string>& args) {
             o.live = false;
         else if (option == "--year")
             o.year = static_cast<int>(integer());
-        else if (option == "--team")
+        else if (option == "--length") {
+            const auto metres = parseNumber(value());
+            if (!metres) usageError("--length needs a number");
+            o.stageLength = *metres;
+        } else if (option == "--team")
             o.team = static_cast<int>(integer());
         else if (option == "--kind")
             o.kind = value();

@@ -1,6 +1,6 @@
-// Where iRacing, rFactor 2 and Le Mans Ultimate put the fields Ventora reads. Unlike the five
-// sections in created/game_pages.h, these games size their own sections, so Ventora only ever
-// opens them. Shared by the readers and by the page publisher in tools/.
+// Where iRacing, rFactor 2, Le Mans Ultimate and Assetto Corsa EVO put the fields Ventora reads. Unlike the
+// five sections in created/game_pages.h, these games size their own sections, so Ventora only ever opens
+// them. Shared by the readers and by the page publisher in tools/.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -105,3 +105,33 @@ inline constexpr std::size_t playerHasVehicle = 128466;
 inline constexpr std::size_t vehicleTelemetry = 128468;
 inline constexpr std::size_t pageSize = vehicleTelemetry + maxVehicles * rf2::vehicleTelemetry::stride;
 } // namespace lmu
+
+// Assetto Corsa EVO (0.6 and later): three sections, 8-bit names, speed already in km/h. The layout
+// is the game's own and has changed before, so a page is read only when its view is at least as
+// large as this layout's.
+namespace acEvo {
+inline constexpr std::size_t nameRoom = 33;
+
+namespace physics {
+inline constexpr const char* sectionName = "Local\\acevo_pmf_physics";
+inline constexpr std::size_t size = 800;
+inline constexpr std::size_t speedKmh = 28;
+} // namespace physics
+
+namespace graphics {
+inline constexpr const char* sectionName = "Local\\acevo_pmf_graphics";
+inline constexpr std::size_t size = 4900;
+inline constexpr std::size_t status = 4;
+inline constexpr std::int32_t offStatus = 0, replayStatus = 1, liveStatus = 2, pauseStatus = 3;
+inline constexpr std::size_t carModel = 3086;
+} // namespace graphics
+
+namespace statics {
+inline constexpr const char* sectionName = "Local\\acevo_pmf_static";
+inline constexpr std::size_t size = 208;
+inline constexpr std::size_t smVersion = 0;
+inline constexpr std::size_t smVersionRoom = 15;
+inline constexpr std::size_t track = 136;
+inline constexpr std::size_t trackConfiguration = 169;
+} // namespace statics
+} // namespace acEvo

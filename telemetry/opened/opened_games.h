@@ -1,11 +1,13 @@
-// The games whose sections Ventora opens rather than creates: iRacing, rFactor 2 and Le Mans
-// Ultimate, read in that order after the three games of created/game_readers.h. Platform-neutral,
-// like those readers, so that the order is tested and the cost benchmarked natively.
+// The games whose sections Ventora opens rather than creates: iRacing, rFactor 2, Le Mans Ultimate,
+// Assetto Corsa EVO and the trucks (Euro Truck Simulator 2, American Truck Simulator), read in that
+// order after the three games of created/game_readers.h. Platform-neutral, like those readers, so
+// that the order is tested and the cost benchmarked natively.
 #pragma once
 #include <cstdint>
 #include <span>
 
 #include "telemetry/opened/iracing_reader.h"
+#include "telemetry/opened/truck_reader.h"
 #include "telemetry/telemetry_sample.h"
 
 // A game whose section is not open has an empty view.
@@ -14,6 +16,8 @@ struct OpenedGameViews {
     std::span<const std::uint8_t> rf2Scoring, rf2Telemetry;
     std::span<const std::uint8_t> lmuData;
     std::span<std::uint8_t> lmuLock; // written: taking the lock is a write
+    std::span<const std::uint8_t> acEvoPhysics{}, acEvoGraphics{}, acEvoStatic{};
+    TruckView trucks = {};
 };
 
 // Each live game replaces the sample's combo and speed, so the last live one wins, over the

@@ -5,10 +5,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <utility>
 
 #include "app/win32.h"
+#include "telemetry/opened/acevo_reader.h"
 #include "telemetry/opened/opened_game_pages.h"
 #include "telemetry/opened/opened_games.h"
+#include "truck_plugin/truck_record.h"
 
 namespace {
 
@@ -24,7 +28,18 @@ struct OpenedSection {
     std::size_t size = 0;
 };
 
-enum SectionIndex { iracingData, rf2Scoring, rf2Telemetry, lmuData, lmuLock, sectionCount };
+enum SectionIndex {
+    iracingData,
+    rf2Scoring,
+    rf2Telemetry,
+    lmuData,
+    lmuLock,
+    acEvoPhysics,
+    acEvoGraphics,
+    acEvoStatic,
+    truckSection,
+    sectionCount
+};
 
 OpenedSection sections[sectionCount] = {
     {iracing::sectionName, false, 0},
@@ -32,8 +47,14 @@ OpenedSection sections[sectionCount] = {
     {rf2::telemetry::sectionName, false, 0},
     {lmu::sectionName, false, 0},
     {lmu::lockSectionName, true, lmu::lockSize},
+    {acEvo::physics::sectionName, false, 0},
+    {acEvo::graphics::sectionName, false, 0},
+    {acEvo::statics::sectionName, false, 0},
+    {truckRecord::sectionName, false, truckRecord::sectionSize},
 };
 IRacingSessionCache iracingCache;
+std::string acEvoLoggedVersion; // kept across the game's restarts: a version is logged once
+TruckWatch truckWatch;
 HANDLE lmuLockEvent = nullptr; // woken when Le Mans Ultimate waits on a lock Ventora held
 ULONGLONG lastLook = 0;
 bool lookedOnce = false;
@@ -60,6 +81,7 @@ void closeSection(OpenedSection& section) {
     section.view = nullptr;
     section.size = 0;
     if (&section == &sections[iracingData]) iracingCache = {};
+    if (&section == &sections[truckSection]) truckWatch = {};
     if (&section == &sections[lmuLock] && lmuLockEvent) {
         CloseHandle(lmuLockEvent);
         lmuLockEvent = nullptr;
@@ -78,6 +100,10 @@ void lookForSections() {
     if (lookedOnce && now - lastLook < lookInterval) return;
     lookedOnce = true;
     lastLook = now;
+    // A game that quits and a game that starts within the second leave the name in place, but the
+    // view is of the old, dead section: a record that stopped moving is let go and opened afresh.
+    if (sections[truckSection].view && truckRecordStale(truckWatch, now))
+        closeSection(sections[truckSection]);
     for (OpenedSection& section : sections) {
         if (!section.view)
             openSection(section);
@@ -95,12 +121,17 @@ std::span<const std::uint8_t> pageOf(SectionIndex index) {
 
 } // namespace
 
-void readOpenedGameSections(TelemetrySample& sample) {
+void readOpenedGameSections(TelemetrySample& sample, OpenedGameLogLine log) {
     lookForSections();
     const OpenedGameViews views{pageOf(iracingData),
                                 pageOf(rf2Scoring),
                                 pageOf(rf2Telemetry),
                                 pageOf(lmuData),
-                                {sections[lmuLock].view, sections[lmuLock].size}};
+                                {sections[lmuLock].view, sections[lmuLock].size},
+                                pageOf(acEvoPhysics),
+                                pageOf(acEvoGraphics),
+                                pageOf(acEvoStatic),
+                                {pageOf(truckSection), &truckWatch, GetTickCount64()}};
     if (readOpenedGames(views, iracingCache, sample) && lmuLockEvent) SetEvent(lmuLockEvent);
+    if (auto line = acEvoVersionLine(views.acEvoStatic, acEvoLoggedVersion)) log(std::move(*line));
 }

@@ -15,59 +15,97 @@ namespace {
 // The single-precision constant nearest 3.6, as for the shared-memory games.
 constexpr float kmhPerMetrePerSecond = 3.6f;
 
-// F1 24 and F1 25: a 29-byte header, then the packet's own data; 22 cars in every list.
+// F1 24 and F1 25: a 29-byte header, then the packet's own data. The packet format, not the game's
+// year, decides the layout: F1 25 sends any of the three formats, as the user chooses.
 namespace f1 {
 constexpr std::size_t headerSize = 29;
 constexpr std::size_t packetFormat = 0;
 constexpr std::size_t packetId = 6;
+constexpr std::uint8_t lastPacketId = 15;
 constexpr std::size_t playerCarIndex = 27;
-constexpr std::uint32_t format2024 = 2024, format2025 = 2025;
-constexpr std::size_t carCount = 22;
 
 constexpr std::uint8_t sessionId = 1;
-constexpr std::size_t sessionSize = 753;
 constexpr std::size_t trackId = 36;
 constexpr std::size_t isSpectating = 44;
 
 constexpr std::uint8_t participantsId = 4;
 constexpr std::size_t participantsEntries = 30;
-constexpr std::size_t participantSize2024 = 60, participantSize2025 = 57;
-constexpr std::size_t participantTeamId = 3;
 
 constexpr std::uint8_t carTelemetryId = 6;
-constexpr std::size_t carTelemetrySize = 1352;
-constexpr std::size_t carTelemetryEntrySize = 60;
 constexpr std::size_t speedKmh = headerSize; // u16 at the start of each car's entry
+
+struct Format {
+    std::uint16_t number;
+    std::size_t carCount;
+    std::size_t sessionSize;
+    std::size_t participantSize, teamId, teamIdWidth; // in each Participants entry
+    std::size_t carTelemetrySize, carTelemetryEntrySize;
+};
+
+// 2026 has room for 24 cars, a 16-bit team id and a Car Telemetry entry one byte narrower.
+constexpr Format formats[] = {{2024, 22, 753, 60, 3, 1, 1352, 60},
+                              {2025, 22, 753, 57, 3, 1, 1352, 60},
+                              {2026, 24, 926, 60, 5, 2, 1448, 59}};
+
+const Format* formatOf(Datagram datagram) {
+    if (datagram.size() < headerSize) return nullptr;
+    const std::uint16_t number = loadU16(datagram, packetFormat);
+    for (const Format& format : formats)
+        if (format.number == number) return &format;
+    return nullptr;
+}
 } // namespace f1
 
-bool takeF1Session(F1State& state, Datagram datagram) {
-    if (datagram.size() != f1::sessionSize) return false;
+bool takeF1Session(F1State& state, Datagram datagram, const f1::Format& format) {
+    if (datagram.size() != format.sessionSize) return false;
     state.trackId = static_cast<std::int8_t>(datagram[f1::trackId]);
     state.spectating = datagram[f1::isSpectating] != 0;
     return true;
 }
 
-bool takeF1Participants(F1State& state, Datagram datagram, std::uint32_t format) {
-    const std::size_t entrySize =
-        format == f1::format2024 ? f1::participantSize2024 : f1::participantSize2025;
-    if (datagram.size() != f1::participantsEntries + f1::carCount * entrySize) return false;
+bool takeF1Participants(F1State& state, Datagram datagram, const f1::Format& format) {
+    if (datagram.size() != f1::participantsEntries + format.carCount * format.participantSize) return false;
     const std::size_t player = datagram[f1::playerCarIndex];
     // A spectator has no car of its own: the team stays as it was.
-    if (player < f1::carCount)
-        state.teamId = datagram[f1::participantsEntries + entrySize * player + f1::participantTeamId];
+    if (player < format.carCount) {
+        const std::size_t team = f1::participantsEntries + format.participantSize * player + format.teamId;
+        state.teamId = format.teamIdWidth == 2 ? loadU16(datagram, team) : loadU8(datagram, team);
+    }
     return true;
 }
 
-bool takeF1CarTelemetry(F1State& state, Datagram datagram, MonotonicTime now) {
-    if (datagram.size() != f1::carTelemetrySize) return false;
+bool takeF1CarTelemetry(F1State& state, Datagram datagram, MonotonicTime now, const f1::Format& format) {
+    if (datagram.size() != format.carTelemetrySize) return false;
     const std::size_t player = datagram[f1::playerCarIndex];
     state.heard = true;
     state.lastHeard = now;
-    state.playerIndexValid = player < f1::carCount;
+    state.playerIndexValid = player < format.carCount;
     if (state.playerIndexValid)
         state.speedKmh =
-            static_cast<float>(loadU16(datagram, f1::speedKmh + f1::carTelemetryEntrySize * player));
+            static_cast<float>(loadU16(datagram, f1::speedKmh + format.carTelemetryEntrySize * player));
     return true;
+}
+
+// DiRT Rally, DiRT Rally 2.0 and DiRT 4 with extradata 3: little-endian floats, nothing else.
+namespace dirt {
+constexpr std::size_t afterRunTime = 4; // the run time is the first float, the one that moves paused
+constexpr std::size_t speedMetresPerSecond = 28;
+constexpr std::size_t trackLengthMetres = 244;
+} // namespace dirt
+
+// EA SPORTS WRC's "wrc" structure, session_update packet: packed, no header.
+namespace wrc {
+constexpr std::size_t size = 237;
+constexpr std::size_t vehicleSpeed = 41;
+constexpr std::size_t stageCurrentTime = 217;
+constexpr std::size_t stageLength = 229;
+} // namespace wrc
+
+// A stage length as whole metres for the combo; a length no stage has (not finite, or beyond any
+// road) gives 0 rather than an undefined rounding.
+long long wholeMetres(double metres) {
+    constexpr double longestStage = 1e9;
+    return std::isfinite(metres) && std::fabs(metres) < longestStage ? std::llround(metres) : 0;
 }
 
 // Forza's Data Out: the four kinds differ only in length. Forza Horizon's Dash inserts 12 bytes
@@ -101,15 +139,56 @@ bool heardRecently(bool heard, MonotonicTime lastHeard, MonotonicTime now) {
 }
 
 bool takeF1Datagram(F1State& state, Datagram datagram, MonotonicTime now) {
-    if (datagram.size() < f1::headerSize) return false;
-    const std::uint32_t format = loadU16(datagram, f1::packetFormat);
-    if (format != f1::format2024 && format != f1::format2025) return false;
+    const f1::Format* format = f1::formatOf(datagram);
+    if (!format) return false;
     switch (datagram[f1::packetId]) {
-    case f1::sessionId: return takeF1Session(state, datagram);
-    case f1::participantsId: return takeF1Participants(state, datagram, format);
-    case f1::carTelemetryId: return takeF1CarTelemetry(state, datagram, now);
+    case f1::sessionId: return takeF1Session(state, datagram, *format);
+    case f1::participantsId: return takeF1Participants(state, datagram, *format);
+    case f1::carTelemetryId: return takeF1CarTelemetry(state, datagram, now, *format);
     default: return true; // the games send a dozen other packets Ventora has no use for
     }
+}
+
+bool takeDirtDatagram(DirtState& state, Datagram datagram, MonotonicTime now) {
+    if (datagram.size() != dirtDatagramSize) return false;
+    // The first datagram has nothing to differ from: a game paused as Ventora starts stays not live.
+    const bool changed = state.heard && !std::equal(datagram.begin() + dirt::afterRunTime, datagram.end(),
+                                                    state.last.begin() + dirt::afterRunTime);
+    if (changed) {
+        state.changed = true;
+        state.lastChanged = now;
+    }
+    state.heard = true;
+    state.lastHeard = now;
+    std::copy(datagram.begin(), datagram.end(), state.last.begin());
+    state.speedKmh = loadFloat(datagram, dirt::speedMetresPerSecond) * kmhPerMetrePerSecond;
+    state.trackLengthMetres = loadFloat(datagram, dirt::trackLengthMetres);
+    return true;
+}
+
+bool takeWrcDatagram(WrcState& state, Datagram datagram, MonotonicTime now) {
+    if (datagram.size() != wrc::size) return false;
+    const float stageTime = loadFloat(datagram, wrc::stageCurrentTime);
+    if (state.heard && stageTime > state.stageTime) {
+        state.advanced = true;
+        state.lastAdvanced = now;
+    }
+    state.heard = true;
+    state.lastHeard = now;
+    state.stageTime = stageTime;
+    state.speedKmh = loadFloat(datagram, wrc::vehicleSpeed) * kmhPerMetrePerSecond;
+    state.stageLengthMetres = loadDouble(datagram, wrc::stageLength);
+    return true;
+}
+
+bool takeF1PortDatagram(UdpGameStates& states, Datagram datagram, MonotonicTime now) {
+    // F1 24's Motion Ex packet is 237 bytes too: a datagram with an F1 header is F1's.
+    const f1::Format* format = f1::formatOf(datagram);
+    if (!format || datagram[f1::packetId] > f1::lastPacketId) {
+        if (datagram.size() == dirtDatagramSize) return takeDirtDatagram(states.dirt, datagram, now);
+        if (datagram.size() == wrc::size) return takeWrcDatagram(states.wrc, datagram, now);
+    }
+    return takeF1Datagram(states.f1, datagram, now);
 }
 
 bool takeForzaDatagram(ForzaState& state, Datagram datagram, MonotonicTime now) {
@@ -160,6 +239,21 @@ void overlayUdpGames(const UdpGameStates& states, MonotonicTime now, TelemetrySa
         sample.combo = (f1.teamId < 0 ? std::string("Unknown") : f1TeamName(f1.teamId)) + " @ " +
                        f1TrackName(f1.trackId);
         sample.speedKmh = f1.speedKmh;
+    }
+
+    const DirtState& dirt = states.dirt;
+    // A change, or an advance, comes only with a datagram, so it being recent says the game is still
+    // sending too.
+    if (heardRecently(dirt.changed, dirt.lastChanged, now)) {
+        // No names in the datagram: the stage's length tells one stage from another.
+        sample.combo = "Stage " + std::to_string(wholeMetres(dirt.trackLengthMetres)) + " m @ DiRT";
+        sample.speedKmh = dirt.speedKmh;
+    }
+
+    const WrcState& wrc = states.wrc;
+    if (heardRecently(wrc.advanced, wrc.lastAdvanced, now)) {
+        sample.combo = "Stage " + std::to_string(wholeMetres(wrc.stageLengthMetres)) + " m @ EA WRC";
+        sample.speedKmh = wrc.speedKmh;
     }
 
     const ForzaState& forza = states.forza;

@@ -1,7 +1,8 @@
-// The games that send their telemetry as UDP datagrams (F1 24 and F1 25, Forza Motorsport and
-// Forza Horizon, OutGauge from BeamNG.drive and Live for Speed): each datagram checked and taken
-// into its game's newest state, and the states laid over the tick's sample. Platform-neutral, so
-// the parsers are tested, fuzzed and benchmarked natively; the sockets are in udp_sources.
+// The games that send their telemetry as UDP datagrams (F1 24 and F1 25; DiRT Rally, DiRT Rally 2.0,
+// DiRT 4 and EA SPORTS WRC on F1's port; Forza Motorsport and Forza Horizon; OutGauge from
+// BeamNG.drive and Live for Speed): each datagram checked and taken into its game's newest state,
+// and the states laid over the tick's sample. Platform-neutral, so the parsers are tested, fuzzed
+// and benchmarked natively; the sockets are in udp_sources.
 #pragma once
 #include <array>
 #include <chrono>
@@ -23,11 +24,37 @@ bool heardRecently(bool heard, MonotonicTime lastHeard, MonotonicTime now);
 struct F1State {
     bool heard = false;            // a Car Telemetry datagram has come
     MonotonicTime lastHeard{};     // when the newest one came
-    bool playerIndexValid = false; // its player car index named one of the 22 cars
+    bool playerIndexValid = false; // its player car index named one of its cars (22, or 24 in 2026)
     float speedKmh = 0.0f;         // the player's speed in it
     int trackId = -1;              // from the newest Session; -1 is the game's "unknown"
     bool spectating = false;       // from the newest Session
     int teamId = -1;               // the player's team from the newest Participants; -1 none yet
+};
+
+// Codemasters' rally games send 66 floats and no header; paused, they go on sending, with only the
+// run time still moving. So the game is live only while the other fields keep changing.
+inline constexpr std::size_t dirtDatagramSize = 264;
+
+struct DirtState {
+    bool heard = false;
+    MonotonicTime lastHeard{};
+    bool changed = false;        // a datagram has differed from the one before, beyond the run time
+    MonotonicTime lastChanged{}; // when the newest such datagram came
+    std::array<std::uint8_t, dirtDatagramSize> last{};
+    float speedKmh = 0.0f;
+    float trackLengthMetres = 0.0f;
+};
+
+// EA SPORTS WRC's session_update: live only while its stage clock advances, which it stops doing
+// when the game is paused or the stage is over.
+struct WrcState {
+    bool heard = false;
+    MonotonicTime lastHeard{};
+    float stageTime = 0.0f;       // from the newest datagram
+    bool advanced = false;        // the stage clock has moved on from one datagram to the next
+    MonotonicTime lastAdvanced{}; // when it last did
+    float speedKmh = 0.0f;
+    double stageLengthMetres = 0.0;
 };
 
 enum class ForzaKind { sled, motorsport7Dash, horizonDash, motorsport2023Dash };
@@ -51,6 +78,8 @@ struct OutGaugeState {
 
 struct UdpGameStates {
     F1State f1;
+    DirtState dirt;
+    WrcState wrc;
     ForzaState forza;
     OutGaugeState outGauge;
 };
@@ -59,9 +88,16 @@ struct UdpGameStates {
 // the game sends is dropped without a trace and leaves the state as it was; false says so (true:
 // one the game sends, whether Ventora uses it or not), so that a flood of strangers can be cut short.
 bool takeF1Datagram(F1State& state, Datagram datagram, MonotonicTime now);
+bool takeDirtDatagram(DirtState& state, Datagram datagram, MonotonicTime now);
+bool takeWrcDatagram(WrcState& state, Datagram datagram, MonotonicTime now);
 bool takeForzaDatagram(ForzaState& state, Datagram datagram, MonotonicTime now);
 bool takeOutGaugeDatagram(OutGaugeState& state, Datagram datagram, MonotonicTime now);
 
+// What arrives on F1's port: the rally games send there too, by default, and tell themselves apart
+// by their lengths (DiRT 264 bytes, WRC 237), unless the datagram carries F1's own header.
+bool takeF1PortDatagram(UdpGameStates& states, Datagram datagram, MonotonicTime now);
+
 // Lays the live UDP games over the sample that the shared-memory games made, in the order F1,
-// Forza, OutGauge: each live one replaces the combo and the speed, so the last live one wins.
+// DiRT, WRC, Forza, OutGauge: each live one replaces the combo and the speed, so the last live one
+// wins.
 void overlayUdpGames(const UdpGameStates& states, MonotonicTime now, TelemetrySample& sample);

@@ -28,8 +28,8 @@ constexpr auto drainTimePerTick = std::chrono::milliseconds(10);
 // nothing.
 constexpr auto bindRetryInterval = std::chrono::seconds(5);
 
-// Longer than any datagram the games send (F1's Car Telemetry, 1352 bytes, is the longest); a
-// longer one arrives cut and is dropped.
+// Longer than any datagram the games send (F1's, up to 1470 bytes in its 2026 format, are the
+// longest); a longer one arrives cut and is dropped.
 constexpr int receiveBufferSize = 2048;
 
 enum class UdpFamily { f1, forza, outGauge };
@@ -43,8 +43,8 @@ struct UdpSource {
     bool failureLogged = false;
 };
 
-// F1's own default; Forza's outside 5200 to 5300, which the Forza Horizon team asks users to avoid;
-// the OutGauge port Live for Speed's and BeamNG's guides use.
+// F1's own default (DiRT's and WRC's too, which send there); Forza's outside 5200 to 5300, which the Forza
+// Horizon team asks users to avoid; the OutGauge port Live for Speed's and BeamNG's guides use.
 std::array<UdpSource, 3> udpSources = {{{UdpFamily::f1, "F1", 20777},
                                         {UdpFamily::forza, "Forza", 5607},
                                         {UdpFamily::outGauge, "OutGauge", 4444}}};
@@ -115,7 +115,7 @@ void tryToBind(UdpSource& source, MonotonicTime now) {
 // True when the datagram is one the game sends.
 bool takeDatagram(UdpFamily family, Datagram datagram, MonotonicTime now) {
     switch (family) {
-    case UdpFamily::f1: return takeF1Datagram(udpGameStates.f1, datagram, now);
+    case UdpFamily::f1: return takeF1PortDatagram(udpGameStates, datagram, now);
     case UdpFamily::forza: return takeForzaDatagram(udpGameStates.forza, datagram, now);
     case UdpFamily::outGauge: return takeOutGaugeDatagram(udpGameStates.outGauge, datagram, now);
     }

@@ -141,6 +141,23 @@ void readAllSixGamesLive(benchmark::State& state) {
 }
 BENCHMARK(readAllSixGamesLive);
 
+// Assetto Corsa EVO live alone: the size checks, the status, three names and the speed.
+void readAssettoCorsaEvoLive(benchmark::State& state) {
+    Page physics(800), graphics(4900), statics(208);
+    putU32(graphics, 4, 2);
+    putText(graphics, 3086, "ks_ferrari_296_gt3");
+    putText(statics, 136, "Autodromo Nazionale Monza");
+    putText(statics, 169, "gp");
+    IRacingSessionCache cache;
+    const OpenedGameViews opened{{}, {}, {}, {}, {}, physics, graphics, statics};
+    for (auto _ : state) {
+        TelemetrySample sample;
+        readOpenedGames(opened, cache, sample);
+        benchmark::DoNotOptimize(sample);
+    }
+}
+BENCHMARK(readAssettoCorsaEvoLive);
+
 void parseSessionInfoOf100Kb(benchmark::State& state) {
     const std::string text = sessionText();
     for (auto _ : state)

@@ -59,4 +59,25 @@ void udpTickAtHighestRates(benchmark::State& state) {
 }
 BENCHMARK(udpTickAtHighestRates);
 
+// The rally games on F1's port at 60 Hz, a tick's worth of each (6), every datagram differing from
+// the one before so that the comparison with it runs to its end.
+void rallyTickAtHighestRate(benchmark::State& state) {
+    std::vector<Bytes> tick;
+    for (std::uint8_t frame = 0; frame < 6; ++frame) {
+        Bytes dirt(264), wrc(237);
+        dirt[263] = frame, wrc[220] = static_cast<std::uint8_t>(0x40 + frame);
+        tick.push_back(dirt), tick.push_back(wrc);
+    }
+    UdpGameStates states;
+    const MonotonicTime now = std::chrono::steady_clock::now();
+    for (auto _ : state) {
+        for (const Bytes& d : tick)
+            takeF1PortDatagram(states, d, now);
+        TelemetrySample sample;
+        overlayUdpGames(states, now, sample);
+        benchmark::DoNotOptimize(sample);
+    }
+}
+BENCHMARK(rallyTickAtHighestRate);
+
 } // namespace

@@ -8,8 +8,13 @@
 #include <utility>
 #include <vector>
 
+inline std::string firmwarePath(const char* name) {
+    return std::string(VENTORA_FIRMWARE_BUILD "/") + name;
+}
+
 struct FirmwareRun {
-    explicit FirmwareRun(const char* elfName) : board(std::string(VENTORA_FIRMWARE_BUILD "/") + elfName) {}
+    explicit FirmwareRun(const char* elfName) : board(firmwarePath(elfName)) {}
+    explicit FirmwareRun(const board::BoardSetup& setup) : board(setup) {}
 
     void runTo(double seconds) {
         board.runUntil(cycleAt(seconds), [this](const board::Outputs& out, std::uint64_t cycle) {
@@ -24,6 +29,21 @@ struct FirmwareRun {
     void feedEvery100ms(double start, double end, std::uint8_t byte) {
         for (int tick = 0; start + tick * 0.1 < end - 1e-9; ++tick)
             feedAt(start + tick * 0.1, byte);
+    }
+    // A byte every 100 ms, sent at lineBaud: what the USART reads of it at its own rate.
+    void feedAtRateEvery100ms(double start, double end, std::uint8_t byte, double lineBaud) {
+        for (int tick = 0; start + tick * 0.1 < end - 1e-9; ++tick) {
+            runTo(start + tick * 0.1);
+            board.feedAtRate(byte, lineBaud);
+        }
+    }
+    // Runs on until the firmware runs, at most until the given time: the time it started, or -1.
+    double runUntilFirmwareRuns(double until) {
+        for (double t = board.seconds(); t < until; t += 0.001) {
+            runTo(t);
+            if (board.firmwareRunning()) return board.seconds();
+        }
+        return -1.0;
     }
     board::Outputs at(double seconds) {
         runTo(seconds);

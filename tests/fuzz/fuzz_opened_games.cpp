@@ -1,5 +1,5 @@
-// Random pages for the iRacing, rFactor 2 and Le Mans Ultimate readers, each in a buffer of exactly
-// its size so that AddressSanitizer catches a read that leaves it. The input picks the sizes, then
+// Random pages for the iRacing, rFactor 2, Le Mans Ultimate and Assetto Corsa EVO readers, each in a buffer
+// of exactly its size so that AddressSanitizer catches a read that leaves it. The input picks the sizes, then
 // patches the pages, which start from live pages of each game so that short inputs reach the
 // vehicles, the variable buffers and the session text.
 #include <algorithm>
@@ -7,17 +7,20 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
+#include "telemetry/opened/acevo_reader.h"
 #include "telemetry/opened/opened_games.h"
 
 namespace {
 
 using Page = std::vector<std::uint8_t>;
 
-enum { iracing, rf2Scoring, rf2Telemetry, lmuData, pageCount };
+enum { iracing, rf2Scoring, rf2Telemetry, lmuData, acEvoPhysics, acEvoGraphics, acEvoStatic, pageCount };
 // Large enough for the fields the live pages below hold, and for a few vehicles more.
-constexpr std::size_t fullSizes[pageCount] = {8192, 560 + 8 * 584, 16 + 8 * 1888, 128468 + 8 * 1888};
+constexpr std::size_t fullSizes[pageCount] = {
+    8192, 560 + 8 * 584, 16 + 8 * 1888, 128468 + 8 * 1888, 1024, 5120, 512};
 
 void put(Page& page, std::size_t offset, std::uint8_t value) {
     if (offset < page.size()) page[offset] = value;
@@ -68,6 +71,9 @@ void makeLive(std::array<Page, pageCount>& pages) {
     put(pages[lmuData], 1747, 1);
     put(pages[lmuData], 128466, 1);
     put(pages[lmuData], 128465, 3);
+
+    // Assetto Corsa EVO's pages count from their layout's sizes, so that most are whole.
+    putU32(pages[acEvoGraphics], 4, 2);
 }
 
 } // namespace
@@ -84,6 +90,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // Le Mans Ultimate's fields lie past 128 KB: unless asked for a short page, its size
         // counts from there.
         if (i == lmuData && !(flags & 4)) wanted += 128000;
+        if (i == acEvoPhysics) wanted += 800 - 64;
+        if (i == acEvoGraphics) wanted += 4900 - 64;
+        if (i == acEvoStatic) wanted += 208 - 64;
         pages[i].resize(std::min(wanted, fullSizes[i]), flags & 2 ? 'x' : 0);
     }
     if (flags & 1) makeLive(pages);
@@ -105,8 +114,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     lock[4] = flags & 8 ? 1 : 0;
     IRacingSessionCache cache;
     TelemetrySample sample;
-    readOpenedGames({pages[iracing], pages[rf2Scoring], pages[rf2Telemetry], pages[lmuData], lock}, cache,
-                    sample);
+    readOpenedGames({pages[iracing], pages[rf2Scoring], pages[rf2Telemetry], pages[lmuData], lock,
+                     pages[acEvoPhysics], pages[acEvoGraphics], pages[acEvoStatic]},
+                    cache, sample);
+    std::string loggedVersion;
+    if (const auto line = acEvoVersionLine(pages[acEvoStatic], loggedVersion);
+        line && loggedVersion.size() > 15)
+        std::abort(); // a version runs no further than its 15 bytes
 
     // A live game's combo holds " @ "; the lock is left as it was found.
     if (!sample.combo.empty() && sample.combo.find(" @ ") == std::string::npos) std::abort();

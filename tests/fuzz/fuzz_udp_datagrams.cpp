@@ -1,5 +1,6 @@
-// Random datagrams for the three UDP games' parsers. The first byte chooses the game, whether an
-// F1 header passes the format check, and the length: one of the games' own lengths (or one byte
+// Random datagrams for the UDP games' parsers: what F1's port takes (F1 in its three formats, DiRT,
+// WRC), Forza and OutGauge. The first byte chooses the socket, whether an F1 header passes the
+// format check, and the length: one of the games' own lengths (or one byte
 // off), so the fuzzer starts inside the packets, or the input's own length. The rest is the
 // datagram's bytes, copied into a buffer of exactly its length so that AddressSanitizer catches a
 // read past its end. Then the states are laid over a sample, as a tick does.
@@ -14,7 +15,8 @@ namespace {
 
 UdpGameStates states; // kept across inputs, as Ventora keeps them across datagrams
 
-constexpr std::size_t lengths[] = {1352, 753, 1350, 1284, 232, 311, 324, 331, 92, 96, 29, 0};
+constexpr std::size_t lengths[] = {1352, 753, 1350, 1284, 1448, 926, 1470, 264,
+                                   237,  232, 311,  324,  331,  92,  96,   29};
 
 } // namespace
 
@@ -22,26 +24,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size < 1) return 0;
     const std::uint8_t choice = data[0];
     std::vector<std::uint8_t> datagram(data + 1, data + size);
+    // Every length one of the games sends, one byte longer, or the input's own.
     const std::size_t pick = (choice >> 4) % 16;
-    if (pick < std::size(lengths)) datagram.resize(lengths[pick] + (choice & 8 ? 1 : 0));
+    if (data[size - 1] & 1) datagram.resize(lengths[pick] + (choice & 8 ? 1 : 0));
     if ((choice & 4) && datagram.size() >= 2) {
-        const std::uint16_t format = choice & 8 ? 2025 : 2024;
+        const std::uint16_t format = 2024 + (choice & 8 ? 1 : 0) + (data[size - 1] & 2 ? 1 : 0);
         datagram[0] = static_cast<std::uint8_t>(format), datagram[1] = format >> 8;
     }
     const MonotonicTime now = MonotonicTime{} + std::chrono::milliseconds(choice);
     switch (choice % 3) {
-    case 0: takeF1Datagram(states.f1, datagram, now); break;
+    case 0: takeF1PortDatagram(states, datagram, now); break;
     case 1: takeForzaDatagram(states.forza, datagram, now); break;
     default: takeOutGaugeDatagram(states.outGauge, datagram, now); break;
     }
     TelemetrySample sample;
     overlayUdpGames(states, now, sample);
     // A live game's combo always holds " @ "; no car code runs past its four characters; F1's
-    // speed is a 16-bit whole number of km/h.
+    // speed is a 16-bit whole number of km/h; a stage's length is a whole number of metres.
     if (!sample.combo.empty() && sample.combo.find(" @ ") == std::string::npos) std::abort();
     if (sample.combo.ends_with(" @ OutGauge") && sample.combo.size() > 4 + 11) std::abort();
     if (states.f1.speedKmh < 0 || states.f1.speedKmh > 65535 ||
         states.f1.speedKmh != std::floor(states.f1.speedKmh))
+        std::abort();
+    if (sample.combo.starts_with("Stage ") &&
+        sample.combo.find(' ', 6) != sample.combo.find_first_not_of("-0123456789", 6))
         std::abort();
     return 0;
 }

@@ -1,4 +1,5 @@
-// The iRacing, rFactor 2 and Le Mans Ultimate readers on pages laid out byte by byte. Offsets are
+// The iRacing, rFactor 2, Le Mans Ultimate and Assetto Corsa EVO readers on pages laid out byte by
+// byte. Offsets are
 // written out here as the games use them, not taken from the code's constants, so that a wrong
 // constant shows up as a failure.
 #include <gtest/gtest.h>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "telemetry/created/game_readers.h"
+#include "telemetry/opened/acevo_reader.h"
 #include "telemetry/opened/opened_games.h"
 
 namespace {
@@ -238,6 +240,99 @@ bool readWhileRewritten(const Page& content, void (*rewrite)(std::uint8_t*), Rea
     sigaction(SIGSEGV, &previous, nullptr);
     munmap(mapped, 2 * pageBytes);
     return rewritten;
+}
+
+// ---- Assetto Corsa EVO: three pages at their 0.6 sizes.
+
+void putFloat(std::span<std::uint8_t> page, std::size_t offset, float value) {
+    putU32(page, offset, std::bit_cast<std::uint32_t>(value));
+}
+
+struct AcEvoPages {
+    Page physics = Page(800), graphics = Page(4900), statics = Page(208);
+    AcEvoPages() {
+        putFloat(physics, 28, 187.5f);
+        putU32(graphics, 4, 2);
+        putText(graphics, 3086, "ks_porsche_911_gt3_rs");
+        putText(statics, 0, "0.6");
+        putText(statics, 136, "monza");
+        putText(statics, 169, "gp");
+    }
+};
+
+TelemetrySample readAcEvoPages(const AcEvoPages& pages, std::span<const std::uint8_t> lmu = {}) {
+    IRacingSessionCache cache;
+    TelemetrySample sample;
+    readOpenedGames({{}, {}, {}, lmu, {}, pages.physics, pages.graphics, pages.statics}, cache, sample);
+    return sample;
+}
+
+TEST(AssettoCorsaEvoReader, OnlyTheLiveStatusGivesTheCarTrackConfigurationAndSpeed) {
+    const std::pair<std::int32_t, const char*> statuses[] = {
+        {2, "ks_porsche_911_gt3_rs @ monza gp"}, {0, ""}, {1, ""}, {3, ""}, {4, ""}, {0x102, ""}};
+    for (auto [status, combo] : statuses) {
+        AcEvoPages pages;
+        putU32(pages.graphics, 4, static_cast<std::uint32_t>(status));
+        const TelemetrySample sample = readAcEvoPages(pages);
+        EXPECT_EQ(sample.combo, combo) << status;
+        EXPECT_EQ(sample.speedKmh, *combo ? 187.5f : 0.0f) << status;
+    }
+}
+
+TEST(AssettoCorsaEvoReader, NamesStopAtTheirNulOrTheirThirtyThreeBytes) {
+    AcEvoPages pages;
+    std::memset(pages.graphics.data() + 3086, 'c', 40); // no NUL before the status' room ends
+    putText(pages.statics, 136, std::string(33, 't'));  // runs into the configuration
+    putText(pages.statics, 169, std::string(39, 'g'));  // to the end of the page
+    EXPECT_EQ(readAcEvoPages(pages).combo,
+              std::string(33, 'c') + " @ " + std::string(33, 't') + " " + std::string(33, 'g'));
+}
+
+// A view smaller than its page's layout is an older or a newer layout, or a section someone else
+// made: nothing is read from it. A game that has ended leaves no view at all.
+TEST(AssettoCorsaEvoReader, ViewsSmallerThanTheLayoutOrGoneGiveNoSample) {
+    struct Case {
+        const char* name;
+        std::size_t physics, graphics, statics;
+        bool read;
+    } cases[] = {{"whole", 800, 4900, 208, true},          {"larger", 4096, 8192, 4096, true},
+                 {"physics short", 799, 4900, 208, false}, {"graphics short", 800, 4899, 208, false},
+                 {"static short", 800, 4900, 207, false},  {"ended", 0, 0, 0, false}};
+    for (const Case& c : cases) {
+        AcEvoPages pages;
+        pages.physics.resize(c.physics), pages.graphics.resize(c.graphics), pages.statics.resize(c.statics);
+        EXPECT_EQ(readAcEvoPages(pages).combo.empty(), !c.read) << c.name;
+    }
+}
+
+TEST(AssettoCorsaEvoReader, ComesAfterLeMansUltimateAndWinsOverIt) {
+    const Page lmu = lmuPage();
+    EXPECT_EQ(readAcEvoPages(AcEvoPages(), lmu).combo, "ks_porsche_911_gt3_rs @ monza gp");
+    AcEvoPages paused;
+    putU32(paused.graphics, 4, 3);
+    EXPECT_EQ(readAcEvoPages(paused, lmu).combo, "Ferrari 499P @ Le Mans");
+}
+
+TEST(AssettoCorsaEvoReader, EachLayoutVersionSeenIsLoggedOnce) {
+    struct Step {
+        std::size_t size;
+        const char* version;
+        const char* line;          // "" for none
+    } steps[] = {{208, "", ""},    // the game has not written its page yet
+                 {207, "0.6", ""}, // too small to be this layout
+                 {208, "0.6", "Assetto Corsa EVO shared memory version: 0.6"},
+                 {208, "0.6", ""},
+                 {0, "", ""}, // the game ends and starts again
+                 {208, "0.6", ""},
+                 {208, "0.7 beta 12345678", "Assetto Corsa EVO shared memory version: 0.7 beta 123456"}};
+    std::string logged;
+    for (const Step& step : steps) {
+        Page statics(208);
+        putText(statics, 0, step.version);
+        statics.resize(step.size);
+        const auto line = acEvoVersionLine(statics, logged);
+        EXPECT_EQ(line.value_or(""), step.line) << step.size << " " << step.version;
+    }
 }
 
 } // namespace

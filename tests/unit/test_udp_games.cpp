@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -39,8 +40,8 @@ Bytes carTelemetry(std::uint16_t format, std::uint8_t player, std::size_t size =
     return d;
 }
 
-Bytes session(std::int8_t track, bool spectating, std::size_t size = 753) {
-    Bytes d = f1Packet(size, 2024, 1, 0);
+Bytes session(std::int8_t track, bool spectating, std::size_t size = 753, std::uint16_t format = 2024) {
+    Bytes d = f1Packet(size, format, 1, 0);
     d.at(36) = static_cast<std::uint8_t>(track);
     d.at(44) = spectating;
     return d;
@@ -51,6 +52,25 @@ Bytes participants(std::uint16_t format, std::uint8_t player, std::size_t entry,
     Bytes d = f1Packet(size, format, 4, player);
     for (std::size_t car = 0; car < 22 && 33 + entry * car < size; ++car)
         d[33 + entry * car] = car + 1;
+    return d;
+}
+
+// ---- Format 2026: 24 cars, Car Telemetry entries of 59 bytes, a 16-bit team id at +5.
+
+// Every car's speed is its index plus 200.
+Bytes carTelemetry2026(std::uint8_t player, std::size_t size = 1448) {
+    Bytes d = f1Packet(size, 2026, 6, player);
+    for (std::size_t car = 0; car < 24 && 29 + 59 * car + 2 <= size; ++car)
+        put(d, 29 + 59 * car, 200 + car, 2);
+    return d;
+}
+
+// Every car's team is 400 plus its index, the player's `team`.
+Bytes participants2026(std::uint8_t player, std::uint16_t team, std::size_t size = 1470) {
+    Bytes d = f1Packet(size, 2026, 4, player);
+    d.at(29) = 24;
+    for (std::size_t car = 0; car < 24 && 30 + 60 * car + 7 <= size; ++car)
+        put(d, 30 + 60 * car + 5, car == player ? team : 400 + car, 2);
     return d;
 }
 
@@ -72,11 +92,21 @@ TEST(F1Datagrams, CarTelemetryGivesThePlayersSpeedInBothYears) {
 // Dropped, and said to be no F1 datagram (so that a flood of them is cut short), except a packet
 // the game sends that Ventora has no use for.
 TEST(F1Datagrams, AnythingButAWellFormedPacketIsDropped) {
-    const std::pair<Bytes, bool> dropped[] = {
-        {carTelemetry(2024, 3, 1351), false}, {carTelemetry(2024, 3, 1353), false},
-        {carTelemetry(2023, 3), false},       {carTelemetry(2026, 3), false},
-        {f1Packet(28, 2024, 6, 3), false},    {Bytes{}, false},
-        {f1Packet(1352, 2024, 5, 3), true},   {f1Packet(1349, 2025, 0, 3), true}};
+    const std::pair<Bytes, bool> dropped[] = {{carTelemetry(2024, 3, 1351), false},
+                                              {carTelemetry(2024, 3, 1353), false},
+                                              {carTelemetry(2023, 3), false},
+                                              {carTelemetry(2026, 3), false},
+                                              {carTelemetry(2025, 3, 1448), false},
+                                              {carTelemetry2026(3, 1447), false},
+                                              {carTelemetry2026(3, 1449), false},
+                                              {participants2026(3, 476, 1469), false},
+                                              {participants2026(3, 476, 1471), false},
+                                              {session(42, false, 925, 2026), false},
+                                              {session(42, false, 753, 2026), false},
+                                              {f1Packet(28, 2024, 6, 3), false},
+                                              {Bytes{}, false},
+                                              {f1Packet(1352, 2024, 5, 3), true},
+                                              {f1Packet(1349, 2025, 0, 3), true}};
     for (const auto& [d, gameSendsIt] : dropped) {
         UdpGameStates states;
         EXPECT_EQ(takeF1Datagram(states.f1, d, t0), gameSendsIt) << d.size();
@@ -121,12 +151,23 @@ TEST(F1Datagrams, ComboIsThePlayersTeamAtTheSessionsTrack) {
 }
 
 TEST(F1Names, TablesAtTheirEdges) {
-    const std::pair<int, const char*> teams[] = {
-        {0, "Mercedes"},         {9, "Sauber"},     {10, "Team 10"},     {41, "F1 Generic"},
-        {104, "F1 Custom Team"}, {142, "Team 142"}, {143, "Art GP '23"}, {153, "Virtuosi '23"},
-        {154, "Team 154"},       {157, "Team 157"}, {158, "Art GP '24"}, {160, "Rodin Motorsport '24"},
-        {168, "Invicta '24"},    {169, "Team 169"}, {184, "Team 184"},   {185, "Mercedes '24"},
-        {194, "Sauber '24"},     {195, "Team 195"}, {255, "Team 255"}};
+    const std::pair<int, const char*> teams[] = {{0, "Mercedes"},           {9, "Sauber"},
+                                                 {10, "Team 10"},           {41, "F1 Generic"},
+                                                 {104, "F1 Custom Team"},   {128, "Team 128"},
+                                                 {129, "Konnersport"},      {130, "Team 130"},
+                                                 {141, "Team 141"},         {142, "APXGP '24"},
+                                                 {143, "Art GP '23"},       {153, "Virtuosi '23"},
+                                                 {154, "APXGP '25"},        {155, "Konnersport '24"},
+                                                 {156, "Team 156"},         {157, "Team 157"},
+                                                 {158, "Art GP '24"},       {160, "Rodin Motorsport '24"},
+                                                 {168, "Invicta '24"},      {169, "Team 169"},
+                                                 {184, "Team 184"},         {185, "Mercedes '24"},
+                                                 {194, "Sauber '24"},       {195, "Team 195"},
+                                                 {255, "Team 255"},         {464, "Team 464"},
+                                                 {465, "Art GP '25"},       {467, "Rodin Motorsport '25"},
+                                                 {475, "Invicta '25"},      {476, "Mercedes '26"},
+                                                 {482, "Racing Bulls '26"}, {485, "Audi '26"},
+                                                 {486, "Cadillac '26"},     {487, "Team 487"}};
     for (auto [id, name] : teams)
         EXPECT_EQ(f1TeamName(id), name);
     const std::pair<int, const char*> tracks[] = {{-2, "Track -2"},
@@ -139,9 +180,111 @@ TEST(F1Names, TablesAtTheirEdges) {
                                                   {38, "Track 38"},
                                                   {39, "Silverstone (Reverse)"},
                                                   {41, "Zandvoort (Reverse)"},
-                                                  {42, "Track 42"}};
+                                                  {42, "Madrid"},
+                                                  {43, "Track 43"}};
     for (auto [id, name] : tracks)
         EXPECT_EQ(f1TrackName(id), name);
+}
+
+TEST(F1Datagrams, Format2026GivesTheSpeedTeamAndTrackOfAnyOfItsTwentyFourCars) {
+    struct Case {
+        std::uint8_t player;
+        std::uint16_t team;
+        std::int8_t track;
+        const char* combo;
+    } cases[] = {{0, 476, 42, "Mercedes '26 @ Madrid"},
+                 {23, 486, 13, "Cadillac '26 @ Suzuka"},
+                 {22, 465, 3, "Art GP '25 @ Sakhir (Bahrain)"},
+                 {5, 0x0108, 42, "Team 264 @ Madrid"}}; // the high byte counts
+    for (const Case& c : cases) {
+        UdpGameStates states;
+        EXPECT_TRUE(takeF1Datagram(states.f1, participants2026(c.player, c.team), t0));
+        EXPECT_TRUE(takeF1Datagram(states.f1, session(c.track, false, 926, 2026), t0));
+        EXPECT_TRUE(takeF1Datagram(states.f1, carTelemetry2026(c.player), t0));
+        EXPECT_EQ(overlay(states).combo, c.combo);
+        EXPECT_EQ(overlay(states).speedKmh, 200.0f + c.player) << c.combo;
+    }
+    UdpGameStates states;
+    takeF1Datagram(states.f1, carTelemetry2026(3), t0);
+    takeF1Datagram(states.f1, session(42, true, 926, 2026), t0);
+    EXPECT_EQ(overlay(states).speedKmh, 5.0f) << "spectating";
+    takeF1Datagram(states.f1, carTelemetry2026(24), t0);
+    EXPECT_EQ(overlay(states).speedKmh, 5.0f) << "no 25th car";
+}
+
+// ---- The rally games on F1's port.
+
+Bytes dirt(float runTime, float lapTime, float metresPerSecond, float trackLength, std::size_t size = 264) {
+    Bytes d(size);
+    putFloat(d, 0, runTime);
+    putFloat(d, 4, lapTime);
+    putFloat(d, 28, metresPerSecond);
+    if (size >= 248) putFloat(d, 244, trackLength);
+    return d;
+}
+
+Bytes wrc(float stageTime, float metresPerSecond, double stageLength, std::size_t size = 237) {
+    Bytes d(size);
+    putFloat(d, 41, metresPerSecond);
+    putFloat(d, 217, stageTime);
+    if (size >= 237) {
+        put(d, 229, static_cast<std::uint32_t>(std::bit_cast<std::uint64_t>(stageLength)), 4);
+        put(d, 233, static_cast<std::uint32_t>(std::bit_cast<std::uint64_t>(stageLength) >> 32), 4);
+    }
+    return d;
+}
+
+// Driven, the stage's length and the speed; paused, DiRT goes on sending with only its run time
+// moving and WRC's stage clock stands still: a second after the last movement the game is no
+// longer live, though its datagrams still come.
+TEST(RallyDatagrams, LiveOnlyWhileMovingOnAndNotForASecondAfter) {
+    using std::chrono::milliseconds;
+    struct Case {
+        Bytes first, moving, standing[3]; // sent at 0, 100, then 600, 800 and 1150 ms
+        const char* combo;
+        float kmh;
+    } cases[] = {{dirt(5.0f, 2.0f, 1.0f, 10234.5f),
+                  dirt(5.1f, 2.1f, 20.0f, 10234.5f),
+                  {dirt(5.6f, 2.1f, 20.0f, 10234.5f), dirt(5.8f, 2.1f, 20.0f, 10234.5f),
+                   dirt(6.2f, 2.1f, 20.0f, 10234.5f)},
+                  "Stage 10235 m @ DiRT",
+                  72.0f},
+                 {wrc(40.0f, 1.0f, 8012.49),
+                  wrc(40.1f, 25.0f, 8012.49),
+                  {wrc(40.1f, 25.0f, 8012.49), wrc(40.1f, 26.0f, 8012.49), wrc(39.0f, 27.0f, 8012.49)},
+                  "Stage 8012 m @ EA WRC",
+                  90.0f}};
+    for (const Case& c : cases) {
+        UdpGameStates states;
+        EXPECT_TRUE(takeF1PortDatagram(states, c.first, t0));
+        EXPECT_EQ(overlay(states).combo, "shared @ memory game") << "one datagram shows no movement";
+        takeF1PortDatagram(states, c.moving, t0 + milliseconds(100));
+        EXPECT_FLOAT_EQ(overlay(states, t0 + milliseconds(100)).speedKmh, c.kmh) << c.combo;
+        const int sentAt[] = {600, 800, 1150};
+        for (int i = 0; i < 3; ++i)
+            takeF1PortDatagram(states, c.standing[i], t0 + milliseconds(sentAt[i]));
+        EXPECT_EQ(overlay(states, t0 + milliseconds(1099)).combo, c.combo);
+        EXPECT_EQ(overlay(states, t0 + milliseconds(1100)).combo, "shared @ memory game") << c.combo;
+        EXPECT_EQ(overlay(states, t0 + milliseconds(1150)).combo, "shared @ memory game") << c.combo;
+    }
+}
+
+TEST(RallyDatagrams, OnlyTheirExactLengthsWithoutAnF1HeaderAreRally) {
+    // Lengths one off go to F1, whose header they lack.
+    for (const Bytes& d : {dirt(1.0f, 1.0f, 1.0f, 1.0f, 263), dirt(1.0f, 1.0f, 1.0f, 1.0f, 265),
+                           wrc(1.0f, 1.0f, 1.0, 236), wrc(1.0f, 1.0f, 1.0, 238)}) {
+        UdpGameStates states;
+        EXPECT_FALSE(takeF1PortDatagram(states, d, t0)) << d.size();
+        EXPECT_FALSE(states.dirt.heard || states.wrc.heard) << d.size();
+    }
+    // F1 24's Motion Ex packet is 237 bytes long: it stays F1's.
+    Bytes motionEx = f1Packet(237, 2024, 13, 0);
+    UdpGameStates states;
+    EXPECT_TRUE(takeF1PortDatagram(states, motionEx, t0));
+    EXPECT_FALSE(states.wrc.heard);
+    // And F1's own datagrams pass through to F1.
+    EXPECT_TRUE(takeF1PortDatagram(states, carTelemetry2026(2), t0));
+    EXPECT_EQ(overlay(states).speedKmh, 202.0f);
 }
 
 Bytes forza(std::size_t size, std::int32_t raceOn = 1) {
@@ -213,12 +356,20 @@ TEST(UdpGames, OneSecondOfSilenceEndsLiveAndTheLastLiveGameWins) {
     UdpGameStates states;
     takeOutGaugeDatagram(states.outGauge, outGauge(92, "XRT", 0.0f), t0);
     takeForzaDatagram(states.forza, forza(324), t0 + milliseconds(400));
+    takeF1PortDatagram(states, wrc(1.0f, 0.0f, 2000.0), t0 + milliseconds(500));
+    takeF1PortDatagram(states, wrc(1.1f, 0.0f, 2000.0), t0 + milliseconds(600));
+    takeF1PortDatagram(states, dirt(1.0f, 1.0f, 0.0f, 3000.0f), t0 + milliseconds(600));
+    takeF1PortDatagram(states, dirt(1.1f, 1.1f, 0.0f, 3000.0f), t0 + milliseconds(700));
     takeF1Datagram(states.f1, carTelemetry(2024, 0), t0 + milliseconds(800));
     const std::pair<int, const char*> moments[] = {{800, "XRT @ OutGauge"},
                                                    {999, "XRT @ OutGauge"},
                                                    {1000, "Car 1234 @ Forza Horizon"},
                                                    {1399, "Car 1234 @ Forza Horizon"},
-                                                   {1400, "Unknown @ Unknown"},
+                                                   {1400, "Stage 2000 m @ EA WRC"},
+                                                   {1599, "Stage 2000 m @ EA WRC"},
+                                                   {1600, "Stage 3000 m @ DiRT"},
+                                                   {1699, "Stage 3000 m @ DiRT"},
+                                                   {1700, "Unknown @ Unknown"},
                                                    {1799, "Unknown @ Unknown"},
                                                    {1800, "shared @ memory game"}};
     for (auto [ms, combo] : moments)

@@ -1,13 +1,16 @@
 """The simulated fan-controller board as the fan controller of a Wine session.
 
-The board (tools/simulated_board, built in the native tree) runs a firmware ELF in rig mode: its
-USART is a pty, paced to the wall clock, and it prints each change of level, duty and power pin.
-connect_board points a COM port of the session's prefix at that pty, so Ventora writes to the
-simulated chip exactly as to a real board.
+The board (tools/simulated_board, built in the native tree) runs in rig mode as an Uno would: the
+real Optiboot in its boot section (the firmware preset builds it), a firmware in its application
+flash, reset whenever its port is opened, its USART a pty paced to the wall clock that reads bytes
+sent at another rate as noise. It prints each change of level, duty and power pin, and what it did
+on its own (a reset, the firmware starting). connect_board points a COM port of the session's
+prefix at that pty, so Ventora writes to the simulated chip exactly as to a real board.
 
-    board = RigBoard()                  # ventora-fan.elf by default
+    board = RigBoard()                  # ventora-fan.elf behind Optiboot by default
     connect_board(session, 1, board)    # COM1 is the board
     board.wait_for(lambda s: s.power)   # a RigState per report line
+    board.wait_for_event("firmware started")
     board.stop()
 """
 
@@ -25,6 +28,7 @@ BOARD_PROGRAM = Path(os.environ.get("VENTORA_SIMULATED_BOARD",
                                     REPO_ROOT / "build" / "native" / "tools" / "simulated_board" / "simulated_board"))
 FIRMWARE_BUILD = Path(os.environ.get("VENTORA_FIRMWARE_BUILD", REPO_ROOT / "build" / "firmware"))
 
+_EVENT = re.compile(r"^\s*(?P<time>[\d.]+) s  (?P<text>(?:reset|firmware|flash)\b.*)$")
 _LINE = re.compile(r"^\s*(?P<time>[\d.]+) s  level\s+(?P<level>-|\d+)  (?:duty\s+(?P<duty>[\d.]+) % \((?P<count>\d+)/(?P<top>\d+)\)"
                    r"|pulse\s+(?P<pulse>\d+) us).*power (?P<power>on|off)(?:  after (?P<silence>[\d.]+) s of silence)?")
 
@@ -42,6 +46,7 @@ class RigState:
     pulse: int
     power: bool
     silence: float
+    released: bool
     text: str
 
 
@@ -52,17 +57,28 @@ def parse_line(line, wall):
     number = lambda name, kind=int: kind(match[name]) if match[name] is not None else None  # noqa: E731
     return RigState(wall, float(match["time"]), None if match["level"] == "-" else int(match["level"]),
                     number("count"), number("top"), number("pulse"), match["power"] == "on",
-                    number("silence", float), line)
+                    number("silence", float), "released" in line, line)
 
 
 class RigBoard:
-    """The simulated board running a firmware in rig mode, with every report line it printed."""
+    """The simulated board running a firmware in rig mode, with every report line it printed.
+    bootloader is "optiboot" (Uno, new Nano), "old-nano", "atmega168" or None (the firmware alone,
+    no reset on open); firmware None leaves the application flash erased; flash_file keeps the
+    whole flash in that file (raw), rewritten whenever it changes and when the board stops."""
 
-    def __init__(self, firmware="ventora-fan.elf"):
-        for path in (BOARD_PROGRAM, FIRMWARE_BUILD / firmware):
-            if not path.exists():
+    def __init__(self, firmware="ventora-fan.elf", bootloader="optiboot", flash_file=None, rate_check=True):
+        firmware_path = FIRMWARE_BUILD / firmware if firmware else None
+        for path in (BOARD_PROGRAM, firmware_path):
+            if path and not path.exists():
                 raise HarnessError(f"{path} is missing: build the firmware and native presets first")
-        self.process = subprocess.Popen([str(BOARD_PROGRAM), "rig", str(FIRMWARE_BUILD / firmware)],
+        command = [str(BOARD_PROGRAM), "rig"] + ([str(firmware_path)] if firmware_path else [])
+        if bootloader:
+            command += ["--bootloader", bootloader]
+        if flash_file:
+            command += ["--flash-file", str(flash_file)]
+        if not rate_check:
+            command.append("--no-rate-check")
+        self.process = subprocess.Popen(command,
                                         stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                         stderr=subprocess.DEVNULL, text=True, bufsize=1)
         first = self.process.stdout.readline().split()
@@ -72,6 +88,7 @@ class RigBoard:
         self.pty = first[1]
         self.states = []
         self.lines = []
+        self.events = []
         self._lock = threading.Lock()
         self._reader = threading.Thread(target=self._read, daemon=True)
         self._reader.start()
@@ -80,10 +97,13 @@ class RigBoard:
         for line in self.process.stdout:
             now = time.monotonic()
             state = parse_line(line.rstrip("\n"), now)
+            event = _EVENT.match(line.rstrip("\n"))
             with self._lock:
                 self.lines.append(line.rstrip("\n"))
                 if state:
                     self.states.append(state)
+                if event:
+                    self.events.append((now, float(event["time"]), event["text"]))
 
     def report(self):
         with self._lock:
@@ -99,6 +119,15 @@ class RigBoard:
             return next((state for state in self.report()[start:] if predicate(state)), None)
         return wait_until(found, timeout, interval=0.02,
                           message=lambda: f"the board never reported that; its last lines: {self.lines[-8:]}")
+
+    def wait_for_event(self, beginning, timeout=30, start=0):
+        """Waits for an event line from position start on whose text begins so ("reset",
+        "firmware started"); returns (wall time, board seconds, text)."""
+        def found():
+            with self._lock:
+                return next((event for event in self.events[start:] if event[2].startswith(beginning)), None)
+        return wait_until(found, timeout, interval=0.02,
+                          message=lambda: f"the board never said {beginning!r}; its last lines: {self.lines[-8:]}")
 
     def stop(self):
         if self.process.poll() is None:

@@ -14,7 +14,8 @@ from tests.wine.harness import REPO_ROOT, Session, wait_until
 
 VERSION = re.search(r"project\(Ventora VERSION (\d+\.\d+\.\d+)", (REPO_ROOT / "CMakeLists.txt").read_text())[1]
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Ventora"
-INSTALLED_FILES = ["LICENSE.txt", "README.txt", "publish_game.exe", "uninstall.exe", "ventora.exe"]
+INSTALLED_FILES = ["LICENSE.txt", "README.txt", "publish_game.exe", "uninstall.exe", "ventora-trucks.dll",
+                   "ventora.exe"]
 MANUAL_LINE = "Manual maximum car speed"
 # Slider positions a user moved (speed OFF, MIN, MAX, max car speed), and the settings file they give.
 MOVED_SLIDERS = (41, -7, 93, 210)
@@ -212,7 +213,7 @@ class UpgradeTest(InstallTestCase):
         ignores bytes past the image), so that a replaced file can be told from an old one."""
         staged = self.session.tmp / "earlier"
         staged.mkdir()
-        for name in ("ventora.exe", "publish_game.exe", "README.txt"):
+        for name in ("ventora.exe", "publish_game.exe", "ventora-trucks.dll", "README.txt"):
             shutil.copy(self.session.build / name, staged / name)
         with open(staged / "ventora.exe", "ab") as exe:
             exe.write(b"earlier release")
@@ -268,6 +269,98 @@ class UninstallTest(InstallTestCase):
         self.assertEqual(sorted(p.name for p in self.session.settings_path.parent.iterdir()), ["config.bin"])
 
 
+# A Steam library layout as Steam writes it: libraryfolders.vdf lists each library's path and the app
+# ids it holds. Euro Truck Simulator 2 (227300) is in Steam's own folder, American Truck Simulator
+# (270880) in a second library; another game sits beside it.
+STEAM = r"C:\Program Files (x86)\Steam"
+SECOND_LIBRARY = r"D:\Games\SteamLibrary"
+LIBRARY_FOLDERS = """"libraryfolders"
+{
+	"0"
+	{
+		"path"		"C:\\\\Program Files (x86)\\\\Steam"
+		"label"		""
+		"apps"
+		{
+			"228980"		"311232411"
+			"227300"		"9384773434"
+		}
+	}
+	"1"
+	{
+		"path"		"D:\\\\Games\\\\SteamLibrary"
+		"label"		"games"
+		"apps"
+		{
+			"270880"		"8837464221"
+		}
+	}
+}
+"""
+GAME_BINS = {
+    "227300": STEAM + r"\steamapps\common\Euro Truck Simulator 2\bin\win_x64",
+    "270880": SECOND_LIBRARY + r"\steamapps\common\American Truck Simulator\bin\win_x64",
+}
+
+
+class TruckGamesInstallTest(InstallTestCase):
+    """The option to copy the plugin into the truck games, against a fake Steam in the prefix."""
+
+    def unix_path(self, windows_path):
+        drive, rest = windows_path.split(":", 1)
+        root = self.session.prefix / "drive_c" if drive.upper() == "C" else self.session.tmp / "drive_d"
+        return root.joinpath(*[part for part in rest.split("\\") if part])
+
+    def make_steam(self):
+        # D: is a folder of the session's own, so nothing outside it is touched.
+        (self.session.tmp / "drive_d").mkdir(exist_ok=True)
+        dosdevice = self.session.prefix / "dosdevices" / "d:"
+        if dosdevice.is_symlink() or dosdevice.exists():
+            dosdevice.unlink()
+        dosdevice.symlink_to(self.session.tmp / "drive_d")
+        steamapps = self.unix_path(STEAM) / "steamapps"
+        steamapps.mkdir(parents=True)
+        (steamapps / "libraryfolders.vdf").write_text(LIBRARY_FOLDERS)
+        for folder in GAME_BINS.values():
+            self.unix_path(folder).mkdir(parents=True)
+        # American Truck Simulator already has a plugin of someone else's: it and its folder stay.
+        (self.unix_path(GAME_BINS["270880"]) / "plugins").mkdir()
+        (self.unix_path(GAME_BINS["270880"]) / "plugins" / "other.dll").write_bytes(b"another plugin")
+        self.session.run(["reg", "add", r"HKCU\Software\Valve\Steam", "/v", "SteamPath", "/d",
+                          STEAM.replace("\\", "/").lower(), "/f"])
+
+    def plugins(self, app_id):
+        folder = self.unix_path(GAME_BINS[app_id]) / "plugins"
+        return sorted(entry.name for entry in folder.iterdir()) if folder.exists() else None
+
+    def test_with_steam_the_plugin_goes_into_both_games_and_the_uninstaller_takes_back_only_its_copies(self):
+        self.make_steam()
+        self.assertEqual(self.install.run_setup(self.setup, "/NOSTARTUP"), 0)
+        self.assertEqual(self.install.files(), INSTALLED_FILES)
+        built = (self.session.build / "ventora-trucks.dll").read_bytes()
+        for app_id, folder in GAME_BINS.items():
+            with self.subTest(app_id=app_id):
+                self.assertEqual((self.unix_path(folder) / "plugins" / "ventora-trucks.dll").read_bytes(), built)
+                self.assertEqual(self.install.uninstall_values()["TruckPlugin" + app_id],
+                                 folder + r"\plugins\ventora-trucks.dll")
+        self.assertEqual(self.plugins("270880"), ["other.dll", "ventora-trucks.dll"])
+
+        self.session.run([self.install.windows_folder + r"\uninstall.exe", "/S"], timeout=120)
+        wait_until(lambda: not self.install.folder.exists(), 120, message="the uninstaller did not finish")
+        self.assertIsNone(self.plugins("227300"), "the plugins folder the installer made is left behind")
+        self.assertEqual(self.plugins("270880"), ["other.dll"])
+
+
+
+class WithoutSteamInstallTest(InstallTestCase):
+
+    def test_without_steam_it_installs_without_the_option(self):
+        self.assertEqual(self.install.run_setup(self.setup, "/NOSTARTUP"), 0)
+        self.assertEqual(self.install.files(), INSTALLED_FILES)
+        self.assertFalse([name for name in self.install.uninstall_values() if name.startswith("TruckPlugin")])
+        self.assertFalse(list((self.session.prefix / "drive_c").rglob("plugins/ventora-trucks.dll")))
+
+
 def version_resource(exe):
     """The version resource of an exe: ((file version), (product version), {string: value})."""
     data = subprocess.run(["wrestool", "-x", "--raw", "--type=16", str(exe)], capture_output=True, check=True).stdout
@@ -312,6 +405,18 @@ class VersionResourceTest(unittest.TestCase):
                 self.assertEqual(strings["OriginalFilename"], original)
                 self.assertIn("Ventora developers", strings["LegalCopyright"])
                 self.assertTrue(strings["FileDescription"])
+
+
+class TruckPluginDllTest(unittest.TestCase):
+
+    def test_the_truck_plugin_needs_only_system_dlls_and_exports_only_the_games_two_functions(self):
+        # A game folder holds no libstdc++ or libgcc DLL: a plugin needing one is silently not loaded.
+        dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", str(harness.WINDOWS_BUILD / "ventora-trucks.dll")],
+                              capture_output=True, text=True, check=True).stdout
+        self.assertEqual(sorted(re.findall(r"DLL Name: (\S+)", dump)), ["KERNEL32.dll", "msvcrt.dll"])
+        exports = dump[dump.index("[Ordinal/Name Pointer] Table"):].split("\n\n")[0]
+        self.assertEqual(re.findall(r"^\t\[\s*\d+\] (\S+)$", exports, re.M),
+                         ["scs_telemetry_init", "scs_telemetry_shutdown"])
 
 
 if __name__ == "__main__":

@@ -1,7 +1,8 @@
 """The whole rig simulated: ventora.exe under Wine, publish_game as the game, and the simulated
-board running the PWM fan firmware as the fan controller on COM1, through a pty as a real board
-would be reached through its USB serial port."""
+board running the PWM fan firmware behind Optiboot as the fan controller on COM1, through a pty as
+a real Uno would be reached through its USB serial port, resetting when Ventora opens it."""
 
+import re
 import time
 import unittest
 
@@ -51,8 +52,17 @@ class RigTest(unittest.TestCase):
                                        "--speed", "0")
         self.addCleanup(session.end_publisher, game)
         self.assertEqual(game.read_line(60), "ready")
+        events_before = len(self.board.events)
         app = session.start_ventora()
         self.addCleanup(session.end_ventora, app)
+
+        # Ventora opens the port and the board resets; the bootloader reads Ventora's first levels
+        # (at 9600 baud, noise to it) and starts the firmware, which then follows Ventora.
+        reset_wall, _, _ = self.board.wait_for_event("reset", timeout=90, start=events_before)
+        _, _, started = self.board.wait_for_event("firmware started", timeout=10, start=events_before)
+        self.assertGreater(int(re.search(r"read (\d+) bytes", started)[1]), 0, started)
+        first = self.board.wait_for(lambda state: state.level is not None, timeout=10)
+        self.assertLess(first.wall - reset_wall, 2.5, self.board.lines[-8:])
 
         slow = self.steady_state(60, game)
         full = self.steady_state(TOP_SPEED_KMH, game)
@@ -87,6 +97,7 @@ class RigTest(unittest.TestCase):
         self.assertEqual(session.close_ventora(app), 0)
         off = self.board.wait_for(lambda state: not state.power, timeout=15, start=start)
         self.assertEqual(off.count, 0)
+        self.assertTrue(off.released, off.text)
         # The board heard the last byte before Ventora ended and switched off 1 s after it.
         self.assertIsNotNone(off.silence, off.text)
         self.assertGreaterEqual(off.silence, 1.0)

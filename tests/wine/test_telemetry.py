@@ -76,6 +76,13 @@ class LiveGameTestCase(unittest.TestCase):
         except TimeoutError as error:
             self.fail(f"{error}; Ventora's log: {self.session.log_lines()!r}")
 
+    def levels_settle_at(self, level, count=3):
+        """Waits (ticks, up to a few seconds) until the last `count` levels on the wire are `level`."""
+        for _ in range(60):
+            if self.ticks(1)[-count:] == [level] * count:
+                return
+        self.fail(f"the levels did not settle at {level}: {self.device.bytes()[-20:]!r}")
+
     def wait_for_lines(self, *lines):
         """Waits until the log ends with these lines; returns all its lines."""
         try:

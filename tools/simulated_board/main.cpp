@@ -3,16 +3,23 @@
 //   simulated_board test FIRMWARE.elf [--until SECONDS] [SECONDS=BYTE ...]
 //       Feeds each BYTE at its simulated time and prints every change of the outputs with its
 //       simulated time, then the share of time the CPU was awake. No wall clock is involved.
-//   simulated_board rig FIRMWARE.elf
+//   simulated_board rig [FIRMWARE] [--bootloader optiboot|old-nano|atmega168] [--flash-file FILE]
+//                       [--no-rate-check]
 //       Bridges the serial port to a new pty (its name is the first line printed: "pty NAME"), runs
 //       paced to the wall clock, and prints each change of level, duty and power pin, until
-//       SIGINT or SIGTERM.
+//       SIGINT or SIGTERM. With a bootloader the board is an Uno or Nano: the bootloader in the boot
+//       section (optiboot: Uno and new Nano, 115200 baud; old-nano: ATmegaBOOT, 57600; atmega168:
+//       an ATmega168 with Optiboot), reset whenever the pty is opened, bytes at another rate than
+//       the USART's read as garbage (unless --no-rate-check), FIRMWARE (ELF or Intel HEX) in the
+//       application flash or none (erased). --flash-file keeps the whole flash, raw, between runs:
+//       loaded when it exists, written back whenever the bootloader changed the flash and at the end.
 #include "board.h"
 
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <string>
 #include <sys/prctl.h>
@@ -28,7 +35,9 @@ void requestStop(int) {
 [[noreturn]] void badUsage(const char* why) {
     std::fprintf(stderr,
                  "simulated_board: %s\nusage: simulated_board test FIRMWARE.elf [--until SECONDS] "
-                 "[SECONDS=BYTE ...]\n       simulated_board rig FIRMWARE.elf\n",
+                 "[SECONDS=BYTE ...]\n       simulated_board rig [FIRMWARE] [--bootloader "
+                 "optiboot|old-nano|atmega168] "
+                 "[--flash-file FILE] [--no-rate-check]\n",
                  why);
     std::exit(1);
 }
@@ -39,6 +48,9 @@ std::string describeDrive(const board::Outputs& out) {
     const double hz = out.frequencyHz();
     if (hz == 0.0)
         std::snprintf(text, sizeof text, "timer stopped");
+    else if (hz >= 1000.0 && out.fanPinsReleased())
+        std::snprintf(text, sizeof text, "duty %5.1f %% (%u/%u) at %.2f kHz, D9 D10 released", 0.0, 0u,
+                      out.icr1, hz / 1000.0);
     else if (hz < 1000.0)
         std::snprintf(text, sizeof text, "pulse %4.0f us at %.2f Hz", out.highMicroseconds(), hz);
     else
@@ -80,13 +92,74 @@ int runTest(board::SimulatedBoard& simulated, int argc, char** argv) {
     return 0;
 }
 
+struct RigOptions {
+    board::BoardSetup setup;
+    std::string firmware;
+};
+
+RigOptions readRigOptions(int argc, char** argv) {
+    RigOptions options;
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (arg == "--bootloader" && hasValue) {
+            const std::string name = argv[++i];
+            if (name == "optiboot")
+                options.setup.bootloader = board::Bootloader::optiboot;
+            else if (name == "old-nano")
+                options.setup.bootloader = board::Bootloader::oldNano;
+            else if (name == "atmega168")
+                options.setup.bootloader = board::Bootloader::optiboot168;
+            else
+                badUsage("the bootloader is optiboot, old-nano or atmega168");
+        } else if (arg == "--flash-file" && hasValue) {
+            options.setup.flashFile = argv[++i];
+        } else if (arg == "--no-rate-check") {
+            options.setup.rateCheck = false;
+        } else if (arg.starts_with("--") || !options.firmware.empty()) {
+            badUsage(("unknown argument " + arg).c_str());
+        } else {
+            options.firmware = arg;
+        }
+    }
+    options.setup.firmware = options.firmware;
+    if (options.setup.bootloader == board::Bootloader::none && options.firmware.empty())
+        badUsage("a board without a bootloader needs a firmware");
+    if (options.setup.bootloader == board::Bootloader::none &&
+        (!options.setup.flashFile.empty() || !options.setup.rateCheck))
+        badUsage("--flash-file and --no-rate-check go with a bootloader");
+    return options;
+}
+
 int runRig(board::SimulatedBoard& simulated) {
     std::atomic<int> level{-1};
     std::atomic<std::uint64_t> lastByteCycle{0};
-    // The pty's bytes may be delivered from simavr's pty thread: only atomics cross over.
+    // What a bootloader reads (Ventora's levels as noise, a flashing tool's commands) is no level:
+    // it is counted, and told when the firmware starts.
+    int bytesToBootloader = 0;
     simulated.onByte([&](std::uint8_t byte, std::uint64_t cycle) {
+        if (!simulated.firmwareRunning()) {
+            ++bytesToBootloader;
+            return;
+        }
         lastByteCycle = cycle;
         level = byte;
+    });
+    simulated.onEvent([&](board::BoardEvent event) {
+        const double at = simulated.seconds();
+        switch (event) {
+        case board::BoardEvent::resetByPortOpen:
+            bytesToBootloader = 0;
+            std::printf("%10.3f s  reset: the port was opened\n", at);
+            break;
+        case board::BoardEvent::firmwareStarted:
+            std::printf("%10.3f s  firmware started (the bootloader read %d bytes)\n", at, bytesToBootloader);
+            break;
+        case board::BoardEvent::flashWritten: std::printf("%10.3f s  flash written\n", at); break;
+        case board::BoardEvent::firmwareCrashed:
+            std::printf("%10.3f s  firmware crashed: the chip waits for a reset\n", at);
+            break;
+        }
     });
     std::printf("pty %s\n", simulated.connectPty().c_str());
 
@@ -112,6 +185,7 @@ int runRig(board::SimulatedBoard& simulated) {
         if (nowLevel >= 0 && silence > 0.2) std::printf("  after %.3f s of silence", silence);
         std::printf("\n");
     });
+    simulated.saveFlash();
     std::printf("stopped at %.3f s, awake %.3f %% of the time\n", simulated.seconds(),
                 100.0 * simulated.awakeCycles() / simulated.cycle());
     return 0;
@@ -121,16 +195,25 @@ int runRig(board::SimulatedBoard& simulated) {
 
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
-    if (argc < 3) badUsage("a mode and a firmware are needed");
+    if (argc < 3) badUsage("a mode and a firmware or a bootloader are needed");
     const std::string mode = argv[1];
     if (mode != "test" && mode != "rig") badUsage("the mode is test or rig");
-    board::SimulatedBoard simulated(argv[2]);
-    if (mode == "test") return runTest(simulated, argc - 3, argv + 3);
+    if (mode == "test") {
+        board::SimulatedBoard simulated(argv[2]);
+        return runTest(simulated, argc - 3, argv + 3);
+    }
+    const RigOptions options = readRigOptions(argc - 2, argv + 2);
     std::signal(SIGINT, requestStop);
     std::signal(SIGTERM, requestStop);
     // A rig whose starter (a test, the demo) was killed would otherwise run and hold its pty forever.
     prctl(PR_SET_PDEATHSIG, SIGTERM);
-    runRig(simulated);
+    if (options.setup.bootloader == board::Bootloader::none) {
+        board::SimulatedBoard simulated(options.firmware);
+        runRig(simulated);
+    } else {
+        board::SimulatedBoard simulated(options.setup);
+        runRig(simulated);
+    }
     // Not through the board's destructor: simavr's pty thread stays blocked until the process ends.
     std::exit(0);
 }

@@ -1,0 +1,144 @@
+// Ventora's reader of the trucks' record, tick by tick: when a truck counts as driven, its combo by
+// game, its speed in km/h, and a torn or stale record giving no sample.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "telemetry/opened/opened_games.h"
+#include "telemetry/opened/truck_reader.h"
+#include "truck_plugin/truck_record.h"
+
+namespace {
+
+struct TruckSection {
+    alignas(4) std::uint8_t bytes[truckRecord::sectionSize] = {};
+    std::uint32_t sequence = 0;
+    TruckRecord record;
+
+    TruckSection(const char* gameId, const char* brand, const char* name, bool live, float metresPerSecond) {
+        copyBoundedText(gameId, record.gameId, sizeof record.gameId);
+        copyBoundedText(brand, record.brand, sizeof record.brand);
+        copyBoundedText(name, record.name, sizeof record.name);
+        record.live = live;
+        record.metresPerSecond = metresPerSecond;
+        frame();
+    }
+    void frame() { writeTruckRecord(bytes, record, sequence); }
+};
+
+// Reads the section at `nowMs` into a sample that an earlier game already filled.
+TelemetrySample readAt(const TruckSection& section, TruckWatch& watch, std::uint64_t nowMs) {
+    TelemetrySample sample{"earlier game", 1.0f};
+    IRacingSessionCache cache;
+    OpenedGameViews views{};
+    views.trucks = {section.bytes, &watch, nowMs};
+    readOpenedGames(views, cache, sample);
+    return sample;
+}
+
+// The ticks at 1000 ms (the first sight, which only marks the sequence) and at 1100 ms, after one
+// frame: from then on the truck counts as driven. Returns the second tick's sample.
+TelemetrySample seeItMove(TruckSection& section, TruckWatch& watch) {
+    EXPECT_EQ(readAt(section, watch, 1000).combo, "earlier game");
+    section.frame();
+    return readAt(section, watch, 1100);
+}
+
+TEST(TruckReader, ADrivenTruckGivesItsComboAndSpeedByGame) {
+    struct Case {
+        const char* gameId;
+        float metresPerSecond;
+        std::string combo;
+        float kmh;
+    };
+    const Case cases[] = {
+        {"eut2", 25.0f, "Scania R 730 @ Euro Truck Simulator 2", 90.0f},
+        {"ats", 10.0f, "Scania R 730 @ American Truck Simulator", 36.0f},
+        {"eut2", -10.0f, "Scania R 730 @ Euro Truck Simulator 2", 36.0f}, // reversing blows too
+        {"eut3", 0.0f, "Scania R 730 @ eut3", 0.0f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.gameId);
+        TruckSection section(c.gameId, "Scania", "R 730", true, c.metresPerSecond);
+        TruckWatch watch;
+        const TelemetrySample sample = seeItMove(section, watch);
+        EXPECT_EQ(sample.combo, c.combo);
+        EXPECT_EQ(sample.speedKmh, c.kmh);
+    }
+}
+
+TEST(TruckReader, OnlyALiveRecordWhoseSequenceMovedWithinASecondCounts) {
+    struct Case {
+        const char* what;
+        bool live;
+        bool moveAgain;       // another frame before the last read
+        std::uint64_t lastMs; // the last read; the sequence moved at 1100
+        bool driven;
+    };
+    const Case cases[] = {
+        {"moving", true, true, 1200, true},
+        {"paused", false, true, 1200, false},
+        {"frames stopped a second ago", true, false, 2100, true},
+        {"frames stopped longer ago", true, false, 2101, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TruckSection section("eut2", "DAF", "XF", true, 20.0f);
+        TruckWatch watch;
+        seeItMove(section, watch);
+        section.record.live = c.live;
+        if (c.moveAgain) section.frame();
+        EXPECT_EQ(readAt(section, watch, c.lastMs).combo != "earlier game", c.driven);
+        // Stale, so that Ventora opens the name afresh, only when the frames stopped.
+        EXPECT_EQ(truckRecordStale(watch, c.lastMs), c.lastMs > 2100);
+    }
+}
+
+TEST(TruckReader, ARecordNotWholeOrOfAnotherFormatGivesNoSampleThatTick) {
+    struct Case {
+        const char* what;
+        std::size_t offset;
+        std::uint8_t value;
+        std::size_t size;
+    };
+    const Case cases[] = {
+        {"mid-rewrite: the sequence is odd", 4, 5, truckRecord::size},
+        {"another format", 0, 2, truckRecord::size},
+        {"a section too small for the record", 0, 1, truckRecord::size - 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TruckSection section("eut2", "Iveco", "S-Way", true, 20.0f);
+        TruckWatch watch;
+        ASSERT_EQ(seeItMove(section, watch).combo, "Iveco S-Way @ Euro Truck Simulator 2");
+        section.frame();
+        section.bytes[c.offset] = c.value;
+        TelemetrySample sample{"earlier game", 1.0f};
+        readTrucks({std::span(section.bytes, c.size), &watch, 1200}, sample);
+        EXPECT_EQ(sample.combo, "earlier game");
+        section.frame(); // the plugin's next whole frame counts again
+        EXPECT_EQ(readAt(section, watch, 1300).combo, "Iveco S-Way @ Euro Truck Simulator 2");
+    }
+}
+
+TEST(TruckReader, ANameWithoutItsNulIsCutAtItsRoom) {
+    TruckSection section("eut2", "", "FH", true, 20.0f);
+    TruckWatch watch;
+    seeItMove(section, watch);
+    section.frame();
+    std::memset(section.bytes + 32, 'x', 64); // the brand's whole room, NUL included
+    EXPECT_EQ(readAt(section, watch, 1200).combo, std::string(63, 'x') + " FH @ Euro Truck Simulator 2");
+}
+
+TEST(TruckReader, NoSectionNoSample) {
+    TruckWatch watch;
+    TelemetrySample sample{"earlier game", 1.0f};
+    readTrucks({{}, &watch, 1000}, sample);
+    readTrucks({{}, &watch, 2000}, sample);
+    EXPECT_EQ(sample.combo, "earlier game");
+    EXPECT_FALSE(watch.seen);
+}
+
+} // namespace

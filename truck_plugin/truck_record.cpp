@@ -1,0 +1,88 @@
+// Writing and copying the truck record: a sequence lock, so that the game never waits for Ventora
+// and Ventora never takes half of one frame and half of the next.
+#include "truck_plugin/truck_record.h"
+
+#include <atomic>
+#include <bit>
+#include <cstring>
+
+namespace {
+
+// The sequence is one aligned 32-bit word, written and read whole, so a reader never sees half of
+// an increment. The sections are page-aligned; anything else is refused before it gets here.
+volatile std::uint32_t& sequenceWord(std::uint8_t* section) {
+    return *reinterpret_cast<volatile std::uint32_t*>(section + truckRecord::sequence);
+}
+
+bool holdsRecord(const std::uint8_t* section, std::size_t size) {
+    return size >= truckRecord::size &&
+           reinterpret_cast<std::uintptr_t>(section) % alignof(std::uint32_t) == 0;
+}
+
+void storeU32(std::uint8_t* at, std::uint32_t value) {
+    for (std::size_t i = 0; i < 4; ++i)
+        at[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+std::uint32_t loadU32(const std::uint8_t* at) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 4; ++i)
+        value |= std::uint32_t{at[i]} << (8 * i);
+    return value;
+}
+
+// A text field copied out whole, then terminated: whatever the section holds, the copy ends inside
+// its room.
+template <std::size_t room>
+void loadText(const std::uint8_t* section, std::size_t offset, char (&text)[room]) {
+    std::memcpy(text, section + offset, room);
+    text[room - 1] = '\0';
+}
+
+} // namespace
+
+void copyBoundedText(std::string_view text, char* room, std::size_t roomSize) {
+    if (roomSize == 0) return;
+    std::size_t length = text.size() < roomSize - 1 ? text.size() : roomSize - 1;
+    // Cut before the lead byte of a character that would lose its continuation bytes.
+    if (length < text.size())
+        while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80)
+            --length;
+    if (length > 0) std::memcpy(room, text.data(), length);
+    std::memset(room + length, 0, roomSize - length);
+}
+
+void writeTruckRecord(std::span<std::uint8_t> section, const TruckRecord& record, std::uint32_t& sequence) {
+    if (!holdsRecord(section.data(), section.size())) return;
+    std::uint8_t* page = section.data();
+    sequence |= 1; // odd: a rewrite has begun
+    sequenceWord(page) = sequence;
+    std::atomic_thread_fence(std::memory_order_release);
+    storeU32(page + truckRecord::format, truckRecord::currentFormat);
+    storeU32(page + truckRecord::live, record.live ? 1 : 0);
+    storeU32(page + truckRecord::speed, std::bit_cast<std::uint32_t>(record.metresPerSecond));
+    std::memcpy(page + truckRecord::gameId, record.gameId, truckRecord::gameIdRoom);
+    std::memcpy(page + truckRecord::brand, record.brand, truckRecord::brandRoom);
+    std::memcpy(page + truckRecord::name, record.name, truckRecord::nameRoom);
+    std::atomic_thread_fence(std::memory_order_release);
+    ++sequence; // even: the record is whole again
+    sequenceWord(page) = sequence;
+}
+
+bool copyTruckRecord(std::span<const std::uint8_t> section, TruckRecord& record, std::uint32_t& sequence) {
+    if (!holdsRecord(section.data(), section.size())) return false;
+    auto* page = const_cast<std::uint8_t*>(section.data());
+    const std::uint32_t before = sequenceWord(page);
+    std::atomic_thread_fence(std::memory_order_acquire);
+    if (before & 1) return false;
+    if (loadU32(page + truckRecord::format) != truckRecord::currentFormat) return false;
+    record.live = loadU32(page + truckRecord::live) == 1;
+    record.metresPerSecond = std::bit_cast<float>(loadU32(page + truckRecord::speed));
+    loadText(page, truckRecord::gameId, record.gameId);
+    loadText(page, truckRecord::brand, record.brand);
+    loadText(page, truckRecord::name, record.name);
+    std::atomic_thread_fence(std::memory_order_acquire);
+    if (sequenceWord(page) != before) return false;
+    sequence = before;
+    return true;
+}
