@@ -1,6 +1,7 @@
 ; Ventora's Windows installer: a per-user install (no administrator rights) into
 ; %LOCALAPPDATA%\Programs\Ventora, with a Start Menu shortcut, an optional Startup shortcut, and an
-; uninstaller registered for "Apps & features". Built by CMake (the installer target) with
+; uninstaller registered for "Apps & features", and the board set-up tool with a Start Menu
+; shortcut of its own. Built by CMake (the installer target) with
 ;   makensis -DVERSION=x.y.z -DBUILD_DIR=<dir with the exes and README.txt> -DSOURCE_DIR=<tree>
 ;            -DOUTFILE=<setup.exe> installer/ventora.nsi
 ;
@@ -29,6 +30,8 @@ ManifestDPIAware true
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Ventora"
 ; What the shell shows in the Start Menu and the Startup folder.
 !define SHORTCUT "Ventora.lnk"
+; The board set-up tool's shortcut: the wizard, in a console window of its own.
+!define SETUP_SHORTCUT "Ventora fan controller set-up.lnk"
 ; The class of Ventora's main window: how a running copy is found, to be closed as a user would.
 !define WINDOW_CLASS "Ventora"
 ; How long a running Ventora may take to save its settings and end after WM_CLOSE. It takes
@@ -143,12 +146,14 @@ Section "-${PRODUCT}" SecProgram
   SetOutPath "$INSTDIR"
   File "${BUILD_DIR}/ventora.exe"
   File "${BUILD_DIR}/publish_game.exe"
+  File "${BUILD_DIR}/ventora-board.exe"
   ; Beside publish_game, which loads it to stand in for the truck games, and for copying by hand.
   File "${BUILD_DIR}/${TRUCK_PLUGIN}"
   File "${BUILD_DIR}/README.txt"
   File "/oname=LICENSE.txt" "${SOURCE_DIR}/LICENSE"
   WriteUninstaller "$INSTDIR\uninstall.exe"
   CreateShortCut "$SMPROGRAMS\${SHORTCUT}" "$INSTDIR\ventora.exe" "" "$INSTDIR\ventora.exe" 0
+  CreateShortCut "$SMPROGRAMS\${SETUP_SHORTCUT}" "$INSTDIR\ventora-board.exe" "" "$INSTDIR\ventora.exe" 0
 SectionEnd
 
 Section "Start Ventora with Windows" SecStartup
@@ -360,6 +365,7 @@ Section "Uninstall"
   !insertmacro removeTruckPlugin ${ATS_APP_ID}
   Delete "$INSTDIR\ventora.exe"
   Delete "$INSTDIR\publish_game.exe"
+  Delete "$INSTDIR\ventora-board.exe"
   Delete "$INSTDIR\${TRUCK_PLUGIN}"
   Delete "$INSTDIR\README.txt"
   Delete "$INSTDIR\LICENSE.txt"
@@ -367,6 +373,7 @@ Section "Uninstall"
   ; Not /r: a folder the user chose may hold files of theirs.
   RMDir "$INSTDIR"
   Delete "$SMPROGRAMS\${SHORTCUT}"
+  Delete "$SMPROGRAMS\${SETUP_SHORTCUT}"
   Delete "$SMSTARTUP\${SHORTCUT}"
   DeleteRegKey HKCU "${UNINSTALL_KEY}"
   DetailPrint "Your settings stay in $APPDATA\Ventora\config.bin"

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # A Ventora release in one command: installs what is missing, builds everything in Release and
 # writes into build/release/
-#   ventora-<version>-win64.zip   the portable program with its README, licence and changes, the
-#                                 truck games' plugin (and the firmware and wiring pictures, when
-#                                 the tree has them)
+#   ventora-<version>-win64.zip   the portable program and its board set-up tool, with the README,
+#                                 licence and changes, the truck games' plugin (and the firmware
+#                                 and wiring pictures, when the tree has them)
 #   ventora-<version>-setup.exe   the installer
 #   SHA256SUMS                    the checksum of each
 # The version is the one project(Ventora VERSION ...) in CMakeLists.txt sets.
@@ -14,15 +14,7 @@ cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 
-cmake --preset windows >/dev/null
-cmake --build --preset windows --target ventora publish_game ventora-trucks installer
-build=build/windows
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
-[[ -n $version ]] || {
-    echo "release: no project version in $build/CMakeCache.txt" >&2
-    exit 1
-}
-
+# The firmware first: ventora-board.exe carries both of its images.
 firmware=()
 pictures=()
 if grep -q '"name": *"firmware"' CMakePresets.json; then
@@ -36,11 +28,21 @@ if grep -q '"name": *"firmware"' CMakePresets.json; then
     done
 fi
 
+cmake --preset windows >/dev/null
+cmake --build --preset windows --target ventora publish_game ventora-board ventora-trucks installer
+build=build/windows
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+[[ -n $version ]] || {
+    echo "release: no project version in $build/CMakeCache.txt" >&2
+    exit 1
+}
+
 out=build/release
 rm -rf "$out"
 stage=$out/stage
 mkdir -p "$stage"
-cp "$build/ventora.exe" "$build/publish_game.exe" "$build/ventora-trucks.dll" "$build/README.txt" LICENSE CHANGELOG.md \
+cp "$build/ventora.exe" "$build/publish_game.exe" "$build/ventora-board.exe" "$build/ventora-trucks.dll" \
+    "$build/README.txt" LICENSE CHANGELOG.md \
     scripts/ventora-proton.sh "${firmware[@]}" "$stage/"
 # Where README.txt points (Linux users, the wiring pictures), as in the source tree.
 mkdir "$stage/docs"

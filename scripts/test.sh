@@ -53,9 +53,13 @@ windows_unit_tests() {
     return "${PIPESTATUS[0]}"
 }
 
+# The firmware first: ventora-board.exe in the Windows build carries its images.
+step "build firmware" build firmware
+failed_before=$failed
+failed=0
 step "build windows" build windows
 windows_built=$((failed == 0))
-step "build firmware" build firmware
+failed=$((failed || failed_before))
 step "build native" build native
 step "build fuzz" build fuzz
 

@@ -14,8 +14,8 @@ from tests.wine.harness import REPO_ROOT, Session, wait_until
 
 VERSION = re.search(r"project\(Ventora VERSION (\d+\.\d+\.\d+)", (REPO_ROOT / "CMakeLists.txt").read_text())[1]
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Ventora"
-INSTALLED_FILES = ["LICENSE.txt", "README.txt", "publish_game.exe", "uninstall.exe", "ventora-trucks.dll",
-                   "ventora.exe"]
+INSTALLED_FILES = ["LICENSE.txt", "README.txt", "publish_game.exe", "uninstall.exe", "ventora-board.exe",
+                   "ventora-trucks.dll", "ventora.exe"]
 MANUAL_LINE = "Manual maximum car speed"
 # Slider positions a user moved (speed OFF, MIN, MAX, max car speed), and the settings file they give.
 MOVED_SLIDERS = (41, -7, 93, 210)
@@ -48,6 +48,10 @@ class Install:
     @property
     def start_menu_shortcut(self):
         return self.programs / "Ventora.lnk"
+
+    @property
+    def setup_shortcut(self):
+        return self.programs / "Ventora fan controller set-up.lnk"
 
     @property
     def startup_shortcut(self):
@@ -152,6 +156,7 @@ class SilentInstallTest(InstallTestCase):
         self.assertEqual(install.files(), INSTALLED_FILES)
         self.assertEqual((install.folder / "ventora.exe").read_bytes(), (self.session.build / "ventora.exe").read_bytes())
         self.assertEqual(shortcut_target(install.start_menu_shortcut), install.windows_exe)
+        self.assertEqual(shortcut_target(install.setup_shortcut), install.windows_folder + r"\ventora-board.exe")
         self.assertEqual(shortcut_target(install.startup_shortcut), install.windows_exe)
 
         values = install.uninstall_values()
@@ -213,7 +218,7 @@ class UpgradeTest(InstallTestCase):
         ignores bytes past the image), so that a replaced file can be told from an old one."""
         staged = self.session.tmp / "earlier"
         staged.mkdir()
-        for name in ("ventora.exe", "publish_game.exe", "ventora-trucks.dll", "README.txt"):
+        for name in ("ventora.exe", "publish_game.exe", "ventora-board.exe", "ventora-trucks.dll", "README.txt"):
             shutil.copy(self.session.build / name, staged / name)
         with open(staged / "ventora.exe", "ab") as exe:
             exe.write(b"earlier release")
@@ -251,7 +256,8 @@ class UninstallTest(InstallTestCase):
         install = self.install
         install.run_setup(self.setup)
         self.assertEqual(install.files(), INSTALLED_FILES)
-        self.assertTrue(install.startup_shortcut.exists() and install.start_menu_shortcut.exists())
+        self.assertTrue(install.startup_shortcut.exists() and install.start_menu_shortcut.exists()
+                        and install.setup_shortcut.exists())
         self.session.write_settings(3, 30, 4, 70, 180)
         running = install.start_installed()
         self.addCleanup(self.end_running_ventora)
@@ -263,6 +269,7 @@ class UninstallTest(InstallTestCase):
         self.assertEqual(running.wait(30), 0)
         self.assertFalse(install.folder.exists(), install.files())
         self.assertFalse(install.start_menu_shortcut.exists())
+        self.assertFalse(install.setup_shortcut.exists())
         self.assertFalse(install.startup_shortcut.exists())
         self.assertIsNone(install.uninstall_values())
         self.assertEqual(self.session.read_settings(), (3, 30, 4, 70, 180))
@@ -396,6 +403,7 @@ class VersionResourceTest(unittest.TestCase):
         build = harness.WINDOWS_BUILD
         numbers = tuple(map(int, VERSION.split("."))) + (0,)
         for name, original in [("ventora.exe", "ventora.exe"), ("publish_game.exe", "publish_game.exe"),
+                               ("ventora-board.exe", "ventora-board.exe"),
                                (setup_exe(build).name, setup_exe(build).name)]:
             with self.subTest(exe=name):
                 file_version, product_version, strings = version_resource(build / name)

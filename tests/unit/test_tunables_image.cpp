@@ -1,0 +1,161 @@
+// The tunables block in a firmware image: found, read, and changed only within its ranges.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "tools/board_setup/tunables_image.h"
+
+namespace {
+
+using namespace tunablesBlock;
+
+// An image as the firmware's build lays it out: code before the block and after it, the block's
+// values as tunables.h has them.
+std::vector<std::uint8_t> imageWithBlock(std::uint8_t variant, std::size_t at = 0x68) {
+    std::vector<std::uint8_t> image(0x400, 0x0C);
+    std::copy(std::begin(marker), std::end(marker), image.begin() + static_cast<long>(at));
+    const auto put16 = [&](std::size_t offset, std::uint16_t value) {
+        image[at + offset] = static_cast<std::uint8_t>(value);
+        image[at + offset + 1] = static_cast<std::uint8_t>(value >> 8);
+    };
+    image[at + formatVersionOffset] = formatVersion;
+    image[at + blockSizeOffset] = blockSize;
+    image[at + variantOffset] = variant;
+    image[at + versionMajorOffset] = 1;
+    image[at + versionMinorOffset] = 1;
+    image[at + versionPatchOffset] = 0;
+    image[at + minimumDutyPercentOffset] = 30;
+    image[at + kickStartBelowPercentOffset] = 50;
+    put16(kickStartMillisecondsOffset, 500);
+    put16(failsafeMillisecondsOffset, 1000);
+    put16(escArmingMillisecondsOffset, 2000);
+    put16(escOffPulseMicrosecondsOffset, 1000);
+    put16(escFullPulseMicrosecondsOffset, 2000);
+    return image;
+}
+
+std::size_t field(const char* option) {
+    return findTunableField(option).value();
+}
+
+TEST(TunablesImage, ReadsTheBlockWhereverItLiesInTheSearchWindow) {
+    for (std::size_t at : {std::size_t{0}, std::size_t{0x68}, std::size_t{searchWindow - blockSize}}) {
+        const TunablesReading reading = readTunables(imageWithBlock(pwmFans, at));
+        ASSERT_TRUE(reading.tunables) << at << ": " << reading.problem;
+        EXPECT_EQ(reading.offset, at);
+        EXPECT_EQ(reading.tunables->variant, pwmFans);
+        EXPECT_EQ(reading.tunables->version, (std::array<std::uint8_t, 3>{1, 1, 0}));
+        EXPECT_EQ(describeTunables(*reading.tunables),
+                  "--min-duty 30 --kick-below 50 --kick-ms 500 --failsafe-ms 1000");
+    }
+    const TunablesReading esc = readTunables(imageWithBlock(escs));
+    ASSERT_TRUE(esc.tunables);
+    EXPECT_EQ(describeTunables(*esc.tunables),
+              "--failsafe-ms 1000 --arming-ms 2000 --esc-off-us 1000 --esc-full-us 2000");
+}
+
+TEST(TunablesImage, SaysWhyAnImageHasNoBlockToRead) {
+    struct Case {
+        const char* what;
+        std::vector<std::uint8_t> image;
+        const char* problem;
+    } cases[] = {
+        {"another program", std::vector<std::uint8_t>(0x400, 0x0C), "not Ventora's firmware"},
+        {"past the search window", imageWithBlock(pwmFans, searchWindow - blockSize + 1),
+         "past the first 256 bytes"},
+        {"an image cut inside the block",
+         [] {
+             auto i = imageWithBlock(pwmFans);
+             i.resize(0x70);
+             return i;
+         }(),
+         "cut short"},
+        {"a newer format",
+         [] {
+             auto i = imageWithBlock(pwmFans);
+             i[0x68 + formatVersionOffset] = 2;
+             return i;
+         }(),
+         "format 2"},
+        {"a longer block",
+         [] {
+             auto i = imageWithBlock(pwmFans);
+             i[0x68 + blockSizeOffset] = 30;
+             return i;
+         }(),
+         "size 30"},
+    };
+    for (const Case& c : cases) {
+        const TunablesReading reading = readTunables(c.image);
+        EXPECT_FALSE(reading.tunables) << c.what;
+        EXPECT_NE(reading.problem.find(c.problem), std::string::npos) << c.what << ": " << reading.problem;
+    }
+}
+
+TEST(TunablesImage, WritesEachValueLittleEndianAndLeavesTheRestAlone) {
+    const auto original = imageWithBlock(pwmFans);
+    auto image = original;
+    ASSERT_EQ(applyTunables(image, {{field("min-duty"), 40}, {field("failsafe-ms"), 0x1234}}), "");
+    EXPECT_EQ(image[0x68 + minimumDutyPercentOffset], 40);
+    EXPECT_EQ(image[0x68 + failsafeMillisecondsOffset], 0x34);
+    EXPECT_EQ(image[0x68 + failsafeMillisecondsOffset + 1], 0x12);
+    std::size_t changed = 0;
+    for (std::size_t i = 0; i < image.size(); ++i)
+        changed += image[i] != original[i];
+    EXPECT_EQ(changed, 3u);
+    EXPECT_EQ(readTunables(image).tunables->values[field("min-duty")], 40);
+}
+
+TEST(TunablesImage, RefusesAValueOutsideItsRangeOrVariantAndChangesNothing) {
+    struct Case {
+        const char* what;
+        std::uint8_t variant;
+        std::vector<TunableChange> changes;
+        const char* message;
+    } cases[] = {
+        {"duty 0",
+         pwmFans,
+         {{field("min-duty"), 0}},
+         "--min-duty must be from 1 to 100 %; 0 is out of range"},
+        {"duty 101", pwmFans, {{field("min-duty"), 101}}, "--min-duty must be from 1 to 100 %; 101"},
+        {"a long kick", pwmFans, {{field("kick-ms"), 5001}}, "--kick-ms must be from 0 to 5000 ms"},
+        {"a failsafe near a tick",
+         pwmFans,
+         {{field("failsafe-ms"), 299}},
+         "--failsafe-ms must be from 300 to 60000"},
+        {"a valid value before a bad one",
+         pwmFans,
+         {{field("min-duty"), 40}, {field("kick-below"), 200}},
+         "--kick-below must be from 0 to 100"},
+        {"an ESC value for fans",
+         pwmFans,
+         {{field("arming-ms"), 1000}},
+         "--arming-ms is for the ESC firmware"},
+        {"a fan value for ESCs", escs, {{field("min-duty"), 40}}, "--min-duty is for the PWM fan firmware"},
+        {"a pulse too short", escs, {{field("esc-off-us"), 499}}, "--esc-off-us must be from 500 to 2500 us"},
+        {"off above full",
+         escs,
+         {{field("esc-off-us"), 2100}},
+         "--esc-off-us (2100) must be below --esc-full-us (2000)"},
+        {"off equal to full", escs, {{field("esc-full-us"), 1000}}, "must be below --esc-full-us (1000)"},
+    };
+    for (const Case& c : cases) {
+        const auto original = imageWithBlock(c.variant);
+        auto image = original;
+        const std::string message = applyTunables(image, c.changes);
+        EXPECT_NE(message.find(c.message), std::string::npos) << c.what << ": " << message;
+        EXPECT_EQ(image, original) << c.what;
+    }
+    std::vector<std::uint8_t> other(0x400, 0x0C);
+    EXPECT_NE(applyTunables(other, {{field("min-duty"), 40}}).find("not Ventora's firmware"),
+              std::string::npos);
+}
+
+TEST(TunablesImage, KnowsEveryOptionByItsName) {
+    for (const TunableField& f : tunableFields)
+        EXPECT_EQ(tunableFields[findTunableField(f.option).value()].offset, f.offset);
+    EXPECT_FALSE(findTunableField("min_duty"));
+    EXPECT_FALSE(findTunableField("--min-duty"));
+}
+
+} // namespace

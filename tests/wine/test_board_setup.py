@@ -1,0 +1,274 @@
+"""ventora-board.exe under Wine, against the simulated Uno (Optiboot, 115200) and old-bootloader
+Nano (ATmegaBOOT, 57600) on COM ports, each the real bootloader in its boot section and reset when
+its port is opened: the wizard end to end, a flash with tunables, list, a running Ventora on the
+port, the bad inputs, a board unplugged mid-flash, and the same flash as avrdude leaves."""
+
+import random
+import re
+import subprocess
+import unittest
+
+from tests.wine.harness import HIGHEST_COM_PORT, Session, wait_until
+from tests.wine.rig import FIRMWARE_BUILD, RigBoard, connect_board
+from tests.wine.test_install import VERSION
+
+RATES = {"optiboot": 115200, "old-nano": 57600}
+PWM_HEX = FIRMWARE_BUILD / "ventora-fan.hex"
+# The first byte of the boot section of each, which no image may reach.
+BOOT_SECTION = {"optiboot": 0x7E00, "old-nano": 0x7800}
+DEFAULT_TUNABLES_PWM = "--min-duty 30 --kick-below 50 --kick-ms 500 --failsafe-ms 1000"
+
+
+def hex_record(kind, address, data):
+    body = bytes([len(data), address >> 8, address & 0xFF, kind]) + bytes(data)
+    return ":" + (body + bytes([-sum(body) & 0xFF])).hex().upper() + "\n"
+
+
+def hex_file(chunks):
+    """Intel HEX text of (address, data) chunks, 16 bytes a record, as avr-objcopy writes it."""
+    lines = [hex_record(0, address + at, data[at:at + 16]) for address, data in chunks for at in range(0, len(data), 16)]
+    return "".join(lines) + hex_record(1, 0, b"")
+
+
+def image_of(text):
+    """{address: byte} of an Intel HEX file's data records (addresses below 64 KB)."""
+    image = {}
+    for line in text.splitlines():
+        record = bytes.fromhex(line.strip()[1:])
+        if record[3] == 0:
+            address = record[1] << 8 | record[2]
+            image.update((address + i, byte) for i, byte in enumerate(record[4:4 + record[0]]))
+    return image
+
+
+class BoardSetupTest(unittest.TestCase):
+
+    @classmethod
+    def setUpClass(cls):
+        cls.session = Session(require=("ventora.exe", "ventora_driver.exe", "ventora-board.exe"))
+        cls.addClassCleanup(cls.session.close)
+        # Absent as on a PC without them, so that the tool finds only the boards a test puts there.
+        for number in range(1, HIGHEST_COM_PORT + 1):
+            cls.session._make_port_absent(number)
+
+    def board(self, bootloader, port, firmware=None):
+        """A simulated board on COM<port> whose whole flash is kept in a file of the session."""
+        flash = self.session.tmp / f"flash-{bootloader}-com{port}-{len(self.session.processes)}-{random.random()}.bin"
+        board = RigBoard(firmware, bootloader=bootloader, flash_file=flash)
+        board.flash_file = flash
+        self.addCleanup(board.stop)
+        if port:
+            connect_board(self.session, port, board)
+            self.addCleanup(self.session.unmap_port, port)
+        return board
+
+    def flash_of(self, board):
+        """The board's flash, as the board itself writes it on its way out."""
+        board.stop()
+        return board.flash_file.read_bytes()
+
+    def tool(self, *args, input=None, timeout=240):
+        result = self.session.run([self.session.build / "ventora-board.exe", *args], timeout=timeout, input=input)
+        result.text = (result.stdout + result.stderr).replace("\r\n", "\n")
+        return result
+
+    def end_ventora(self):
+        """Closes whatever Ventora runs, however it was started (the tool starts it detached)."""
+        if self.session.driver_result("find").returncode == 0:
+            self.session.driver_result("close")
+            wait_until(lambda: self.session.driver_result("find").returncode != 0, 30,
+                       message="a Ventora outlived WM_CLOSE")
+
+    def assert_holds_image(self, flash, image):
+        wrong = [address for address, byte in image.items() if flash[address] != byte]
+        self.assertEqual(wrong[:5], [], f"{len(wrong)} bytes differ from the image")
+
+    def test_the_wizard_finds_flashes_tests_and_sets_the_port_and_ventora_then_drives_the_board(self):
+        # The second time, the board of the first is still there, flashed: the wizard asks which.
+        for bootloader, port, settings, answers in (("optiboot", 12, (0, 30, 5, 70, 200), "1\n\n"),
+                                                    ("old-nano", 3, None, "1\n1\n\n")):
+            with self.subTest(bootloader=bootloader):
+                session = self.session
+                if settings:
+                    session.write_settings(*settings)
+                else:
+                    session.remove_settings()
+                board = self.board(bootloader, port)
+                self.addCleanup(self.end_ventora)
+                # The board when there are two, the variant (PWM fans), then Enter at "Press Enter to close".
+                result = self.tool(input=answers)
+                self.assertEqual(result.returncode, 0, result.text)
+                self.assertEqual("Which board drives the fans?" in result.text, answers.count("\n") == 3, result.text)
+                self.assertIn(f"Found an ATmega328P, {'Optiboot' if bootloader == 'optiboot' else 'the old bootloader'} "
+                              f"at {RATES[bootloader]} baud", result.text)
+                self.assertIn(f"Wrote Ventora firmware {VERSION} for PWM fans to COM{port}", result.text)
+                self.assertIn(f"Ventora is set to COM{port}.", result.text)
+                self.assertTrue(result.text.rstrip().endswith("Press Enter to close"), result.text[-300:])
+                expected = (port - 1, *(settings[1:] if settings else (26, 0, 79, 0)))
+                self.assertEqual(session.read_settings(), expected)
+
+                # The fan test reached full duty on the new firmware, and went back to off.
+                full = board.wait_for(lambda state: state.level == 79 and state.count == state.top)
+                off = board.wait_for(lambda state: state.level == 0, start=board.report().index(full))
+
+                # The wizard started Ventora, which now sends its OFF level to the board.
+                session.wait_for_window()
+                board.wait_for(lambda state: state.level == expected[1] and state.power,
+                               start=board.report().index(off))
+                self.end_ventora()
+
+    def test_a_flash_with_tunables_tunes_the_board_and_list_reads_variant_version_and_tunables_back(self):
+        session = self.session
+        uno = self.board("optiboot", 4)
+        nano = self.board("old-nano", 15)
+        result = self.tool("flash", "COM4", "--min-duty", "40", "--kick-below=0")
+        self.assertEqual(result.returncode, 0, result.text)
+        # Opening a port resets its board: a flash of another port leaves this one alone.
+        self.assertFalse([line for line in nano.lines if "reset" in line], nano.lines)
+        self.assertIn("Tunables: --min-duty 40 --kick-below 0 --kick-ms 500 --failsafe-ms 1000", result.text)
+        result = self.tool("flash", "COM15", "--esc", "--failsafe-ms", "2500", "--esc-full-us", "1900")
+        self.assertEqual(result.returncode, 0, result.text)
+
+        listed = self.tool("list")
+        self.assertEqual(listed.returncode, 0, listed.text)
+        self.assertRegex(listed.text, r"COM4\n +ATmega328P \(signature 1E 95 0F\), Optiboot at 115200 baud.*\n"
+                         rf" +Ventora firmware {re.escape(VERSION)} for PWM fans; tunables --min-duty 40 --kick-below 0 "
+                         r"--kick-ms 500 --failsafe-ms 1000\n")
+        self.assertRegex(listed.text, r"COM15\n +ATmega328P \(signature 1E 95 0F\), the old bootloader at 57600 baud.*\n"
+                         rf" +Ventora firmware {re.escape(VERSION)} for ESCs; tunables --failsafe-ms 2500 --arming-ms 2000 "
+                         r"--esc-off-us 1000 --esc-full-us 1900\n")
+        self.assertEqual(re.findall(r"^COM\d+", listed.text, re.M), ["COM4", "COM15"])
+
+        # Level 1 (Ventora's OFF level here, with no game) drives the tuned minimum: 40 % of TOP.
+        session.write_settings(3, 1, 0, 79, 0)
+        app = session.start_ventora()
+        self.addCleanup(session.end_ventora, app)
+        state = uno.wait_for(lambda state: state.level == 1 and state.power and state.count)
+        self.assertAlmostEqual(state.count / state.top, 0.40, delta=1 / state.top, msg=state.text)
+
+    def test_a_ventora_holding_the_port_is_closed_for_the_flash_and_started_again_with_its_settings(self):
+        session = self.session
+        board = self.board("optiboot", 7, firmware="ventora-fan.hex")
+        session.write_settings(6, 33, 2, 77, 150)
+        app = session.start_ventora()
+        self.addCleanup(session.end_ventora, app)
+        # The Ventora the tool starts again, first.
+        self.addCleanup(self.end_ventora)
+        old_pid = session.driver("pid").strip()
+        board.wait_for(lambda state: state.level == 33 and state.power)
+        # A slider moved since the start: only a Ventora closed as a user closes it saves it.
+        session.driver("slider", 0, 35)
+        board.wait_for(lambda state: state.level == 35)
+
+        before_flash = len(board.report())
+        result = self.tool("flash", "COM7", "--min-duty", "45")
+        self.assertEqual(result.returncode, 0, result.text)
+        self.assertIn("Ventora is running and holds COM7: closing it", result.text)
+        self.assertIn("Ventora is running again.", result.text)
+        self.assertEqual(app.wait(30), 0)
+        self.assertEqual(session.read_settings(), (6, 35, 2, 77, 150))
+
+        session.wait_for_window()
+        self.assertNotEqual(session.driver("pid").strip(), old_pid)
+        self.assertEqual(session.driver("slider", 0).strip(), "35")
+        # Level 35 at the new firmware's duty: 45 % plus 34/78 of the rest (the old one's minimum was 30 %).
+        board.wait_for(lambda state: state.level == 35 and state.power and state.top
+                       and abs(state.count / state.top - (0.45 + 0.55 * 34 / 78)) <= 1 / state.top,
+                       start=before_flash)
+
+    def test_bad_inputs_get_a_clear_message_and_change_nothing(self):
+        session = self.session
+        uno = self.board("optiboot", 2, firmware="ventora-fan.hex")
+        self.board("atmega168", 6)
+        nano = self.board("old-nano", 9)
+        session.plug_port(8)  # a serial device that never answers
+        self.addCleanup(session.unmap_port, 8)
+        held = session.prefix / "dosdevices" / "com10"
+        held.unlink()
+        held.mkdir()  # Wine answers access denied, as Windows does for a port another program holds
+        self.addCleanup(session._make_port_absent, 10)
+        settings = session.read_settings()
+
+        lines = PWM_HEX.read_text().splitlines(keepends=True)
+        fourth = lines[3].rstrip()
+        lines[3] = fourth[:-2] + f"{(int(fourth[-2:], 16) + 1) & 0xFF:02X}\n"
+        files = {
+            "bad-checksum.hex": "".join(lines),
+            "overlapping.hex": hex_file([(0x100, bytes(32)), (0x110, bytes(4))]),
+            "too-large.hex": hex_file([(0, bytes(64)), (0x7E00, bytes(16))]),
+            "too-large-for-the-old-bootloader.hex": hex_file([(0, bytes(64)), (0x7900, bytes(16))]),
+        }
+        for name, text in files.items():
+            (session.tmp / name).write_text(text)
+        cases = [
+            (("flash", "COM200"), r"COM200 does not exist on this PC"),
+            (("test", "COM200"), r"COM200 does not exist on this PC"),
+            (("flash", "COM10"), r"COM10 is in use by another program"),
+            (("flash", "COM8"), r"Nothing on COM8 answered as an Arduino bootloader.*Leonardo or\s+Micro"),
+            (("flash", "COM6"), r"COM6 is an ATmega168 \(signature 1E 94 06\)"),
+            (("flash", "COM2", "--hex", "bad-checksum.hex"), r"line 4: bad checksum"),
+            (("flash", "COM2", "--hex", "overlapping.hex"), r"overlapping records: 0x0110"),
+            (("flash", "COM2", "--hex", "too-large.hex"), r"too large: it ends at 0x7E10"),
+            (("flash", "COM9", "--hex", "too-large-for-the-old-bootloader.hex"),
+             r"too large: it ends at 0x7910, and the flash below the old bootloader ends at 0x7800"),
+            (("flash", "COM2", "--min-duty", "101"), r"--min-duty must be from 1 to 100 %; 101 is out of range"),
+            (("flash", "COM2", "--failsafe-ms", "100"), r"--failsafe-ms must be from 300 to 60000 ms"),
+            (("flash", "COM2", "--esc", "--min-duty", "40"), r"--min-duty is for the PWM fan firmware"),
+            (("flash", "COM2", "--kick-ms", "fast"), r"--kick-ms must be from 0 to 5000 ms; fast is not a number"),
+            (("flash", "COM0"), r"COM0 is not a COM port"),
+        ]
+        for args, message in cases:
+            with self.subTest(args=" ".join(args)):
+                args = [str(session.tmp / arg) if arg.endswith(".hex") else arg for arg in args]
+                result = self.tool(*args)
+                self.assertNotEqual(result.returncode, 0, result.text)
+                self.assertRegex(result.text, message)
+        for board in (uno, nano):
+            self.assertFalse([line for line in board.lines if "flash written" in line], board.lines[-10:])
+        self.assertEqual(session.read_settings(), settings)
+
+    def test_a_board_unplugged_mid_flash_takes_the_whole_image_once_plugged_back_in(self):
+        session = self.session
+        # 16 KB: about 130 pages each way, several seconds, so the cable is pulled well inside.
+        data = bytes(random.Random(17).randrange(256) for _ in range(0x4000))
+        large = session.tmp / "large.hex"
+        large.write_text(hex_file([(0, data)]))
+        board = self.board("optiboot", 11)
+        flashing = session.start(session.build / "ventora-board.exe", "flash", "COM11", "--hex", large)
+        wait_until(lambda: any("flash written" in line for line in board.lines), 60,
+                   message=lambda: f"no page was written: {board.lines[-5:]} {flashing.stdout()[-300:]!r}")
+        board.stop()
+        self.assertEqual(flashing.wait(60), 1)
+        self.assertRegex(flashing.stdout(), r"COM11 stopped answering .*plug it back in and run this again")
+
+        # Plugged back in: the same flash, reset on open, the bootloader as it was.
+        again = RigBoard(None, bootloader="optiboot", flash_file=board.flash_file)
+        again.flash_file = board.flash_file
+        self.addCleanup(again.stop)
+        connect_board(session, 11, again)
+        result = self.tool("flash", "COM11", "--hex", large)
+        self.assertEqual(result.returncode, 0, result.text)
+        self.assert_holds_image(self.flash_of(again), dict(enumerate(data)))
+
+    def test_avrdude_and_ventora_board_leave_the_same_flash(self):
+        image = image_of(PWM_HEX.read_text())
+        for bootloader, rate in RATES.items():
+            with self.subTest(bootloader=bootloader):
+                by_avrdude = self.board(bootloader, None)
+                avrdude = subprocess.run(["avrdude", "-p", "atmega328p", "-c", "arduino", "-P", by_avrdude.pty,
+                                          "-b", str(rate), "-D", "-U", f"flash:w:{PWM_HEX}:i"],
+                                         capture_output=True, text=True, timeout=120)
+                self.assertEqual(avrdude.returncode, 0, avrdude.stderr[-800:])
+                by_tool = self.board(bootloader, 13)
+                result = self.tool("flash", "COM13")
+                self.assertEqual(result.returncode, 0, result.text)
+                tool_flash, avrdude_flash = self.flash_of(by_tool), self.flash_of(by_avrdude)
+                self.assert_holds_image(tool_flash, image)
+                self.assertEqual(len(tool_flash), 0x8000)
+                self.assertNotEqual(tool_flash[BOOT_SECTION[bootloader]:], b"\xff" * (0x8000 - BOOT_SECTION[bootloader]))
+                self.assertEqual(tool_flash, avrdude_flash)
+                self.session.unmap_port(13)
+
+
+if __name__ == "__main__":
+    unittest.main()

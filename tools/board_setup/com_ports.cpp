@@ -1,0 +1,105 @@
+// Finding COM ports: the DOS device names say which exist, SetupAPI says what each is.
+#include "tools/board_setup/com_ports.h"
+
+#include "app/win32.h"
+
+#include <setupapi.h>
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+
+#include "tools/board_setup/serial_line.h"
+
+namespace {
+
+// The "Ports (COM & LPT)" device class.
+const GUID portsClass = {0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+
+std::string registryProperty(HDEVINFO devices, SP_DEVINFO_DATA& device, DWORD property) {
+    char text[512] = "";
+    DWORD size = 0;
+    if (!SetupDiGetDeviceRegistryPropertyA(devices, &device, property, nullptr, reinterpret_cast<BYTE*>(text),
+                                           sizeof text - 1, &size))
+        return {};
+    return text;
+}
+
+// Port number -> the device's friendly name and first hardware id, for every present port device.
+std::map<int, ComPort> describedPorts() {
+    std::map<int, ComPort> ports;
+    HDEVINFO devices = SetupDiGetClassDevsA(&portsClass, nullptr, nullptr, DIGCF_PRESENT);
+    if (devices == INVALID_HANDLE_VALUE) return ports;
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof device;
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(devices, index, &device); ++index) {
+        HKEY key = SetupDiOpenDevRegKey(devices, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+        if (key == INVALID_HANDLE_VALUE) continue;
+        char name[32] = "";
+        DWORD size = sizeof name - 1;
+        DWORD type = 0;
+        const bool named = RegQueryValueExA(key, "PortName", nullptr, &type, reinterpret_cast<BYTE*>(name),
+                                            &size) == ERROR_SUCCESS &&
+                           type == REG_SZ;
+        RegCloseKey(key);
+        if (!named || _strnicmp(name, "COM", 3) != 0) continue;
+        const int number = std::atoi(name + 3);
+        if (number < 1 || number > highestComPort) continue;
+        ports[number] = {number, registryProperty(devices, device, SPDRP_FRIENDLYNAME),
+                         registryProperty(devices, device, SPDRP_HARDWAREID)};
+    }
+    SetupDiDestroyDeviceInfoList(devices);
+    return ports;
+}
+
+// Wine keeps its COM ports as links of its own that QueryDosDevice does not show: there, a port
+// exists when opening it finds something, even something another program holds. On Windows every
+// port is a DOS device, so this only meets ports that are not there.
+bool answersOpen(int number) {
+    HANDLE handle = CreateFileA(devicePathOf(number).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(handle);
+        return true;
+    }
+    const DWORD error = GetLastError();
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+}
+
+} // namespace
+
+std::vector<ComPort> listComPorts() {
+    const std::map<int, ComPort> described = describedPorts();
+    std::vector<ComPort> ports;
+    for (int number = 1; number <= highestComPort; ++number) {
+        const std::string name = "COM" + std::to_string(number);
+        char target[1024];
+        const auto found = described.find(number);
+        if (found != described.end())
+            ports.push_back(found->second);
+        else if (QueryDosDeviceA(name.c_str(), target, sizeof target) != 0 || answersOpen(number))
+            ports.push_back({number, {}, {}});
+    }
+    return ports;
+}
+
+ComPort describeComPort(int number) {
+    const std::map<int, ComPort> described = describedPorts();
+    const auto found = described.find(number);
+    return found != described.end() ? found->second : ComPort{number, {}, {}};
+}
+
+bool looksLikeCaterinaBoard(const ComPort& port) {
+    std::string name = port.friendlyName;
+    std::string id = port.hardwareId;
+    for (std::string* text : {&name, &id})
+        std::transform(text->begin(), text->end(), text->begin(),
+                       [](unsigned char c) { return std::toupper(c); });
+    if (name.find("LEONARDO") != std::string::npos || name.find("MICRO") != std::string::npos) return true;
+    // Arduino's and its clones' ids for the Leonardo and Micro, as sketch and as bootloader.
+    for (const char* usbId :
+         {"VID_2341&PID_8036", "VID_2341&PID_8037", "VID_2341&PID_0036", "VID_2341&PID_0037",
+          "VID_2A03&PID_8036", "VID_2A03&PID_8037", "VID_1B4F&PID_9205", "VID_1B4F&PID_9206"})
+        if (id.find(usbId) != std::string::npos) return true;
+    return false;
+}

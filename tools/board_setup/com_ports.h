@@ -1,0 +1,21 @@
+// The COM ports this PC has, COM1 to COM256, with the names Windows gives their devices. Windows.
+#pragma once
+#include <string>
+#include <vector>
+
+struct ComPort {
+    int number = 0;
+    std::string friendlyName; // "USB-SERIAL CH340 (COM5)", empty where Windows has none
+    std::string hardwareId;   // "USB\VID_2341&PID_8036&MI_00", empty where Windows has none
+};
+
+inline constexpr int highestComPort = 256;
+
+std::vector<ComPort> listComPorts();
+
+// What Windows says about one port, without opening it (which would reset a board behind it).
+ComPort describeComPort(int number);
+
+// Whether the device is a Leonardo, a Micro or a board like them: a USB chip of its own with the
+// Caterina bootloader, which speaks AVR109 instead of STK500.
+bool looksLikeCaterinaBoard(const ComPort& port);

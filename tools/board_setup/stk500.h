@@ -1,0 +1,82 @@
+// STK500 version 1 as the Arduino bootloaders (Optiboot, the old ATmegaBOOT) speak it: every
+// command ends with CRC_EOP and every answer is framed by STK_INSYNC ... STK_OK. The session runs
+// over any byte link, so the same code drives a COM port and the tests' simulated bootloader.
+// Platform-neutral.
+#pragma once
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "tools/board_setup/intel_hex.h"
+
+namespace stk500 {
+
+inline constexpr std::uint8_t ok = 0x10;
+inline constexpr std::uint8_t inSync = 0x14;
+inline constexpr std::uint8_t crcEop = 0x20;
+inline constexpr std::uint8_t getSync = 0x30;
+inline constexpr std::uint8_t getParameter = 0x41;
+inline constexpr std::uint8_t enterProgramming = 0x50;
+inline constexpr std::uint8_t leaveProgramming = 0x51;
+inline constexpr std::uint8_t loadAddress = 0x55;
+inline constexpr std::uint8_t programPage = 0x64;
+inline constexpr std::uint8_t readPage = 0x74;
+inline constexpr std::uint8_t readSignature = 0x75;
+inline constexpr std::uint8_t softwareMajor = 0x81;
+inline constexpr std::uint8_t softwareMinor = 0x82;
+
+// The ATmega328P's flash page, which both bootloaders write whole.
+inline constexpr std::size_t pageSize = 128;
+
+// Commands as bytes on the wire. Addresses are byte addresses here; the bootloaders take words.
+std::vector<std::uint8_t> loadAddressCommand(std::uint32_t byteAddress);
+std::vector<std::uint8_t> programPageCommand(std::span<const std::uint8_t> page);
+std::vector<std::uint8_t> readPageCommand(std::size_t size);
+
+// The payload of an answer framed INSYNC payload OK, or nothing when the frame is not that.
+std::optional<std::vector<std::uint8_t>> unframe(std::span<const std::uint8_t> answer,
+                                                 std::size_t payloadSize);
+
+// What the session needs of a serial line. receive returns what arrived within the time, which is
+// fewer bytes than asked for when the line stayed silent or failed.
+struct Link {
+    std::function<bool(std::span<const std::uint8_t>)> send;
+    std::function<std::vector<std::uint8_t>(std::size_t count, unsigned timeoutMs)> receive;
+    std::function<void()> discardInput;
+};
+
+using Signature = std::array<std::uint8_t, 3>;
+inline constexpr Signature atmega328p{0x1E, 0x95, 0x0F};
+inline constexpr Signature atmega168{0x1E, 0x94, 0x06};
+
+// Sends GET_SYNC until a bootloader answers it twice in a row, within about attempts x 300 ms.
+bool synchronise(Link& link, int attempts);
+// One command and its framed answer of payloadSize bytes; nothing when it does not come.
+std::optional<std::vector<std::uint8_t>> exchange(Link& link, std::span<const std::uint8_t> command,
+                                                  std::size_t payloadSize, unsigned timeoutMs);
+std::optional<Signature> querySignature(Link& link);
+std::optional<std::uint8_t> queryParameter(Link& link, std::uint8_t parameter);
+// Reads size bytes of flash from byteAddress (one page read, size at most pageSize).
+std::optional<std::vector<std::uint8_t>> readFlash(Link& link, std::uint32_t byteAddress, std::size_t size);
+bool leave(Link& link);
+
+// How a write of an image went.
+struct ProgramResult {
+    enum Outcome { written, noAnswer, mismatch } outcome = written;
+    std::size_t pages = 0;      // pages written (and, when written, read back equal)
+    std::uint32_t address = 0;  // noAnswer, mismatch: the page's first byte
+    std::uint32_t firstBad = 0; // mismatch: the first byte that differs
+    std::uint8_t wrote = 0, read = 0;
+};
+
+// Writes every page the image holds a byte of, then reads each back and compares it. progress is
+// told (pages done, pages in all) after each page written and each page read back.
+ProgramResult programImage(Link& link, const FlashImage& image,
+                           const std::function<void(std::size_t, std::size_t)>& progress);
+
+} // namespace stk500

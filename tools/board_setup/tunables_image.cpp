@@ -1,0 +1,130 @@
+// Finding, reading and changing the tunables block, byte by byte as the AVR stores it.
+#include "tools/board_setup/tunables_image.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+std::uint16_t loadValue(std::span<const std::uint8_t> block, const TunableField& field) {
+    const std::uint16_t low = block[field.offset];
+    return field.width == 1 ? low : static_cast<std::uint16_t>(low | block[field.offset + 1] << 8);
+}
+
+void storeValue(std::span<std::uint8_t> block, const TunableField& field, std::uint16_t value) {
+    block[field.offset] = static_cast<std::uint8_t>(value);
+    if (field.width == 2) block[field.offset + 1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+bool usedBy(const TunableField& field, std::uint8_t variant) {
+    return field.use == TunableUse::both ||
+           (field.use == TunableUse::pwmFans && variant == tunablesBlock::pwmFans) ||
+           (field.use == TunableUse::escs && variant == tunablesBlock::escs);
+}
+
+std::size_t fieldIndex(std::string_view option) {
+    return static_cast<std::size_t>(findTunableField(option).value_or(0));
+}
+
+} // namespace
+
+TunablesReading readTunables(std::span<const std::uint8_t> flash) {
+    TunablesReading reading;
+    const std::size_t window = std::min<std::size_t>(flash.size(), tunablesBlock::searchWindow);
+    const std::span<const std::uint8_t> marker(tunablesBlock::marker);
+    const auto found = std::search(flash.begin(), flash.begin() + window, marker.begin(), marker.end());
+    if (found == flash.begin() + window) {
+        reading.problem = "no tunables block: not Ventora's firmware";
+        return reading;
+    }
+    const std::size_t offset = static_cast<std::size_t>(found - flash.begin());
+    reading.offset = offset;
+    if (offset + tunablesBlock::blockSize > tunablesBlock::searchWindow) {
+        // A board is read back only this far: such a block could be changed but never read.
+        reading.problem = "the tunables block runs past the first 256 bytes of flash";
+        return reading;
+    }
+    if (offset + tunablesBlock::blockSize > flash.size()) {
+        reading.problem = "the tunables block is cut short";
+        return reading;
+    }
+    const auto block = flash.subspan(offset, tunablesBlock::blockSize);
+    if (block[tunablesBlock::formatVersionOffset] != tunablesBlock::formatVersion ||
+        block[tunablesBlock::blockSizeOffset] != tunablesBlock::blockSize) {
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "a tunables block of format %u (size %u) that this tool does not know: use a newer "
+                      "ventora-board",
+                      block[tunablesBlock::formatVersionOffset], block[tunablesBlock::blockSizeOffset]);
+        reading.problem = text;
+        return reading;
+    }
+    FirmwareTunables tunables;
+    tunables.variant = block[tunablesBlock::variantOffset];
+    tunables.version = {block[tunablesBlock::versionMajorOffset], block[tunablesBlock::versionMinorOffset],
+                        block[tunablesBlock::versionPatchOffset]};
+    for (std::size_t i = 0; i < tunableFields.size(); ++i)
+        tunables.values[i] = loadValue(block, tunableFields[i]);
+    reading.tunables = tunables;
+    return reading;
+}
+
+std::optional<std::size_t> findTunableField(std::string_view option) {
+    for (std::size_t i = 0; i < tunableFields.size(); ++i)
+        if (option == tunableFields[i].option) return i;
+    return std::nullopt;
+}
+
+std::string applyTunables(std::span<std::uint8_t> flash, const std::vector<TunableChange>& changes) {
+    if (changes.empty()) return {};
+    const TunablesReading reading = readTunables(flash);
+    if (!reading.tunables) return "cannot set tunables in this image: " + reading.problem;
+    FirmwareTunables tunables = *reading.tunables;
+    char text[200];
+    for (const TunableChange& change : changes) {
+        const TunableField& field = tunableFields[change.field];
+        if (!usedBy(field, tunables.variant)) {
+            std::snprintf(text, sizeof text, "--%s is for the %s firmware, and this image is the %s one",
+                          field.option, field.use == TunableUse::escs ? "ESC" : "PWM fan",
+                          variantName(tunables.variant));
+            return text;
+        }
+        if (change.value < field.range.lowest || change.value > field.range.highest) {
+            std::snprintf(text, sizeof text, "--%s must be from %u to %u %s; %lu is out of range",
+                          field.option, field.range.lowest, field.range.highest, field.unit,
+                          static_cast<unsigned long>(change.value));
+            return text;
+        }
+        tunables.values[change.field] = static_cast<std::uint16_t>(change.value);
+    }
+    if (tunables.variant == tunablesBlock::escs) {
+        const std::uint16_t off = tunables.values[fieldIndex("esc-off-us")];
+        const std::uint16_t full = tunables.values[fieldIndex("esc-full-us")];
+        if (off >= full) {
+            std::snprintf(text, sizeof text, "--esc-off-us (%u) must be below --esc-full-us (%u)", off, full);
+            return text;
+        }
+    }
+    const auto block = flash.subspan(*reading.offset, tunablesBlock::blockSize);
+    for (std::size_t i = 0; i < tunableFields.size(); ++i)
+        storeValue(block, tunableFields[i], tunables.values[i]);
+    return {};
+}
+
+const char* variantName(std::uint8_t variant) {
+    switch (variant) {
+    case tunablesBlock::pwmFans: return "PWM fans";
+    case tunablesBlock::escs: return "ESCs";
+    default: return "unknown";
+    }
+}
+
+std::string describeTunables(const FirmwareTunables& tunables) {
+    std::string text;
+    for (std::size_t i = 0; i < tunableFields.size(); ++i) {
+        if (!usedBy(tunableFields[i], tunables.variant)) continue;
+        if (!text.empty()) text += ' ';
+        text += "--" + std::string(tunableFields[i].option) + ' ' + std::to_string(tunables.values[i]);
+    }
+    return text;
+}

@@ -1,0 +1,77 @@
+// The firmware's tunables block in a flash image: found by its marker, read, and changed before
+// the image is flashed, so that a rig builder tunes the board without a compiler. Platform-neutral.
+#pragma once
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "firmware/tunables_block.h"
+
+// Which firmware variant a tunable means something to.
+enum class TunableUse { both, pwmFans, escs };
+
+struct TunableField {
+    const char* option; // the flash command's option, without its leading "--"
+    std::uint8_t offset;
+    std::uint8_t width; // 1 or 2 bytes
+    tunablesBlock::Range range;
+    TunableUse use;
+    const char* unit;
+};
+
+// Every tunable the block holds, in the order the firmware's tunables.h lists them.
+inline constexpr std::array<TunableField, 7> tunableFields{{
+    {"min-duty", tunablesBlock::minimumDutyPercentOffset, 1, tunablesBlock::minimumDutyPercentRange,
+     TunableUse::pwmFans, "%"},
+    {"kick-below", tunablesBlock::kickStartBelowPercentOffset, 1, tunablesBlock::kickStartBelowPercentRange,
+     TunableUse::pwmFans, "%"},
+    {"kick-ms", tunablesBlock::kickStartMillisecondsOffset, 2, tunablesBlock::kickStartMillisecondsRange,
+     TunableUse::pwmFans, "ms"},
+    {"failsafe-ms", tunablesBlock::failsafeMillisecondsOffset, 2, tunablesBlock::failsafeMillisecondsRange,
+     TunableUse::both, "ms"},
+    {"arming-ms", tunablesBlock::escArmingMillisecondsOffset, 2, tunablesBlock::escArmingMillisecondsRange,
+     TunableUse::escs, "ms"},
+    {"esc-off-us", tunablesBlock::escOffPulseMicrosecondsOffset, 2, tunablesBlock::escPulseMicrosecondsRange,
+     TunableUse::escs, "us"},
+    {"esc-full-us", tunablesBlock::escFullPulseMicrosecondsOffset, 2,
+     tunablesBlock::escPulseMicrosecondsRange, TunableUse::escs, "us"},
+}};
+
+struct FirmwareTunables {
+    std::uint8_t variant = 0; // a tunablesBlock::Variant
+    std::array<std::uint8_t, 3> version{};
+    std::array<std::uint16_t, tunableFields.size()> values{};
+};
+
+// What a look into an image found: the block's values, or why there are none.
+struct TunablesReading {
+    std::optional<FirmwareTunables> tunables;
+    std::optional<std::size_t> offset;
+    std::string problem; // empty when tunables holds the block's values
+};
+
+TunablesReading readTunables(std::span<const std::uint8_t> flash);
+
+// One value asked for on the command line: the field's index in tunableFields and the number.
+struct TunableChange {
+    std::size_t field;
+    std::uint32_t value;
+};
+
+// The index in tunableFields of the option (without "--"), or nothing when it is not a tunable.
+std::optional<std::size_t> findTunableField(std::string_view option);
+
+// Writes the changes into the image's block. On any problem (no block, a format this tool does
+// not know, a value out of its range, a tunable of the other variant, off pulse not below full)
+// the image is left as it was and the message says what to fix.
+std::string applyTunables(std::span<std::uint8_t> flash, const std::vector<TunableChange>& changes);
+
+// "PWM fans" or "ESCs".
+const char* variantName(std::uint8_t variant);
+// The tunables the variant uses, as the options that would set them: "--min-duty 30 --kick-below 50 ...".
+std::string describeTunables(const FirmwareTunables& tunables);
