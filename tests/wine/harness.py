@@ -231,10 +231,12 @@ def template_prefix():
 class WindowsProcess:
     """A Windows program started by the session; its stdout goes to a file."""
 
-    def __init__(self, popen, stdout_path, stdin=None):
+    def __init__(self, popen, stdout_path, stdin=None, stderr_path=None):
         self.popen = popen
         self.stdout_path = Path(stdout_path)
+        self.stderr_path = stderr_path
         self.stdin = stdin
+        self.lines_read_ahead = []  # lines a piped program printed that read_line hands on first
 
     @property
     def returncode(self):
@@ -266,6 +268,8 @@ class WindowsProcess:
 
     def read_line(self, timeout=DEFAULT_TIMEOUT):
         """Reads one line of stdout from a program started with a pipe (see Session.start_piped)."""
+        if self.lines_read_ahead:
+            return self.lines_read_ahead.pop(0)
         result = []
         reader = threading.Thread(target=lambda: result.append(self.popen.stdout.readline()), daemon=True)
         reader.start()
@@ -663,11 +667,13 @@ class Session:
         return process
 
     def start_piped(self, exe, *args):
-        """Starts a Windows program whose stdin and stdout are pipes: send_line and read_line talk to it."""
-        popen = subprocess.Popen(["wine", str(exe), *map(str, args)], env=self.env, stdin=subprocess.PIPE,
-                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
-                                 encoding="latin-1", bufsize=1)
-        process = WindowsProcess(popen, self.tmp / "unused", stdin=popen.stdin)
+        """Starts a Windows program whose stdin and stdout are pipes: send_line and read_line talk to
+        it. Its stderr goes to a file."""
+        stderr_path = self.tmp / f"{Path(exe).stem}-{len(self.processes)}.err"
+        with open(stderr_path, "wb") as err:
+            popen = subprocess.Popen(["wine", str(exe), *map(str, args)], env=self.env, stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, stderr=err, text=True, encoding="latin-1", bufsize=1)
+        process = WindowsProcess(popen, self.tmp / "unused", stdin=popen.stdin, stderr_path=stderr_path)
         self.processes.append(process)
         return process
 
@@ -688,7 +694,26 @@ class Session:
         return process
 
     def start_publisher(self, *args):
-        return self.start_piped(self.build / "publish_game.exe", *args)
+        """Starts publish_game; its first line ("ready", or nothing when it fails) is read here and
+        handed on to the caller's first read_line.
+
+        Now and then on a busy machine Wine fails to start a program at all: it ends at once with
+        1, having said nothing (publish_game says why on stderr whenever it fails itself). Such a
+        start is made once more, as for the driver and Ventora."""
+        for attempt in range(2):
+            game = self.start_piped(self.build / "publish_game.exe", *args)
+            first = game.read_line(60)
+            if first or attempt or not self._wine_failed_to_start(game):
+                game.lines_read_ahead.append(first)
+                return game
+            game.kill()
+
+    def _wine_failed_to_start(self, process):
+        try:
+            code = process.wait(15)
+        except subprocess.TimeoutExpired:
+            return False
+        return code == 1 and not process.stderr_path.read_bytes()
 
     def end_publisher(self, game):
         """Quits a publish_game as a game quits (its page goes not live first); kills it when that
