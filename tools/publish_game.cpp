@@ -69,6 +69,10 @@ Commands on standard input, one per line; each is answered "ok" once the page ho
   speed KMH | lap SECONDS MIN MAX | live 0|1 | car NAME | track NAME | layout NAME | quit
   torn 0|1 | lock 0|1 (rFactor 2's half-done rewrites, Le Mans Ultimate's lock held)
   brand NAME (the trucks; live 0 pauses the game, live 1 drives on)
+  wait-lock MS          Le Mans Ultimate: waits for the lock as the game does when it finds it
+                        taken (counted among its waiters, on its event, at most MS milliseconds);
+                        answered "woken" when whoever held the lock signalled the event, else
+                        "timed out"
 "ready" is printed once the page is published. At the end of input, or on quit, the page shows
 the game as not live and the program ends.
 )";
@@ -244,7 +248,11 @@ struct TruckGame {
 
 class Publisher {
   public:
-    explicit Publisher(const Publication& publication) : publication_(publication) {
+    // Le Mans Ultimate's event is made first: whoever finds the lock section finds the event too.
+    explicit Publisher(const Publication& publication)
+        : publication_(publication), lockEvent_(publication.game == Game::leMansUltimate
+                                                    ? CreateEventA(nullptr, FALSE, FALSE, lmu::lockEventName)
+                                                    : nullptr) {
         auto open = [&](const char* name) {
             sections_.push_back(openSection(name, publication_.newSectionSize));
         };
@@ -262,6 +270,9 @@ class Publisher {
             sections_.push_back(openSection(rf2::telemetry::sectionName, rf2TelemetrySectionSize));
             break;
         case Game::leMansUltimate:
+            if (!lockEvent_.get())
+                fail("CreateEvent failed for " + std::string(lmu::lockEventName) + ", error " +
+                     std::to_string(GetLastError()));
             sections_.push_back(openSection(lmu::sectionName, lmuSectionSize()));
             sections_.push_back(openSection(lmu::lockSectionName, lmuLockSectionSize));
             break;
@@ -284,6 +295,17 @@ class Publisher {
 
     void refresh() {
         change([](Publication&) {});
+    }
+
+    // Le Mans Ultimate's wait for its lock: one more waiter, asleep on the event until a holder
+    // that sees waiters signals it as it lets go. The page's writer goes on meanwhile.
+    std::optional<bool> waitForLock(DWORD milliseconds) {
+        if (publication_.game != Game::leMansUltimate) return std::nullopt;
+        auto* waiters = reinterpret_cast<volatile LONG*>(sections_[1].bytes.data() + lmu::lockWaiters);
+        InterlockedIncrement(waiters);
+        const DWORD result = WaitForSingleObject(lockEvent_.get(), milliseconds);
+        InterlockedDecrement(waiters);
+        return result == WAIT_OBJECT_0;
     }
 
   private:
@@ -345,6 +367,7 @@ class Publisher {
 
     std::mutex mutex_;
     Publication publication_;
+    UniqueHandle lockEvent_; // Le Mans Ultimate's, signalled to wake the lock's waiters
     std::vector<Section> sections_;
     OpenedGameWriter opened_;
     std::unique_ptr<TruckGame> truck_;
@@ -390,6 +413,16 @@ bool runCommand(Publisher& publisher, const std::string& line) {
         publisher.change([&](Publication& p) { p.live = argument == "1"; });
     } else if ((verb == "torn" || verb == "lock") && (argument == "0" || argument == "1")) {
         publisher.change([&](Publication& p) { (verb == "torn" ? p.torn : p.lockHeld) = argument == "1"; });
+    } else if (verb == "wait-lock") {
+        const auto milliseconds = parseNumber(argument);
+        const std::optional<bool> woken = milliseconds && *milliseconds >= 0 && *milliseconds <= 600000
+                                              ? publisher.waitForLock(static_cast<DWORD>(*milliseconds))
+                                              : std::nullopt;
+        if (woken) {
+            reply(*woken ? "woken" : "timed out");
+            return true;
+        }
+        understood = false;
     } else if (verb == "lap") {
         std::istringstream numbers(argument);
         const std::vector<std::string> words(std::istream_iterator<std::string>(numbers), {});

@@ -535,6 +535,36 @@ int mapSection(HWND, const Args& args) {
     return done;
 }
 
+// Every view of a section that Ventora's process holds, one "base size" line each (in hex and
+// bytes): what Ventora maps, whether or not the section still has a name anyone could look up.
+int mappedViews(HWND main, const Args&) {
+    DWORD processId = 0;
+    GetWindowThreadProcessId(main, &processId);
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, processId);
+    if (!process) return refused;
+    MEMORY_BASIC_INFORMATION region{};
+    const char* address = nullptr;
+    while (VirtualQueryEx(process, address, &region, sizeof region) == sizeof region) {
+        // A view is one allocation; report it at its first region only.
+        if (region.Type == MEM_MAPPED && region.BaseAddress == region.AllocationBase) {
+            SIZE_T size = 0;
+            MEMORY_BASIC_INFORMATION part = region;
+            const char* at = static_cast<const char*>(region.BaseAddress);
+            do {
+                size += part.RegionSize;
+                at += part.RegionSize;
+            } while (VirtualQueryEx(process, at, &part, sizeof part) == sizeof part &&
+                     part.AllocationBase == region.AllocationBase && part.State != MEM_FREE);
+            print("%p %llu\n", region.BaseAddress, static_cast<unsigned long long>(size));
+        }
+        const char* next = static_cast<const char*>(region.BaseAddress) + region.RegionSize;
+        if (next <= address) break;
+        address = next;
+    }
+    CloseHandle(process);
+    return done;
+}
+
 // Another program's window taking the foreground, as a user switching to a game does. Prints its
 // handle once it is the foreground window and stays until it is ended.
 int cover(HWND, const Args&) {
@@ -609,6 +639,8 @@ constexpr Subcommand subcommands[] = {
      endSession},
     {"map-section", "NAME BYTES: opens the named section, maps BYTES of it, prints the mapped size", 2, false,
      mapSection},
+    {"mapped-views", "prints 'base size' of each section view the main window's process holds", 0, true,
+     mappedViews},
     {"cover", "shows a window of its own in the foreground, prints its handle, stays until ended", 0, false,
      cover},
 };

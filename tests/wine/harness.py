@@ -17,6 +17,7 @@ touches ~/.wine, a display or wineserver of somebody else, or /dev/ttyS*.
 import atexit
 import fcntl
 import os
+import random
 import re
 import select
 import shutil
@@ -230,10 +231,12 @@ def template_prefix():
 class WindowsProcess:
     """A Windows program started by the session; its stdout goes to a file."""
 
-    def __init__(self, popen, stdout_path, stdin=None):
+    def __init__(self, popen, stdout_path, stdin=None, stderr_path=None):
         self.popen = popen
         self.stdout_path = Path(stdout_path)
+        self.stderr_path = stderr_path
         self.stdin = stdin
+        self.lines_read_ahead = []  # lines a piped program printed that read_line hands on first
 
     @property
     def returncode(self):
@@ -265,6 +268,8 @@ class WindowsProcess:
 
     def read_line(self, timeout=DEFAULT_TIMEOUT):
         """Reads one line of stdout from a program started with a pipe (see Session.start_piped)."""
+        if self.lines_read_ahead:
+            return self.lines_read_ahead.pop(0)
         result = []
         reader = threading.Thread(target=lambda: result.append(self.popen.stdout.readline()), daemon=True)
         reader.start()
@@ -302,6 +307,9 @@ class SerialDevice:
         self.port_link = ports / f"com{number}"
         self.device_link = ports / f"com{number}-device"
         self.received = []  # (monotonic time, byte value)
+        self.total = 0  # bytes since the pair was plugged, clears or not
+        self.plugged_at = self.cleared_at = None
+        self.reader_end = None  # (monotonic time, why) once the reader thread has stopped
         self._lock = threading.Lock()
         self.socat = None
         self._fd = None
@@ -324,23 +332,32 @@ class SerialDevice:
         self._fd = os.open(self.device_link, os.O_RDWR | os.O_NOCTTY | os.O_NONBLOCK)
         tty.setraw(self._fd, termios.TCSANOW)
         self._stop = threading.Event()
+        self.plugged_at = self.cleared_at = time.monotonic()
+        self.total, self.reader_end = 0, None
         self._reader = threading.Thread(target=self._read, args=(self._fd, self._stop), daemon=True)
         self._reader.start()
 
     def _read(self, fd, stop):
+        why = "unplugged"
         while not stop.is_set():
             try:
                 ready, _, _ = select.select([fd], [], [], 0.05)
                 if not ready:
                     continue
                 chunk = os.read(fd, 4096)
-            except OSError:
-                return
+            except (BlockingIOError, InterruptedError):
+                continue  # readable a moment ago, empty now: nothing lost
+            except OSError as error:
+                why = f"read failed: {error}"
+                break
             if not chunk:
-                return
+                why = "end of file"
+                break
             now = time.monotonic()
             with self._lock:
                 self.received.extend((now, byte) for byte in chunk)
+                self.total += len(chunk)
+        self.reader_end = (time.monotonic(), why)
 
     def unplug(self):
         """Pulls the cable: socat ends and its links go away."""
@@ -378,12 +395,39 @@ class SerialDevice:
     def clear(self):
         with self._lock:
             self.received.clear()
+            self.cleared_at = time.monotonic()
 
     def wait_for_bytes(self, count, timeout=DEFAULT_TIMEOUT):
         """Waits until at least count bytes have arrived since the last clear; returns them all."""
-        wait_until(lambda: len(self.received) >= count, timeout,
-                   message=f"COM{self.number}: {len(self.received)} of {count} bytes arrived")
+        started = time.monotonic()
+        wait_until(lambda: len(self.received) >= count, timeout, message=lambda: self.report(count, started))
         return self.bytes()
+
+    def report(self, count, started):
+        """What the device saw, and when, for a wait that ran out: the times are seconds before now."""
+        now = time.monotonic()
+        with self._lock:
+            received, total = list(self.received), self.total
+        ago = lambda moment: f"{now - moment:.1f} s ago"
+        text = (f"COM{self.number}: {len(received)} of {count} bytes arrived since the clear {ago(self.cleared_at)} "
+                f"(the wait began {ago(started)} with {sum(t < started for t, _ in received)}); "
+                f"{total} since plugged {ago(self.plugged_at)}")
+        if received:
+            text += f"; last {bytes(b for _, b in received[-8:])!r}, the newest {ago(received[-1][0])}"
+        text += "; reader " + (f"stopped {ago(self.reader_end[0])}: {self.reader_end[1]}" if self.reader_end
+                                else "running")
+        text += "; socat " + ("running" if self.socat and self.socat.poll() is None
+                              else f"ended with {self.socat.returncode}" if self.socat else "not started")
+        place = self.session.prefix / "dosdevices" / f"com{self.number}"
+        text += f"; COM{self.number} leads to " + (os.readlink(place) if place.is_symlink() else
+                                                   "a directory" if place.is_dir() else "nothing")
+        # The line settings that could hold bytes back or change them on the way.
+        for name, link in (("port", self.port_link), ("device", self.device_link)):
+            out = subprocess.run(["stty", "-F", str(link), "-a"], capture_output=True, text=True, timeout=10)
+            flags = re.findall(r"speed \d+ baud|min = \d+|time = \d+|"
+                               r"-?\b(?:ixon|ixoff|crtscts|clocal|icanon|echo|opost)\b", out.stdout)
+            text += f"; {name} end: {', '.join(flags) or out.stderr.strip()}"
+        return text
 
     def baud_rate(self):
         """The speed the program set on its end of the pair."""
@@ -520,7 +564,7 @@ class Session:
     deletes its temporary directory.
     """
 
-    def __init__(self, build_dir=None, require=("ventora.exe", "ventora_driver.exe")):
+    def __init__(self, build_dir=None, require=("ventora.exe", "ventora_driver.exe"), games_udp_ports=False):
         self.build = Path(build_dir or WINDOWS_BUILD)
         for program in require:
             if not (self.build / program).exists():
@@ -544,10 +588,12 @@ class Session:
                 start_new_session=True)
             subprocess.run(["cp", "-a", str(template), str(self.prefix)], check=True)
             self.env = _base_environment(self.prefix, self.xvfb.display)
-            # UDP ports are the machine's, shared by every session. One session at a time plays
-            # the UDP games (F1, Forza, OutGauge) on their own ports, as on a user's PC; any other
-            # gives its Ventoras free ports of its own, so that Ventoras side by side never meet.
-            self._udp_ports_lock, self.udp_ports = _claim_udp_ports()
+            # UDP ports are the machine's, shared by every session. Only a session that asks for
+            # them (games_udp_ports) may play the UDP games (F1, Forza, OutGauge) on their own
+            # ports, as on a user's PC, and only one at a time; every other gives its Ventoras
+            # free ports of its own, so that Ventoras side by side never meet and no UDP source's
+            # log line (a port found taken, then opened) lands in a suite that is not about them.
+            self._udp_ports_lock, self.udp_ports = _claim_udp_ports(games_udp_ports)
             if self._udp_ports_lock is None:
                 self.env["VENTORA_UDP_PORTS"] = ",".join(map(str, self.udp_ports))
             _block_com_ports(self.prefix)
@@ -558,6 +604,7 @@ class Session:
             _check_no_serial_device(self.prefix)
             for number in range(1, HIGHEST_COM_PORT + 1):
                 self._make_port_absent(number)
+            self._pin_com_ports()
         except BaseException:
             self.close()
             raise
@@ -620,11 +667,13 @@ class Session:
         return process
 
     def start_piped(self, exe, *args):
-        """Starts a Windows program whose stdin and stdout are pipes: send_line and read_line talk to it."""
-        popen = subprocess.Popen(["wine", str(exe), *map(str, args)], env=self.env, stdin=subprocess.PIPE,
-                                 stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True,
-                                 encoding="latin-1", bufsize=1)
-        process = WindowsProcess(popen, self.tmp / "unused", stdin=popen.stdin)
+        """Starts a Windows program whose stdin and stdout are pipes: send_line and read_line talk to
+        it. Its stderr goes to a file."""
+        stderr_path = self.tmp / f"{Path(exe).stem}-{len(self.processes)}.err"
+        with open(stderr_path, "wb") as err:
+            popen = subprocess.Popen(["wine", str(exe), *map(str, args)], env=self.env, stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, stderr=err, text=True, encoding="latin-1", bufsize=1)
+        process = WindowsProcess(popen, self.tmp / "unused", stdin=popen.stdin, stderr_path=stderr_path)
         self.processes.append(process)
         return process
 
@@ -645,7 +694,26 @@ class Session:
         return process
 
     def start_publisher(self, *args):
-        return self.start_piped(self.build / "publish_game.exe", *args)
+        """Starts publish_game; its first line ("ready", or nothing when it fails) is read here and
+        handed on to the caller's first read_line.
+
+        Now and then on a busy machine Wine fails to start a program at all: it ends at once with
+        1, having said nothing (publish_game says why on stderr whenever it fails itself). Such a
+        start is made once more, as for the driver and Ventora."""
+        for attempt in range(2):
+            game = self.start_piped(self.build / "publish_game.exe", *args)
+            first = game.read_line(60)
+            if first or attempt or not self._wine_failed_to_start(game):
+                game.lines_read_ahead.append(first)
+                return game
+            game.kill()
+
+    def _wine_failed_to_start(self, process):
+        try:
+            code = process.wait(15)
+        except subprocess.TimeoutExpired:
+            return False
+        return code == 1 and not process.stderr_path.read_bytes()
 
     def end_publisher(self, game):
         """Quits a publish_game as a game quits (its page goes not live first); kills it when that
@@ -775,6 +843,23 @@ class Session:
             device.unplug()
         self._make_port_absent(number)
 
+    def _pin_com_ports(self):
+        """Tells Wine where every COM port lives: the path of its pty link, whether plugged or not.
+
+        Wine's mount manager maps the ports each time a wineserver starts for the prefix, and left
+        to itself it points COM1 at /dev/ttyS0 even where a pty link is in place. A wineserver
+        that ends before the session does (one that dies, or loses its socket) is started again by
+        the next Windows program, and from then on every Ventora of the session would connect to
+        the machine's serial port while the session's fan controller received nothing. With the
+        ports named in the registry, a new mount manager maps each one where the session has it.
+        """
+        ports = self.tmp / "ports"
+        lines = ["REGEDIT4", "", r"[HKEY_LOCAL_MACHINE\Software\Wine\Ports]"]
+        lines += [f'"COM{n}"="{ports / f"com{n}"}"' for n in range(1, HIGHEST_COM_PORT + 1)]
+        table = self.tmp / "ports.reg"
+        table.write_text("\r\n".join(lines) + "\r\n")
+        self.run(["reg", "import", self.windows_path(table)], timeout=BOOT_TIMEOUT, check=True)
+
     def _make_port_absent(self, number):
         """Points COM<number> at the path its pty link will have, which does not exist yet.
 
@@ -885,24 +970,40 @@ def udp_port_free(port):
             return False
 
 
-def _claim_udp_ports():
-    """(lock, ports): the games' own ports with the machine-wide lock that holds them for this
-    session, when no other session has them and they are free; else (None, three free ports)."""
-    lock = open(UDP_PORTS_LOCK, "a")
+def _claim_udp_ports(games_own):
+    """(lock, ports): with games_own, the games' own ports with the machine-wide lock that holds
+    them for this session, when no other session has them and they are free; else (None, three
+    free ports)."""
+    if games_own:
+        lock = open(UDP_PORTS_LOCK, "a")
+        try:
+            fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+            if all(map(udp_port_free, GAMES_UDP_PORTS)):
+                return lock, list(GAMES_UDP_PORTS)
+        except OSError:
+            pass
+        lock.close()
+    return None, _free_udp_ports(3)
+
+
+def _free_udp_ports(count):
+    """Free ports below the range the system hands out to sockets that send without a port of
+    their own (a test's senders, any DNS look-up): between two Ventoras of a session, the ports
+    are free, and such a socket must not take one of them. Random, so that sessions side by side
+    rarely pick the same; bound once to see that none holds it now."""
     try:
-        fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
-        if all(map(udp_port_free, GAMES_UDP_PORTS)):
-            return lock, list(GAMES_UDP_PORTS)
-    except OSError:
-        pass
-    lock.close()
-    sockets = [socket.socket(socket.AF_INET, socket.SOCK_DGRAM) for _ in range(3)]
-    for probe in sockets:
-        probe.bind(("127.0.0.1", 0))
-    ports = [probe.getsockname()[1] for probe in sockets]
-    for probe in sockets:
-        probe.close()
-    return None, ports
+        ephemeral_low = int(Path("/proc/sys/net/ipv4/ip_local_port_range").read_text().split()[0])
+    except (OSError, ValueError, IndexError):
+        ephemeral_low = 32768
+    candidates = [port for port in range(10000, ephemeral_low) if port not in GAMES_UDP_PORTS]
+    ports = []
+    for port in random.sample(candidates, len(candidates)):
+        if udp_port_free(port):
+            ports.append(port)
+            if len(ports) == count:
+                return ports
+    raise HarnessError(f"no {count} free UDP ports between 10000 and {ephemeral_low}")
+
 
 def main(argv):
     """python3 -m tests.wine.harness exec COMMAND...: runs COMMAND with WINEPREFIX, DISPLAY and the

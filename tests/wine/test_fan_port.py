@@ -260,10 +260,13 @@ class FanPortTest(unittest.TestCase):
         device.wait_for_bytes(1)
         device.clear()
         device.wait_for_bytes(RHYTHM_BYTES + 1, timeout=60)
-        times = [arrival for arrival, _ in device.timed_bytes()]
-        rate = RHYTHM_BYTES / (times[RHYTHM_BYTES] - times[0])
+        times = [arrival for arrival, _ in device.timed_bytes()][:RHYTHM_BYTES + 1]
+        # The rhythm of most ticks: a busy machine may hold a few of them back, which the median
+        # leaves alone.
+        gaps = sorted(later - earlier for earlier, later in zip(times, times[1:]))
+        rate = 1 / max(gaps[len(gaps) // 2], 1e-6)
         low, high = BYTES_PER_SECOND
-        self.assertTrue(low <= rate <= high, f"{rate:.1f} bytes a second")
+        self.assertTrue(low <= rate <= high, f"{rate:.1f} bytes a second at the median; longest gaps {gaps[-3:]}")
 
     def test_stalled_line_reconnects_about_five_times_a_second(self):
         device = self.plug(1)

@@ -1,10 +1,12 @@
 """iRacing, rFactor 2 and Le Mans Ultimate as the real ventora.exe sees them, with publish_game
 standing in for each game: Ventora never creates their sections, finds a game started before or
-after it, puts the game's combo and levels on the wire, lets a whole reading only count, and goes
-back to speed OFF when the game ends, even when it ends without a word."""
+after it, puts the game's combo and levels on the wire, lets a whole reading only count, wakes
+Le Mans Ultimate waiting on its lock, takes a game started again as a new session, and goes back
+to speed OFF when the game ends, even when it ends without a word."""
 
 import unittest
 
+from tests.wine.harness import wait_until
 from tests.wine.test_telemetry import AUTOMATIC_LINE, PORT_LINE, SPEED_OFF_DEFAULT, LiveGameTestCase
 
 SPEED_MAX_DEFAULT = 79
@@ -18,19 +20,49 @@ GAMES = [
      "Oreca 07 @ Sebring International Raceway"),
     ("lmu", ("--car", "Ferrari 499P", "--track", "Circuit de la Sarthe"), "Ferrari 499P @ Circuit de la Sarthe"),
 ]
-SECTIONS = ["Local\\IRSDKMemMapFileName", "$rFactor2SMMP_Scoring$", "$rFactor2SMMP_Telemetry$", "LMU_Data",
-            "LMU_SharedMemoryLockData", "Local\\acevo_pmf_physics", "Local\\acevo_pmf_graphics",
-            "Local\\acevo_pmf_static"]
+# The other games whose sections Ventora only opens, and the sections of them all: iRacing's one,
+# rFactor 2's two, Le Mans Ultimate's two, Assetto Corsa EVO's three and the truck plugin's one.
+OTHER_OPENED_GAMES = [("acevo", ("--car", "ks_ferrari_296_gt3", "--track", "Monza", "--layout", "gp")),
+                      ("ets2", ("--brand", "Scania", "--car", "R 730"))]
+OPENED_SECTIONS = 9
+
+# How long the stand-in Le Mans Ultimate waits on its lock event: far longer than the tick or two
+# it takes Ventora to read and let go, short enough that a missing signal fails fast.
+LOCK_WAIT_MS = 5000
 
 
 class OpenedGamesTest(LiveGameTestCase):
 
-    def test_start_up_with_none_of_their_sections_creates_none_and_sees_no_game(self):
+    def views(self):
+        """The section views Ventora's process holds: {(base, size)}."""
+        return {tuple(line.split()) for line in self.session.driver("mapped-views").splitlines()}
+
+    def test_start_up_with_none_of_their_sections_maps_none_and_sees_no_game(self):
+        # Ventora lets go of a section's name once it has its view, so a section it made itself
+        # would leave no name behind to look for: what counts is what Ventora maps. Its views are
+        # looked at over several of its once-a-second looks, then again once the games run.
         self.start_ventora()
-        self.assertEqual(set(self.ticks(15)), {SPEED_OFF_DEFAULT})
+        before = [self.views()]
+        for _ in range(4):
+            self.ticks(6)
+            before.append(self.views())
+        self.assertEqual(set(self.device.bytes()), {SPEED_OFF_DEFAULT})
         self.assertEqual(self.session.log_lines(), [AUTOMATIC_LINE, PORT_LINE])
-        for name in SECTIONS:
-            self.assertTrue(self.name_is_free(name), f"Ventora made {name}")
+        self.assertEqual(set.union(*before) - set.intersection(*before), set(),
+                         "views that Ventora made and dropped again while no game ran")
+        for game, names, *_ in [*GAMES, *OTHER_OPENED_GAMES]:
+            self.publish(game, *names)
+        # A view of each of their sections, and no more.
+        def all_mapped():
+            views = self.views()
+            return views if len(views - before[0]) >= OPENED_SECTIONS else None
+        try:
+            after = wait_until(all_mapped, 30, interval=0.5)
+        except TimeoutError:
+            self.fail(f"the games' {OPENED_SECTIONS} sections did not add as many views to Ventora's "
+                      f"{sorted(before[0])!r}: {sorted(self.views())!r}")
+        self.assertLessEqual(before[0], after)
+        self.assertEqual(len(after - before[0]), OPENED_SECTIONS, sorted(after - before[0]))
 
     def drive_until_the_game_ends(self, publisher):
         """The levels on the wire follow the game's speed, then go back to speed OFF as it ends."""
@@ -74,6 +106,28 @@ class OpenedGamesTest(LiveGameTestCase):
                 self.wait_for_lines("New combo: " + combo, "New max speed: 72.000000")
                 publisher.kill()
                 self.levels_settle_at(SPEED_OFF_DEFAULT)
+
+    def test_iracing_started_again_with_another_car_is_a_new_combo(self):
+        # Each start of the stand-in numbers its session text from 1: the second session's text
+        # has the same update count as the first's, and only its names tell them apart.
+        self.start_ventora()
+        first = self.publish("iracing", "--car", "Mazda MX-5", "--track", "Okayama", "--layout", "Full",
+                             "--speed", "72")
+        self.wait_for_lines("New combo: Mazda MX-5 @ Okayama Full", "New max speed: 72.000000")
+        self.session.end_publisher(first)
+        self.levels_settle_at(SPEED_OFF_DEFAULT)
+        self.ticks(15)  # Ventora's next look for the games, once a second, finds the game gone
+        self.publish("iracing", "--car", "Dallara IR18", "--track", "Okayama", "--layout", "Full", "--speed", "36")
+        self.wait_for_lines("New combo: Dallara IR18 @ Okayama Full", "New max speed: 36.000000")
+        self.levels_settle_at(SPEED_MAX_DEFAULT)  # its own top speed, not half of the first car's
+
+    def test_le_mans_ultimate_waiting_on_its_lock_is_woken_as_ventora_lets_go(self):
+        self.start_ventora()
+        game = self.publish("lmu", *GAMES[2][1], "--speed", "72")
+        self.wait_for_lines("New combo: " + GAMES[2][2], "New max speed: 72.000000")
+        game.send_line(f"wait-lock {LOCK_WAIT_MS}")
+        self.assertEqual(game.read_line(LOCK_WAIT_MS / 1000 + 30), "woken",
+                         f"the game's wait on its lock event ran out after {LOCK_WAIT_MS} ms")
 
     def test_only_whole_readings_count(self):
         # rFactor 2 caught mid-rewrite on every tick, Le Mans Ultimate holding its lock: no sample,

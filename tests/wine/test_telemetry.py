@@ -26,9 +26,12 @@ class LiveGameTestCase(unittest.TestCase):
     tick's level, so the tests count ticks and read levels there. Each test starts its own Ventora
     from default settings and its own games, and ends them all."""
 
+    games_udp_ports = False  # see Session
+
     @classmethod
     def setUpClass(cls):
-        cls.session = Session(require=("ventora.exe", "ventora_driver.exe", "publish_game.exe"))
+        cls.session = Session(require=("ventora.exe", "ventora_driver.exe", "publish_game.exe"),
+                              games_udp_ports=cls.games_udp_ports)
         cls.addClassCleanup(cls.session.close)
         cls.device = cls.session.plug_port(1)
 
@@ -68,7 +71,10 @@ class LiveGameTestCase(unittest.TestCase):
 
     def ticks(self, count):
         """Waits until `count` more ticks have sent their level; returns every level sent so far."""
-        return list(self.device.wait_for_bytes(len(self.device.bytes()) + count))
+        try:
+            return list(self.device.wait_for_bytes(len(self.device.bytes()) + count))
+        except TimeoutError as error:
+            self.fail(f"{error}; Ventora's log: {self.session.log_lines()!r}")
 
     def levels_settle_at(self, level, count=3):
         """Waits (ticks, up to a few seconds) until the last `count` levels on the wire are `level`."""
