@@ -47,6 +47,9 @@ constexpr int resetsPerRate = 2;
 // The fan test: ten bytes a second, as Ventora sends them.
 constexpr DWORD fanTestByteMs = 100;
 constexpr int fanTestRampBytes = 50;
+// Full blast is held for half a second at the top of the ramp: long enough to hear, and long enough
+// to reach the fans when a busy PC sends a few bytes late and then back to back.
+constexpr int fanTestTopBytes = 5;
 constexpr DWORD fanTestStartMs = 2000;
 
 void say(const char* format, ...) {
@@ -467,6 +470,7 @@ bool runFanTest(int port) {
     std::vector<std::uint8_t> levels;
     for (int i = 0; i <= fanTestRampBytes; ++i)
         levels.push_back(static_cast<std::uint8_t>((79 * i + fanTestRampBytes / 2) / fanTestRampBytes));
+    levels.insert(levels.end(), fanTestTopBytes - 1, levels.back());
     for (int i = fanTestRampBytes - 1; i >= 0; --i)
         levels.push_back(levels[static_cast<std::size_t>(i)]);
 
@@ -491,7 +495,12 @@ bool runFanTest(int port) {
                 console ? "" : "\n");
         next += fanTestByteMs;
         const ULONGLONG now = GetTickCount64();
-        if (next > now) Sleep(static_cast<DWORD>(next - now));
+        // After a stall the ramp goes on from now rather than sending the late bytes in a burst,
+        // which the fans could not follow anyway.
+        if (next > now)
+            Sleep(static_cast<DWORD>(next - now));
+        else
+            next = now;
     }
     if (console) say("\n");
     say("Fan test done: the fans stop within a second.\n");
