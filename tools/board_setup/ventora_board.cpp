@@ -47,8 +47,8 @@ constexpr int resetsPerRate = 2;
 // The fan test: ten bytes a second, as Ventora sends them.
 constexpr DWORD fanTestByteMs = 100;
 constexpr int fanTestRampBytes = 50;
-// Full blast is held for half a second at the top of the ramp: long enough to hear, and long enough
-// to reach the fans when a busy PC sends a few bytes late and then back to back.
+// Full blast is held for half a second at the top of the ramp: long enough to hear, and still
+// reached when a busy PC stalls near the top.
 constexpr int fanTestTopBytes = 5;
 constexpr DWORD fanTestStartMs = 2000;
 
