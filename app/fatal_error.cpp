@@ -3,7 +3,7 @@
 
 #include <cstdlib>
 
-#include "app/win32.h"
+#include "win32.h"
 
 void fatalError(const char* text) {
     MessageBoxA(GetActiveWindow(), text, "Error", MB_OK);

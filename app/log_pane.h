@@ -2,7 +2,7 @@
 #pragma once
 #include <string>
 
-#include "app/win32.h"
+#include "win32.h"
 
 void attachLogPane(HWND logPane);
 void appendLogLine(std::string text);

@@ -1,6 +1,6 @@
 // Ventora's whole life: start-up in a fixed order, then a tick every 100 ms on the one GUI thread,
 // until the main window is destroyed. No timer, no worker thread.
-#include "app/win32.h"
+#include "win32.h"
 
 #include <commctrl.h>
 

@@ -1,7 +1,7 @@
 // The main window: a fixed 500 x 500 frame holding the port and slider controls, the graph and
 // the log pane, and the window procedure that maps each message to an action.
 #pragma once
-#include "app/win32.h"
+#include "win32.h"
 
 struct MainWindow {
     HWND window;

@@ -1,6 +1,6 @@
 // Ventora's icon in the notification area, the way in to a window that starts hidden.
 #pragma once
-#include "app/win32.h"
+#include "win32.h"
 
 // The callback message the icon sends to the main window; lParam carries the mouse message.
 inline constexpr UINT WM_TRAYICON = WM_APP + 1;

@@ -1,6 +1,6 @@
 // The graph in the main window: the History of fan levels it shows and its painting.
 #pragma once
-#include "app/win32.h"
+#include "win32.h"
 #include "fan/fan_level.h"
 
 // Records the tick's level and asks for the graph area to be repainted, without erasing it first

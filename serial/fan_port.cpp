@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/log_pane.h"
-#include "app/win32.h"
+#include "win32.h"
 #include "settings/settings_file.h"
 
 namespace {

@@ -1,7 +1,7 @@
 // Locating, reading and replacing config.bin through the ANSI file API.
 #include "settings/settings_store.h"
 
-#include "app/win32.h"
+#include "win32.h"
 
 #include <shlobj.h>
 

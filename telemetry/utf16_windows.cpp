@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <string>
 
-#include "app/win32.h"
+#include "win32.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows' wide characters are UTF-16 code units");
 

@@ -3,7 +3,7 @@
 // End; Le Mans Ultimate rewrites under its lock; Assetto Corsa EVO simply rewrites.
 #include "tools/opened_game_writer.h"
 
-#include "app/win32.h"
+#include "win32.h"
 
 #include <bit>
 #include <string>

@@ -24,7 +24,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/win32.h"
+#include "win32.h"
 #include "telemetry/created/game_pages.h"
 #include "telemetry/opened/opened_game_pages.h"
 #include "tools/opened_game_writer.h"

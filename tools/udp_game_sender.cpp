@@ -3,7 +3,7 @@
 // standard input as the page publisher.
 #include "tools/udp_game_sender.h"
 
-#include "app/win32.h"
+#include "win32.h"
 
 #include <winsock2.h>
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <span>
 
-#include "app/win32.h"
+#include "win32.h"
 #include "truck_plugin/truck_plugin.h"
 #include "truck_plugin/truck_record.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "app/fatal_error.h"
-#include "app/win32.h"
+#include "win32.h"
 #include "telemetry/created/game_pages.h"
 #include "telemetry/created/game_readers.h"
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <utility>
 
-#include "app/win32.h"
+#include "win32.h"
 #include "telemetry/opened/acevo_reader.h"
 #include "telemetry/opened/opened_game_pages.h"
 #include "telemetry/opened/opened_games.h"

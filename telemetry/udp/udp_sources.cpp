@@ -1,6 +1,6 @@
 // The UDP games' sockets: bound to 127.0.0.1 (a game on the same PC sends to loopback, and
 // nothing of Ventora listens on the network), non-blocking, drained a bounded amount each tick.
-#include "app/win32.h"
+#include "win32.h"
 
 #include <winsock2.h>
 

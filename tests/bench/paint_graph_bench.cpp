@@ -1,6 +1,6 @@
 // Times one paintGraph under Wine: a 500 x 500 window like Ventora's, a full History, and the
 // graph repainted through the ordinary invalidate-and-paint path. Prints microseconds per paint.
-#include "app/win32.h"
+#include "win32.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,7 +1,7 @@
 // Times the system calls of the UDP games' drain under Wine: a tick with nothing waiting (one recv
 // per socket that finds none, or one select over all three), and a tick at every game's highest
 // send rate (52 datagrams, queued on loopback beforehand, received and parsed). Prints microseconds.
-#include "app/win32.h"
+#include "win32.h"
 
 #include <winsock2.h>
 

@@ -4,7 +4,7 @@
 //
 // Exit codes: 0 done (or the probe said yes), 1 no Ventora window, 2 bad usage, 3 the probe said
 // no or the action failed, 4 a wait ran out of time.
-#include "app/win32.h"
+#include "win32.h"
 
 #include <commctrl.h>
 #include <shellapi.h>

@@ -2,7 +2,7 @@
 // and ids Windows gives them.
 #include <gtest/gtest.h>
 
-#include "tools/board_setup/com_ports.h"
+#include "board_setup/com_ports.h"
 
 namespace {
 

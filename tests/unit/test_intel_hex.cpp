@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "tools/board_setup/intel_hex.h"
+#include "board_setup/intel_hex.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <deque>
 #include <vector>
 
-#include "tools/board_setup/stk500.h"
+#include "board_setup/stk500.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "tools/board_setup/tunables_image.h"
+#include "board_setup/tunables_image.h"
 
 namespace {
 

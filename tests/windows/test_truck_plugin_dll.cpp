@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "app/win32.h"
+#include "win32.h"
 #include "tools/truck_game_host.h"
 #include "truck_plugin/truck_record.h"
 

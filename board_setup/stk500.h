@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/board_setup/intel_hex.h"
+#include "board_setup/intel_hex.h"
 
 namespace stk500 {
 

@@ -4,7 +4,7 @@
 //   ventora-board list
 //   ventora-board flash COMn [--esc] [--hex FILE] [--min-duty 30 --kick-ms 500 ...]
 //   ventora-board test COMn
-#include "app/win32.h"
+#include "win32.h"
 
 #include <algorithm>
 #include <cctype>
@@ -17,13 +17,13 @@
 #include <vector>
 
 #include "settings/settings_store.h"
-#include "tools/board_setup/com_ports.h"
-#include "tools/board_setup/firmware_images.h"
-#include "tools/board_setup/intel_hex.h"
-#include "tools/board_setup/running_ventora.h"
-#include "tools/board_setup/serial_line.h"
-#include "tools/board_setup/stk500.h"
-#include "tools/board_setup/tunables_image.h"
+#include "board_setup/com_ports.h"
+#include "board_setup/firmware_images.h"
+#include "board_setup/intel_hex.h"
+#include "board_setup/running_ventora.h"
+#include "board_setup/serial_line.h"
+#include "board_setup/stk500.h"
+#include "board_setup/tunables_image.h"
 
 namespace {
 

@@ -1,14 +1,14 @@
 // Finding COM ports: the DOS device names say which exist, SetupAPI says what each is.
-#include "tools/board_setup/com_ports.h"
+#include "board_setup/com_ports.h"
 
-#include "app/win32.h"
+#include "win32.h"
 
 #include <setupapi.h>
 
 #include <cstdlib>
 #include <map>
 
-#include "tools/board_setup/serial_line.h"
+#include "board_setup/serial_line.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The STK500 commands and the page-by-page write and read-back over a byte link.
-#include "tools/board_setup/stk500.h"
+#include "board_setup/stk500.h"
 
 #include <algorithm>
 

@@ -1,5 +1,5 @@
 // The board's COM port, set up the way the bootloaders and the firmware need it.
-#include "tools/board_setup/serial_line.h"
+#include "board_setup/serial_line.h"
 
 #include <cstdio>
 

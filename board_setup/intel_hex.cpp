@@ -1,5 +1,5 @@
 // The Intel HEX reader: each line ":LLAAAATT<data>CC" checked, then laid into the image.
-#include "tools/board_setup/intel_hex.h"
+#include "board_setup/intel_hex.h"
 
 #include <cstdio>
 #include <optional>

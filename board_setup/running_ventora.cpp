@@ -1,7 +1,7 @@
 // Finding, closing and starting Ventora through its window class, as its installer does.
-#include "tools/board_setup/running_ventora.h"
+#include "board_setup/running_ventora.h"
 
-#include "app/win32.h"
+#include "win32.h"
 
 #include "settings/settings_store.h"
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "app/win32.h"
-#include "tools/board_setup/stk500.h"
+#include "win32.h"
+#include "board_setup/stk500.h"
 
 class SerialLine {
   public:

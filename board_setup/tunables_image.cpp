@@ -1,5 +1,5 @@
 // Finding, reading and changing the tunables block, byte by byte as the AVR stores it.
-#include "tools/board_setup/tunables_image.h"
+#include "board_setup/tunables_image.h"
 
 #include <algorithm>
 #include <cstdio>

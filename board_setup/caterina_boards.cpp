@@ -1,5 +1,5 @@
 // Telling a Leonardo or Micro from an Uno or Nano by what Windows says of its port. Platform-neutral.
-#include "tools/board_setup/com_ports.h"
+#include "board_setup/com_ports.h"
 
 #include <algorithm>
 #include <cctype>
