@@ -1,0 +1,24 @@
+// The set-up tool's side of its console: what it says, what it asks, and its exit codes.
+// Windows.
+#pragma once
+#include <cstddef>
+#include <optional>
+#include <string>
+
+inline constexpr int exitDone = 0;
+inline constexpr int exitFailed = 1;
+inline constexpr int exitBadUsage = 2;
+
+// printf to standard output, flushed at once so piped output keeps its order with stderr's.
+void say(const char* format, ...);
+// "ventora-board: " and the message on standard error.
+void complain(const char* format, ...);
+// Whether standard output is a console (progress bars redraw in place) rather than a file or pipe.
+bool onConsole();
+// A bar of width characters, done of all filled.
+std::string bar(std::size_t done, std::size_t all, std::size_t width);
+
+// One answer typed (or piped in); nothing at the end of input.
+std::optional<std::string> ask(const char* prompt);
+// A number from 1 to count, with a default for an empty answer; nothing at the end of input.
+std::optional<int> askChoice(const char* prompt, int count, int fallback);

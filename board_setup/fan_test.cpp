@@ -1,0 +1,68 @@
+// The fan test: a ramp of levels at 9600 baud, ten bytes a second, as Ventora sends them.
+#include "board_setup/fan_test.h"
+
+#include <cstdint>
+#include <vector>
+
+#include "win32.h"
+#include "board_setup/board_link.h"
+#include "board_setup/console.h"
+#include "board_setup/serial_line.h"
+
+namespace {
+
+// The fan test: ten bytes a second, as Ventora sends them.
+constexpr DWORD fanTestByteMs = 100;
+constexpr int fanTestRampBytes = 50;
+// Full blast is held for half a second at the top of the ramp: long enough to hear, and still
+// reached when a busy PC stalls near the top.
+constexpr int fanTestTopBytes = 5;
+constexpr DWORD fanTestStartMs = 2000;
+
+} // namespace
+
+bool runFanTest(int port) {
+    SerialLine line;
+    if (const DWORD error = line.open(port, CBR_9600)) {
+        complain("%s", openProblem(port, error).c_str());
+        return false;
+    }
+    std::vector<std::uint8_t> levels;
+    for (int i = 0; i <= fanTestRampBytes; ++i)
+        levels.push_back(static_cast<std::uint8_t>((79 * i + fanTestRampBytes / 2) / fanTestRampBytes));
+    levels.insert(levels.end(), fanTestTopBytes - 1, levels.back());
+    for (int i = fanTestRampBytes - 1; i >= 0; --i)
+        levels.push_back(levels[static_cast<std::size_t>(i)]);
+
+    say("Fan test on COM%d: the board restarts as its port opens, then the fans run from off to full and "
+        "back to off over 10 s.\n",
+        port);
+    const bool console = onConsole();
+    // Level 0 while the bootloader has its second after the reset; it hears these bytes as noise.
+    const std::size_t startBytes = fanTestStartMs / fanTestByteMs;
+    ULONGLONG next = GetTickCount64();
+    for (std::size_t i = 0; i < startBytes + levels.size(); ++i) {
+        const std::uint8_t level = i < startBytes ? 0 : levels[i - startBytes];
+        if (!line.send(&level, 1)) {
+            if (console) say("\n");
+            complain("COM%d stopped taking bytes: was the board unplugged? Plug it back in and run the test "
+                     "again.",
+                     port);
+            return false;
+        }
+        if (i >= startBytes && (console || (i - startBytes) % 10 == 0 || i + 1 == startBytes + levels.size()))
+            say("%slevel %2u [%s]%s", console ? "\r" : "", level, bar(level, 79, 40).c_str(),
+                console ? "" : "\n");
+        next += fanTestByteMs;
+        const ULONGLONG now = GetTickCount64();
+        // After a stall the ramp goes on from now rather than sending the late bytes in a burst,
+        // which the fans could not follow anyway.
+        if (next > now)
+            Sleep(static_cast<DWORD>(next - now));
+        else
+            next = now;
+    }
+    if (console) say("\n");
+    say("Fan test done: the fans stop within a second.\n");
+    return true;
+}

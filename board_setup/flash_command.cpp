@@ -1,0 +1,156 @@
+// Preparing an image and writing it to the board.
+#include "board_setup/flash_command.h"
+
+#include <cstdio>
+#include <optional>
+
+#include "win32.h"
+#include "board_setup/board_link.h"
+#include "board_setup/console.h"
+#include "board_setup/firmware_images.h"
+#include "board_setup/intel_hex.h"
+#include "board_setup/stk500.h"
+
+namespace {
+
+std::string builtInImage(bool escs) {
+    HRSRC resource =
+        FindResourceA(nullptr, MAKEINTRESOURCEA(escs ? FIRMWARE_ESCS_HEX : FIRMWARE_PWM_FANS_HEX),
+                      MAKEINTRESOURCEA(10) /* RT_RCDATA */);
+    HGLOBAL loaded = resource ? LoadResource(nullptr, resource) : nullptr;
+    const char* text = loaded ? static_cast<const char*>(LockResource(loaded)) : nullptr;
+    return text ? std::string(text, SizeofResource(nullptr, resource)) : std::string();
+}
+
+std::optional<std::string> readTextFile(const std::string& path) {
+    FILE* file = nullptr;
+    if (fopen_s(&file, path.c_str(), "rb") != 0 || !file) return std::nullopt;
+    std::string text;
+    char chunk[4096];
+    for (std::size_t count; (count = std::fread(chunk, 1, sizeof chunk, file)) > 0;)
+        text.append(chunk, count);
+    std::fclose(file);
+    return text;
+}
+
+// Reads and tunes the image a flash writes; prints why not and returns nothing on a problem.
+std::optional<FlashImage> prepareImage(const FlashRequest& request, std::string& imageName) {
+    std::string text;
+    if (request.hexPath.empty()) {
+        imageName = request.escs ? "ventora-fan-esc.hex" : "ventora-fan.hex";
+        text = builtInImage(request.escs);
+        if (text.empty()) {
+            complain("this ventora-board.exe holds no %s: it was built without the firmware",
+                     imageName.c_str());
+            return std::nullopt;
+        }
+    } else {
+        imageName = request.hexPath;
+        const auto file = readTextFile(request.hexPath);
+        if (!file) {
+            complain("cannot read %s", request.hexPath.c_str());
+            return std::nullopt;
+        }
+        text = *file;
+    }
+    HexReading reading = readIntelHex(text);
+    if (!reading.error.empty()) {
+        complain("%s: %s. Nothing was written.", imageName.c_str(), reading.error.c_str());
+        return std::nullopt;
+    }
+    const std::string tuneProblem = applyTunables(reading.image.bytes, request.changes);
+    if (!tuneProblem.empty()) {
+        complain("%s. Nothing was written.", tuneProblem.c_str());
+        return std::nullopt;
+    }
+    if (reading.image.end() > bootloaders[0].start) {
+        complain("%s is too large: it ends at 0x%04zX, and the flash below the bootloader ends at 0x%04X (%u "
+                 "bytes). Nothing was written.",
+                 imageName.c_str(), reading.image.end(), bootloaders[0].start, bootloaders[0].start);
+        return std::nullopt;
+    }
+    return std::move(reading.image);
+}
+
+std::string imageTitle(const FlashImage& image, const std::string& imageName) {
+    const TunablesReading reading = readTunables(image.bytes);
+    if (!reading.tunables) return imageName;
+    char text[120];
+    std::snprintf(text, sizeof text, "Ventora firmware %u.%u.%u for %s", reading.tunables->version[0],
+                  reading.tunables->version[1], reading.tunables->version[2],
+                  variantName(reading.tunables->variant));
+    return text;
+}
+
+} // namespace
+
+bool flashBoard(const FlashRequest& request) {
+    std::string imageName;
+    const std::optional<FlashImage> image = prepareImage(request, imageName);
+    if (!image) return false;
+    const std::string title = imageTitle(*image, imageName);
+
+    const ULONGLONG started = GetTickCount64();
+    say("Looking for the bootloader on COM%d...\n", request.port);
+    Board board;
+    const std::string problem = reachBootloader(describeComPort(request.port), board);
+    if (!problem.empty()) {
+        complain("%s Nothing was written.", problem.c_str());
+        return false;
+    }
+    say("Found an ATmega328P, %s at %lu baud.\n", board.bootloader->name,
+        static_cast<unsigned long>(board.bootloader->baudRate));
+    if (image->end() > board.bootloader->start) {
+        stk500::leave(board.link);
+        complain("%s is too large: it ends at 0x%04zX, and the flash below %s ends at 0x%04X. Nothing was "
+                 "written.",
+                 imageName.c_str(), image->end(), board.bootloader->name, board.bootloader->start);
+        return false;
+    }
+
+    say("Writing %s to COM%d\n", title.c_str(), request.port);
+    const bool console = onConsole();
+    const auto progress = [&](std::size_t done, std::size_t all) {
+        if (console) say("\r  [%s] %3zu %%", bar(done, all, 40).c_str(), done * 100 / all);
+    };
+    stk500::ProgramResult result = stk500::programImage(board.link, *image, progress);
+    if (result.outcome == stk500::ProgramResult::noAnswer &&
+        reachBootloader(describeComPort(request.port), board).empty()) {
+        // Still there, so not unplugged: the PC stalled for longer than the bootloader's one-second
+        // watchdog, and it started the half-written firmware. A reset brings it back for a whole
+        // second try.
+        say("%sCOM%d stopped answering at the page at 0x%04X; the board is back after a reset, so once "
+            "more from the start.\n",
+            console ? "\n" : "", request.port, static_cast<unsigned>(result.address));
+        result = stk500::programImage(board.link, *image, progress);
+    }
+    if (console) say("\n");
+    if (result.outcome == stk500::ProgramResult::noAnswer) {
+        complain("COM%d stopped answering at the page at 0x%04X: was the board unplugged? The bootloader is "
+                 "never written, so the board is not harmed: plug it back in and run this again.",
+                 request.port, static_cast<unsigned>(result.address));
+        return false;
+    }
+    if (result.outcome == stk500::ProgramResult::mismatch) {
+        stk500::leave(board.link);
+        complain(
+            "the page at 0x%04X reads back wrong (0x%04X: wrote %02X, read %02X): the board's flash did not "
+            "take it. Run this again; if it happens again, the chip's flash may be worn out.",
+            static_cast<unsigned>(result.address), static_cast<unsigned>(result.firstBad), result.wrote,
+            result.read);
+        return false;
+    }
+    // Leaving programming mode starts the new firmware: Optiboot resets into it at once, the old
+    // bootloader once the line has been quiet for a moment.
+    const bool left = stk500::leave(board.link);
+    board.line.close();
+    const double seconds = static_cast<double>(GetTickCount64() - started) / 1000.0;
+    say("Wrote %s to COM%d: %zu bytes in %zu pages, each read back equal, in %.1f s.\n", title.c_str(),
+        request.port, image->end(), result.pages, seconds);
+    const TunablesReading tunables = readTunables(image->bytes);
+    if (tunables.tunables) say("Tunables: %s\n", describeTunables(*tunables.tunables).c_str());
+    say(left ? "The board now runs it.\n"
+             : "The board runs it once it is reset (unplug it and plug it back in).\n");
+    return true;
+}
+
