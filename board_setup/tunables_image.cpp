@@ -19,7 +19,8 @@ void storeValue(std::span<std::uint8_t> block, const TunableField& field, std::u
 bool usedBy(const TunableField& field, std::uint8_t variant) {
     return field.use == TunableUse::both ||
            (field.use == TunableUse::pwmFans && variant == tunablesBlock::pwmFans) ||
-           (field.use == TunableUse::escs && variant == tunablesBlock::escs);
+           (field.use == TunableUse::escs && variant == tunablesBlock::escs) ||
+           (field.use == TunableUse::driver && variant == tunablesBlock::driver);
 }
 
 std::size_t fieldIndex(std::string_view option) {
@@ -85,7 +86,10 @@ std::string applyTunables(std::span<std::uint8_t> flash, const std::vector<Tunab
         const TunableField& field = tunableFields[change.field];
         if (!usedBy(field, tunables.variant)) {
             std::snprintf(text, sizeof text, "--%s is for the %s firmware, and this image is the %s one",
-                          field.option, field.use == TunableUse::escs ? "ESC" : "PWM fan",
+                          field.option,
+                          field.use == TunableUse::escs     ? "ESC"
+                          : field.use == TunableUse::driver ? "driver module"
+                                                            : "PWM fan",
                           variantName(tunables.variant));
             return text;
         }
@@ -100,8 +104,9 @@ std::string applyTunables(std::span<std::uint8_t> flash, const std::vector<Tunab
     if (tunables.variant == tunablesBlock::escs) {
         const std::uint16_t off = tunables.values[fieldIndex("esc-off-us")];
         const std::uint16_t full = tunables.values[fieldIndex("esc-full-us")];
-        if (off >= full) {
-            std::snprintf(text, sizeof text, "--esc-off-us (%u) must be below --esc-full-us (%u)", off, full);
+        if (full < off + tunablesBlock::escPulseSpanAtLeast) {
+            std::snprintf(text, sizeof text, "--esc-full-us (%u) must be at least %u above --esc-off-us (%u)",
+                          full, tunablesBlock::escPulseSpanAtLeast, off);
             return text;
         }
     }

@@ -12,8 +12,9 @@
 
 #include "firmware/tunables_block.h"
 
-// Which firmware variant a tunable means something to.
-enum class TunableUse { both, pwmFans, escs };
+// Which firmware variants a tunable means something to: the duty ones to every kind that drives a
+// duty, the pulse ones to the ESCs, the rate to the driver modules.
+enum class TunableUse { both, pwmFans, escs, driver };
 
 struct TunableField {
     const char* option; // the flash command's option, without its leading "--"
@@ -25,7 +26,7 @@ struct TunableField {
 };
 
 // Every tunable the block holds, in the order the firmware's tunables.h lists them.
-inline constexpr std::array<TunableField, 7> tunableFields{{
+inline constexpr std::array<TunableField, tunablesBlock::fieldCount> tunableFields{{
     {"min-duty", tunablesBlock::minimumDutyPercentOffset, 1, tunablesBlock::minimumDutyPercentRange,
      TunableUse::pwmFans, "%"},
     {"kick-below", tunablesBlock::kickStartBelowPercentOffset, 1, tunablesBlock::kickStartBelowPercentRange,
@@ -36,11 +37,25 @@ inline constexpr std::array<TunableField, 7> tunableFields{{
      TunableUse::both, "ms"},
     {"arming-ms", tunablesBlock::escArmingMillisecondsOffset, 2, tunablesBlock::escArmingMillisecondsRange,
      TunableUse::escs, "ms"},
-    {"esc-off-us", tunablesBlock::escOffPulseMicrosecondsOffset, 2, tunablesBlock::escPulseMicrosecondsRange,
+    {"esc-off-us", tunablesBlock::escOffPulseMicrosecondsOffset, 2, tunablesBlock::escOffPulseMicrosecondsRange,
      TunableUse::escs, "us"},
     {"esc-full-us", tunablesBlock::escFullPulseMicrosecondsOffset, 2,
-     tunablesBlock::escPulseMicrosecondsRange, TunableUse::escs, "us"},
+     tunablesBlock::escFullPulseMicrosecondsRange, TunableUse::escs, "us"},
+    {"pwm-hz", tunablesBlock::pwmFrequencyHzOffset, 2, tunablesBlock::pwmFrequencyHzRange, TunableUse::driver,
+     "Hz"},
 }};
+
+// The block's own list and the tool's name the same values in the same order.
+constexpr bool tunableFieldsMatchTheBlock() {
+    for (std::size_t i = 0; i < tunableFields.size(); ++i)
+        if (tunableFields[i].offset != tunablesBlock::fields[i].offset ||
+            tunableFields[i].width != tunablesBlock::fields[i].width ||
+            tunableFields[i].range.lowest != tunablesBlock::fields[i].range.lowest ||
+            tunableFields[i].range.highest != tunablesBlock::fields[i].range.highest)
+            return false;
+    return true;
+}
+static_assert(tunableFieldsMatchTheBlock());
 
 struct FirmwareTunables {
     std::uint8_t variant = 0; // a tunablesBlock::Variant
@@ -67,7 +82,8 @@ struct TunableChange {
 std::optional<std::size_t> findTunableField(std::string_view option);
 
 // Writes the changes into the image's block. On any problem (no block, a format this tool does
-// not know, a value out of its range, a tunable of the other variant, off pulse not below full)
+// not know, a value out of its range, a tunable of another variant, full pulse not far enough
+// above off)
 // the image is left as it was and the message says what to fix.
 std::string applyTunables(std::span<std::uint8_t> flash, const std::vector<TunableChange>& changes);
 

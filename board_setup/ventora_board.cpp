@@ -44,6 +44,7 @@ void printUsage() {
                       field.range.highest, field.unit,
                       field.use == TunableUse::escs      ? " (ESCs)"
                       : field.use == TunableUse::pwmFans ? " (PWM fans)"
+                      : field.use == TunableUse::driver  ? " (driver modules)"
                                                          : "");
         tunables += text;
     }

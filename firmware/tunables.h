@@ -35,6 +35,10 @@ constexpr uint16_t escArmingMilliseconds = 2000;
 constexpr uint16_t escOffPulseMicroseconds = 1000;
 constexpr uint16_t escFullPulseMicroseconds = 2000;
 
+// Driver-module kind: the PWM rate on D9 and D10, in hertz. 20 kHz is above hearing and within
+// what the common modules switch cleanly (an L298N's own limit is about 25 kHz).
+constexpr uint16_t pwmFrequencyHz = 20000;
+
 } // namespace tunables
 
 #endif

@@ -14,20 +14,6 @@ namespace {
 
 using namespace tunablesBlock;
 
-// The defaults are what a tool accepts too.
-constexpr bool within(uint16_t value, Range range) {
-    return range.lowest <= value && value <= range.highest;
-}
-static_assert(within(tunables::minimumDutyPercent, minimumDutyPercentRange) &&
-                  within(tunables::kickStartBelowPercent, kickStartBelowPercentRange) &&
-                  within(tunables::kickStartMilliseconds, kickStartMillisecondsRange) &&
-                  within(tunables::failsafeMilliseconds, failsafeMillisecondsRange) &&
-                  within(tunables::escArmingMilliseconds, escArmingMillisecondsRange) &&
-                  within(tunables::escOffPulseMicroseconds, escPulseMicrosecondsRange) &&
-                  within(tunables::escFullPulseMicroseconds, escPulseMicrosecondsRange) &&
-                  tunables::escOffPulseMicroseconds < tunables::escFullPulseMicroseconds,
-              "every default lies in the range a flashing tool accepts");
-
 struct BlockImage {
     uint8_t bytes[blockSize];
 
@@ -47,12 +33,17 @@ struct BlockImage {
         put(escArmingMillisecondsOffset, tunables::escArmingMilliseconds);
         put(escOffPulseMicrosecondsOffset, tunables::escOffPulseMicroseconds);
         put(escFullPulseMicrosecondsOffset, tunables::escFullPulseMicroseconds);
+        put(pwmFrequencyHzOffset, tunables::pwmFrequencyHz);
     }
     constexpr void put(uint8_t offset, uint16_t value) {
         bytes[offset] = static_cast<uint8_t>(value);
         bytes[offset + 1] = static_cast<uint8_t>(value >> 8);
     }
 };
+
+// The defaults are what a tool accepts too: the block the build writes is a whole one.
+static_assert(checkBlock(BlockImage().bytes, VENTORA_FIRMWARE_VARIANT).problem == whole,
+              "every default lies in the range a flashing tool accepts");
 
 // The build finds it by name and checks that it lies within the first searchWindow bytes: its
 // section sorts first among the constants in flash, right after the interrupt vectors.
@@ -78,4 +69,5 @@ void readTunables() {
     tuned.escArmingMilliseconds = blockWord(escArmingMillisecondsOffset);
     tuned.escOffPulseMicroseconds = blockWord(escOffPulseMicrosecondsOffset);
     tuned.escFullPulseMicroseconds = blockWord(escFullPulseMicrosecondsOffset);
+    tuned.pwmFrequencyHz = blockWord(pwmFrequencyHzOffset);
 }

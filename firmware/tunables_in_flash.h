@@ -13,6 +13,7 @@ struct Tunables {
     uint16_t escArmingMilliseconds;
     uint16_t escOffPulseMicroseconds;
     uint16_t escFullPulseMicroseconds;
+    uint16_t pwmFrequencyHz;
 };
 
 // Valid after readTunables().

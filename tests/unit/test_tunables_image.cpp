@@ -31,6 +31,7 @@ std::vector<std::uint8_t> imageWithBlock(std::uint8_t variant, std::size_t at = 
     put16(escArmingMillisecondsOffset, 2000);
     put16(escOffPulseMicrosecondsOffset, 1000);
     put16(escFullPulseMicrosecondsOffset, 2000);
+    put16(pwmFrequencyHzOffset, 20000);
     return image;
 }
 
@@ -73,10 +74,10 @@ TEST(TunablesImage, SaysWhyAnImageHasNoBlockToRead) {
         {"a newer format",
          [] {
              auto i = imageWithBlock(pwmFans);
-             i[0x68 + formatVersionOffset] = 2;
+             i[0x68 + formatVersionOffset] = 3;
              return i;
          }(),
-         "format 2"},
+         "format 3"},
         {"a longer block",
          [] {
              auto i = imageWithBlock(pwmFans);
@@ -122,7 +123,7 @@ TEST(TunablesImage, RefusesAValueOutsideItsRangeOrVariantAndChangesNothing) {
         {"a failsafe near a tick",
          pwmFans,
          {{field("failsafe-ms"), 299}},
-         "--failsafe-ms must be from 300 to 60000"},
+         "--failsafe-ms must be from 300 to 5000"},
         {"a valid value before a bad one",
          pwmFans,
          {{field("min-duty"), 40}, {field("kick-below"), 200}},
@@ -132,12 +133,12 @@ TEST(TunablesImage, RefusesAValueOutsideItsRangeOrVariantAndChangesNothing) {
          {{field("arming-ms"), 1000}},
          "--arming-ms is for the ESC firmware"},
         {"a fan value for ESCs", escs, {{field("min-duty"), 40}}, "--min-duty is for the PWM fan firmware"},
-        {"a pulse too short", escs, {{field("esc-off-us"), 499}}, "--esc-off-us must be from 500 to 2500 us"},
-        {"off above full",
+        {"a pulse too short", escs, {{field("esc-off-us"), 499}}, "--esc-off-us must be from 500 to 1200 us"},
+        {"an off pulse that turns a motor", escs, {{field("esc-off-us"), 1201}}, "--esc-off-us must be from 500 to 1200 us"},
+        {"full too close above off",
          escs,
-         {{field("esc-off-us"), 2100}},
-         "--esc-off-us (2100) must be below --esc-full-us (2000)"},
-        {"off equal to full", escs, {{field("esc-full-us"), 1000}}, "must be below --esc-full-us (1000)"},
+         {{field("esc-off-us"), 1200}, {field("esc-full-us"), 1499}},
+         "--esc-full-us (1499) must be at least 300 above --esc-off-us (1200)"},
     };
     for (const Case& c : cases) {
         const auto original = imageWithBlock(c.variant);
