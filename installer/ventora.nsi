@@ -37,12 +37,11 @@ ManifestDPIAware true
 ; How long a running Ventora may take to save its settings and end after WM_CLOSE. It takes
 ; about one tick (100 ms); the margin is for a busy machine.
 !define CLOSE_WAIT_MS 15000
-; The truck games' plugin, and where each game looks for plugins under its Steam library.
+; The truck games' plugin, and the games' Steam app ids (their manifests in each library name
+; their folders).
 !define TRUCK_PLUGIN "ventora-trucks.dll"
 !define ETS2_APP_ID "227300"
 !define ATS_APP_ID "270880"
-!define ETS2_BIN "steamapps\common\Euro Truck Simulator 2\bin\win_x64"
-!define ATS_BIN "steamapps\common\American Truck Simulator\bin\win_x64"
 
 Name "${PRODUCT}"
 Caption "${PRODUCT} ${VERSION} Setup"
@@ -299,99 +298,178 @@ Function vdfKeyValue
   Pop $R3
 FunctionEnd
 
-; Finds the truck games through Steam: its folder from the registry, its libraries (each a "path"
-; followed by the app ids it holds) from libraryfolders.vdf. Sets $ets2Bin and $atsBin.
-; The file is UTF-8, and a library path may hold any letter (an accented user name, a German folder):
-; FileRead would convert through the ANSI code page, so the file is read whole and converted here.
-Function findTruckGames
-  Push $0
+; A UTF-8 file of Steam's, read whole and converted to UTF-16 with a NUL at its end. A library path
+; may hold any letter (an accented user name, a German folder): FileRead would convert through the
+; ANSI code page. In: $R0 the file. Out: $R0 the text (System::Free it when done), or 0.
+Function readUtf8Text
   Push $1
   Push $2
   Push $3
   Push $4
   Push $5
   Push $6
-  Push $R0
-  Push $R1
-  Push $R2
-  StrCpy $ets2Bin ""
-  StrCpy $atsBin ""
-  StrCpy $4 0 ; the file's text, UTF-16
-  ReadRegStr $0 HKCU "Software\Valve\Steam" "SteamPath"
-  ${If} $0 != ""
-    ; Steam writes the path with forward slashes.
-    ${WordReplace} $0 "/" "\" "+" $0
-    ClearErrors
-    FileOpen $1 "$0\steamapps\libraryfolders.vdf" r
-    ${IfNot} ${Errors}
-      FileSeek $1 0 END $2
-      FileSeek $1 0 SET
-      IntOp $5 $2 + 1
-      System::Alloc $5
-      Pop $3
-      System::Call "kernel32::ReadFile(p r1, p r3, i r2, *i .r5, p 0) i .r6"
-      FileClose $1
-      ${If} $6 != 0
-      ${AndIf} $5 > 0
-        System::Call "kernel32::MultiByteToWideChar(i 65001, i 0, p r3, i r5, p 0, i 0) i .r6"
-        ${If} $6 > 0
-          IntOp $2 $6 + 1
-          IntOp $2 $2 * 2
-          System::Alloc $2
-          Pop $4
-          System::Call "kernel32::MultiByteToWideChar(i 65001, i 0, p r3, i r5, p r4, i r6)"
-          ; The text ends with a NUL, for the search for each line's end.
-          IntOp $2 $6 * 2
-          IntPtrOp $2 $4 + $2
-          System::Call "*$2(&i2 0)"
-        ${EndIf}
+  StrCpy $4 0
+  ClearErrors
+  FileOpen $1 "$R0" r
+  ${IfNot} ${Errors}
+    FileSeek $1 0 END $2
+    FileSeek $1 0 SET
+    IntOp $5 $2 + 1
+    System::Alloc $5
+    Pop $3
+    System::Call "kernel32::ReadFile(p r1, p r3, i r2, *i .r5, p 0) i .r6"
+    FileClose $1
+    ${If} $6 != 0
+    ${AndIf} $5 > 0
+      System::Call "kernel32::MultiByteToWideChar(i 65001, i 0, p r3, i r5, p 0, i 0) i .r6"
+      ${If} $6 > 0
+        IntOp $2 $6 + 1
+        IntOp $2 $2 * 2
+        System::Alloc $2
+        Pop $4
+        System::Call "kernel32::MultiByteToWideChar(i 65001, i 0, p r3, i r5, p r4, i r6)"
+        ; The text ends with a NUL, for the search for each line's end.
+        IntOp $2 $6 * 2
+        IntPtrOp $2 $4 + $2
+        System::Call "*$2(&i2 0)"
       ${EndIf}
-      System::Free $3
     ${EndIf}
+    System::Free $3
   ${EndIf}
-  ${If} $4 P<> 0
-    StrCpy $1 $4 ; the line being read
-    StrCpy $2 "" ; the library being read
-    ${Do}
-      System::Call "msvcrt::wcschr(p r1, i 10) p .r3"
-      ${If} $3 P= 0
-        StrCpy $5 ${NSIS_MAX_STRLEN}
-      ${Else}
-        IntPtrOp $5 $3 - $1
-        IntOp $5 $5 / 2
-        IntOp $5 $5 + 1 ; with room for the NUL
-        ${If} $5 > ${NSIS_MAX_STRLEN}
-          StrCpy $5 ${NSIS_MAX_STRLEN}
-        ${EndIf}
-      ${EndIf}
-      System::Call "kernel32::lstrcpynW(w .R0, p r1, i r5)"
-      Call vdfKeyValue
-      ${If} $R1 == "path"
-        StrCpy $2 $R2
-      ${ElseIf} $R1 == ${ETS2_APP_ID}
-      ${AndIf} $2 != ""
-      ${AndIf} ${FileExists} "$2\${ETS2_BIN}\*.*"
-        StrCpy $ets2Bin "$2\${ETS2_BIN}"
-      ${ElseIf} $R1 == ${ATS_APP_ID}
-      ${AndIf} $2 != ""
-      ${AndIf} ${FileExists} "$2\${ATS_BIN}\*.*"
-        StrCpy $atsBin "$2\${ATS_BIN}"
-      ${EndIf}
-      ${If} $3 P= 0
-        ${Break}
-      ${EndIf}
-      IntPtrOp $1 $3 + 2
-    ${Loop}
-    System::Free $4
-  ${EndIf}
-  Pop $R2
-  Pop $R1
-  Pop $R0
+  StrCpy $R0 $4
   Pop $6
   Pop $5
   Pop $4
   Pop $3
   Pop $2
+  Pop $1
+FunctionEnd
+
+; The next line of a text from readUtf8Text, without its line feed, cut at NSIS's string size.
+; In and out: $R7 where the line starts, 0 once the last line is taken. Out: $R0 the line.
+Function nextLine
+  Push $0
+  Push $1
+  System::Call "msvcrt::wcschr(p R7, i 10) p .r0"
+  ${If} $0 P= 0
+    StrCpy $1 ${NSIS_MAX_STRLEN}
+  ${Else}
+    IntPtrOp $1 $0 - $R7
+    IntOp $1 $1 / 2
+    IntOp $1 $1 + 1 ; with room for the NUL
+    ${If} $1 > ${NSIS_MAX_STRLEN}
+      StrCpy $1 ${NSIS_MAX_STRLEN}
+    ${EndIf}
+  ${EndIf}
+  System::Call "kernel32::lstrcpynW(w .R0, p R7, i r1)"
+  ${If} $0 P= 0
+    StrCpy $R7 0
+  ${Else}
+    IntPtrOp $R7 $0 + 2
+  ${EndIf}
+  Pop $1
+  Pop $0
+FunctionEnd
+
+; One truck game in one Steam library. The library holds it when Steam's manifest of the game is
+; there, and the folder the manifest names under steamapps\common holds the game's 64-bit build: a
+; library entry or a manifest that outlived the game's files must not get a plugins folder made
+; in an empty place. In: $R0 the library, $R1 the game's app id. Out: $R0 the game's bin\win_x64
+; folder, or "".
+Function truckGameBin
+  Push $0
+  Push $1
+  Push $2
+  Push $R1
+  Push $R2
+  Push $R7
+  StrCpy $0 $R0
+  StrCpy $1 "" ; the game's folder name
+  StrCpy $R0 "$0\steamapps\appmanifest_$R1.acf"
+  Call readUtf8Text
+  StrCpy $2 $R0
+  StrCpy $R7 $R0
+  ${DoWhile} $R7 P<> 0
+    Call nextLine
+    Call vdfKeyValue
+    ${If} $R1 == "installdir"
+      StrCpy $1 $R2
+      ${Break}
+    ${EndIf}
+  ${Loop}
+  ${If} $2 P<> 0
+    System::Free $2
+  ${EndIf}
+  StrCpy $R0 ""
+  ; A folder name, never a path that leads out of steamapps\common.
+  System::Call "msvcrt::wcspbrk(w r1, w '\/:') p .r2"
+  ${If} $1 != ""
+  ${AndIf} $1 != "."
+  ${AndIf} $1 != ".."
+  ${AndIf} $2 P= 0
+  ${AndIf} ${FileExists} "$0\steamapps\common\$1\bin\win_x64\*.*"
+    StrCpy $R0 "$0\steamapps\common\$1\bin\win_x64"
+  ${EndIf}
+  Pop $R7
+  Pop $R2
+  Pop $R1
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+
+; Finds the truck games through Steam: its folder from the registry (HKCU for the user's Steam, else
+; where Steam's setup recorded it for the machine), its libraries from libraryfolders.vdf, and the
+; games in each library through their manifests. Sets $ets2Bin and $atsBin; when several libraries
+; hold a game, the last listed wins.
+Function findTruckGames
+  Push $0
+  Push $1
+  Push $R0
+  Push $R1
+  Push $R2
+  Push $R7
+  StrCpy $ets2Bin ""
+  StrCpy $atsBin ""
+  ReadRegStr $0 HKCU "Software\Valve\Steam" "SteamPath"
+  ${If} $0 == ""
+    ReadRegStr $0 HKLM "SOFTWARE\WOW6432Node\Valve\Steam" "InstallPath"
+  ${EndIf}
+  ${If} $0 != ""
+    ; Steam writes SteamPath with forward slashes.
+    ${WordReplace} $0 "/" "\" "+" $0
+    StrCpy $R0 "$0\steamapps\libraryfolders.vdf"
+    Call readUtf8Text
+    StrCpy $1 $R0
+    StrCpy $R7 $R0
+    ${DoWhile} $R7 P<> 0
+      Call nextLine
+      Call vdfKeyValue
+      ${If} $R1 == "path"
+      ${AndIf} $R2 != ""
+        StrCpy $0 $R2
+        StrCpy $R0 $0
+        StrCpy $R1 ${ETS2_APP_ID}
+        Call truckGameBin
+        ${If} $R0 != ""
+          StrCpy $ets2Bin $R0
+        ${EndIf}
+        StrCpy $R0 $0
+        StrCpy $R1 ${ATS_APP_ID}
+        Call truckGameBin
+        ${If} $R0 != ""
+          StrCpy $atsBin $R0
+        ${EndIf}
+      ${EndIf}
+    ${Loop}
+    ${If} $1 P<> 0
+      System::Free $1
+    ${EndIf}
+  ${EndIf}
+  Pop $R7
+  Pop $R2
+  Pop $R1
+  Pop $R0
   Pop $1
   Pop $0
 FunctionEnd
