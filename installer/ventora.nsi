@@ -12,7 +12,9 @@
 ;
 ; Euro Truck Simulator 2 and American Truck Simulator load telemetry plugins from their own folder:
 ; when Steam's libraries hold either game, the installer offers to copy Ventora's plugin there, and
-; the uninstaller removes exactly the copies it made (listed in the Uninstall key).
+; the uninstaller removes exactly the copies it made (listed in the Uninstall key). A copy a running
+; game holds is marked for deletion at the next restart of Windows and stays listed, so that a later
+; run of the installer finishes the job.
 
 ; Debian's Wine is 64-bit only: the default 32-bit stub does not start there at all.
 Target amd64-unicode
@@ -42,6 +44,8 @@ ManifestDPIAware true
 !define TRUCK_PLUGIN "ventora-trucks.dll"
 !define ETS2_APP_ID "227300"
 !define ATS_APP_ID "270880"
+; MoveFileEx's flag: the file is deleted when Windows next starts, before any game can hold it.
+!define MOVEFILE_DELAY_UNTIL_REBOOT 4
 
 Name "${PRODUCT}"
 Caption "${PRODUCT} ${VERSION} Setup"
@@ -91,6 +95,10 @@ VIAddVersionKey /LANG=1033 "OriginalFilename" "ventora-${VERSION}-setup.exe"
 !insertmacro MUI_LANGUAGE "English"
 
 Var ventoraWasRunning
+; 1 when this run upgrades an installed Ventora, rather than installing afresh.
+Var ventoraWasInstalled
+; 1 when the uninstaller leaves a copy of the plugin that a running game holds.
+Var truckPluginLeft
 ; The games' bin\win_x64 folders found in Steam's libraries, empty when not found.
 Var ets2Bin
 Var atsBin
@@ -159,65 +167,129 @@ Section "Start Ventora with Windows" SecStartup
   CreateShortCut "$SMSTARTUP\${SHORTCUT}" "$INSTDIR\ventora.exe" "" "$INSTDIR\ventora.exe" 0
 SectionEnd
 
-; Deletes the recorded copy of the plugin in $0 (and the one a running game kept, moved aside), and
-; its plugins folder when the installer made it and nothing else is in it. Uses $1 and $2.
-!macro deleteTruckPluginCopy appId
-  Delete "$0"
-  Delete "$0.old"
-  ${If} ${FileExists} "$0"
-    DetailPrint "$0 is in use by a running game: delete it once the game has ended"
+; A copy of the plugin that a running game holds cannot be deleted now: Windows is asked to delete
+; it at its next restart, and the details and the message for the user in $1 say so.
+; In: $0 the file, $R2 the game's name.
+!macro defineDeleteAtRestart prefix
+Function ${prefix}deleteAtRestart
+  Push $2
+  ${If} $1 != ""
+    StrCpy $1 "$1$\r$\n$\r$\n"
   ${EndIf}
-  ReadRegDWORD $1 HKCU "${UNINSTALL_KEY}" "TruckPluginFolder${appId}"
-  ${If} $1 == 1
-    ${GetParent} "$0" $2
-    RMDir "$2"
+  ; Windows keeps this list in HKLM and refuses it to a process without administrator rights:
+  ; then the user is asked instead, and the record of the copy stays for a later run.
+  System::Call "kernel32::MoveFileExW(w r0, p 0, i ${MOVEFILE_DELAY_UNTIL_REBOOT}) i .r2"
+  ${If} $2 != 0
+    DetailPrint "$R2 is running and holds $0: Windows deletes it at its next restart"
+    StrCpy $1 "$1$R2 is running and holds Ventora's plugin $0, so Windows deletes it at its next restart."
+  ${Else}
+    DetailPrint "$R2 is running and holds $0: delete it once the game has ended"
+    StrCpy $1 "$1$R2 is running and holds Ventora's plugin $0. Delete it once the game has ended (the next install of ${PRODUCT} does it too)."
   ${EndIf}
+  Pop $2
+FunctionEnd
 !macroend
+!insertmacro defineDeleteAtRestart ""
+!insertmacro defineDeleteAtRestart "un."
+
+; Removes the recorded copy of the plugin in $R3 and the one moved aside beside it (.old), and
+; their plugins folder when the installer made it and nothing else is in it. A copy that a running
+; game holds is moved aside, out of the game's way (at its next start the game finds no plugin to
+; load, and a later install's new copy is not the file Windows deletes), and marked for deletion
+; at the next restart of Windows; the message for the user in $1 says so.
+; In: $R1 the game's app id, $R2 its name. Out: $R4 1 when nothing is left, else 0: the record
+; must then stay, so that a later run finishes what is left.
+!macro defineRemoveTruckPluginCopy prefix
+Function ${prefix}removeTruckPluginCopy
+  Push $0
+  Push $2
+  Delete "$R3.old"
+  Delete "$R3"
+  ${If} ${FileExists} "$R3"
+  ${AndIfNot} ${FileExists} "$R3.old"
+    Rename "$R3" "$R3.old"
+  ${EndIf}
+  StrCpy $R4 1
+  ${If} ${FileExists} "$R3"
+    StrCpy $0 "$R3"
+    Call ${prefix}deleteAtRestart
+    StrCpy $R4 0
+  ${EndIf}
+  ${If} ${FileExists} "$R3.old"
+    StrCpy $0 "$R3.old"
+    Call ${prefix}deleteAtRestart
+    StrCpy $R4 0
+  ${EndIf}
+  ReadRegDWORD $0 HKCU "${UNINSTALL_KEY}" "TruckPluginFolder$R1"
+  ${If} $0 == 1
+    ${GetParent} "$R3" $2
+    RMDir "$2"
+    ; Emptied at the restart, it goes then too: Windows removes only an empty folder.
+    ${If} $R4 == 0
+      System::Call "kernel32::MoveFileExW(w r2, p 0, i ${MOVEFILE_DELAY_UNTIL_REBOOT}) i"
+    ${EndIf}
+  ${EndIf}
+  Pop $2
+  Pop $0
+FunctionEnd
+!macroend
+!insertmacro defineRemoveTruckPluginCopy ""
+!insertmacro defineRemoveTruckPluginCopy "un."
 
 ; Copies the plugin into one game's plugins folder (made when missing) and records the copy, and
 ; whether the folder was made, for the uninstaller. A running game has its plugin loaded: Windows
 ; lets the file be renamed but not overwritten, so the old one is moved aside and the game keeps it
-; until it restarts.
+; until it restarts; it goes as soon as the game has let it go, or at the next restart of Windows.
 ; In: $R0 the game's bin\win_x64 folder, $R1 its Steam app id, $R2 its name.
 Function copyTruckPlugin
   Push $0
   Push $1
-  Push $2
   Push $R3
   Push $R4
-  StrCpy $R3 "$R0\plugins"
+  Push $R5
+  StrCpy $R5 "$R0\plugins"
+  StrCpy $1 "" ; what the user is told at the end
   ; The game moved to another library since the last install: the copy left at the old place is
   ; taken away, or nothing would ever remove it once the new place is recorded.
-  ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "TruckPlugin$R1"
-  ${If} $0 != ""
-  ${AndIf} $0 != "$R3\${TRUCK_PLUGIN}"
-    !insertmacro deleteTruckPluginCopy $R1
+  ReadRegStr $R3 HKCU "${UNINSTALL_KEY}" "TruckPlugin$R1"
+  ${If} $R3 != ""
+  ${AndIf} $R3 != "$R5\${TRUCK_PLUGIN}"
+    Call removeTruckPluginCopy
     DeleteRegValue HKCU "${UNINSTALL_KEY}" "TruckPluginFolder$R1"
   ${EndIf}
-  ${IfNot} ${FileExists} "$R3\*.*"
-    CreateDirectory "$R3"
+  ${IfNot} ${FileExists} "$R5\*.*"
+    CreateDirectory "$R5"
     WriteRegDWORD HKCU "${UNINSTALL_KEY}" "TruckPluginFolder$R1" 1
   ${EndIf}
-  ${If} ${FileExists} "$R3\${TRUCK_PLUGIN}"
+  ${If} ${FileExists} "$R5\${TRUCK_PLUGIN}"
     ClearErrors
-    FileOpen $R4 "$R3\${TRUCK_PLUGIN}" a
+    FileOpen $0 "$R5\${TRUCK_PLUGIN}" a
     ${If} ${Errors}
-      Delete "$R3\${TRUCK_PLUGIN}.old"
-      Rename "$R3\${TRUCK_PLUGIN}" "$R3\${TRUCK_PLUGIN}.old"
+      Delete "$R5\${TRUCK_PLUGIN}.old"
+      Rename "$R5\${TRUCK_PLUGIN}" "$R5\${TRUCK_PLUGIN}.old"
       DetailPrint "$R2 is running and keeps the plugin it loaded: restart it to load the new one"
-      MessageBox MB_OK|MB_ICONINFORMATION "$R2 is running and keeps the Ventora plugin it loaded. Restart the game to load the new one." /SD IDOK
+      StrCpy $1 "$R2 is running and keeps the Ventora plugin it loaded. Restart the game to load the new one."
     ${Else}
-      FileClose $R4
+      FileClose $0
     ${EndIf}
   ${EndIf}
-  SetOutPath "$R3"
+  SetOutPath "$R5"
   File "${BUILD_DIR}/${TRUCK_PLUGIN}"
-  WriteRegStr HKCU "${UNINSTALL_KEY}" "TruckPlugin$R1" "$R3\${TRUCK_PLUGIN}"
-  DetailPrint "Wind in $R2: the plugin is in $R3"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "TruckPlugin$R1" "$R5\${TRUCK_PLUGIN}"
+  DetailPrint "Wind in $R2: the plugin is in $R5"
   SetOutPath "$INSTDIR"
+  ; The copy moved aside, just now or by an earlier run, goes once the game has let it go.
+  Delete "$R5\${TRUCK_PLUGIN}.old"
+  ${If} ${FileExists} "$R5\${TRUCK_PLUGIN}.old"
+    StrCpy $0 "$R5\${TRUCK_PLUGIN}.old"
+    Call deleteAtRestart
+  ${EndIf}
+  ${If} $1 != ""
+    MessageBox MB_OK|MB_ICONINFORMATION "$1" /SD IDOK
+  ${EndIf}
+  Pop $R5
   Pop $R4
   Pop $R3
-  Pop $2
   Pop $1
   Pop $0
 FunctionEnd
@@ -236,6 +308,36 @@ Section "Wind in Euro Truck Simulator 2 and American Truck Simulator" SecTrucks
     Call copyTruckPlugin
   ${EndIf}
   DetailPrint "Each game asks once, at its start, to allow an SDK plugin: allow it for the wind"
+SectionEnd
+
+; A copy of the plugin that an uninstall had to leave in a running game, recorded: taken away now,
+; unless this install has just put a new copy in its place.
+!macro finishTruckPluginLeftover appId gameName gameBin
+  ${IfNot} ${SectionIsSelected} ${SecTrucks}
+  ${OrIf} ${gameBin} == ""
+    ReadRegStr $R3 HKCU "${UNINSTALL_KEY}" "TruckPlugin${appId}"
+    ${If} $R3 != ""
+      StrCpy $R1 ${appId}
+      StrCpy $R2 "${gameName}"
+      Call removeTruckPluginCopy
+      ${If} $R4 == 1
+        DeleteRegValue HKCU "${UNINSTALL_KEY}" "TruckPlugin${appId}"
+        DeleteRegValue HKCU "${UNINSTALL_KEY}" "TruckPluginFolder${appId}"
+      ${EndIf}
+    ${EndIf}
+  ${EndIf}
+!macroend
+
+Section "-Truck plugin leftovers"
+  ; In an upgrade the recorded copies are the installed Ventora's own, and stay as they are.
+  ${If} $ventoraWasInstalled != 1
+    StrCpy $1 ""
+    !insertmacro finishTruckPluginLeftover ${ETS2_APP_ID} "Euro Truck Simulator 2" $ets2Bin
+    !insertmacro finishTruckPluginLeftover ${ATS_APP_ID} "American Truck Simulator" $atsBin
+    ${If} $1 != ""
+      MessageBox MB_OK|MB_ICONINFORMATION "$1" /SD IDOK
+    ${EndIf}
+  ${EndIf}
 SectionEnd
 
 Section "-Register"
@@ -478,6 +580,9 @@ Function .onInit
   ; An upgrade keeps the earlier choice: no Startup shortcut then, none now.
   ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "UninstallString"
   ${If} $0 != ""
+    StrCpy $ventoraWasInstalled 1
+  ${EndIf}
+  ${If} $0 != ""
   ${AndIfNot} ${FileExists} "$SMSTARTUP\${SHORTCUT}"
     !insertmacro UnselectSection ${SecStartup}
   ${EndIf}
@@ -497,18 +602,30 @@ Function .onInit
 FunctionEnd
 
 ; Removes the copy of the plugin made into one game's folder, and the plugins folder when the
-; installer made it and nothing else is in it.
-!macro removeTruckPlugin appId
-  ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "TruckPlugin${appId}"
-  ${If} $0 != ""
-    !insertmacro deleteTruckPluginCopy ${appId}
+; installer made it and nothing else is in it. The record of a copy a running game holds stays.
+!macro removeTruckPlugin appId gameName
+  ReadRegStr $R3 HKCU "${UNINSTALL_KEY}" "TruckPlugin${appId}"
+  ${If} $R3 != ""
+    StrCpy $R1 ${appId}
+    StrCpy $R2 "${gameName}"
+    Call un.removeTruckPluginCopy
+    ${If} $R4 == 1
+      DeleteRegValue HKCU "${UNINSTALL_KEY}" "TruckPlugin${appId}"
+      DeleteRegValue HKCU "${UNINSTALL_KEY}" "TruckPluginFolder${appId}"
+    ${Else}
+      StrCpy $truckPluginLeft 1
+    ${EndIf}
   ${EndIf}
 !macroend
 
 Section "Uninstall"
   Call un.closeVentora
-  !insertmacro removeTruckPlugin ${ETS2_APP_ID}
-  !insertmacro removeTruckPlugin ${ATS_APP_ID}
+  StrCpy $1 "" ; what the user is told about copies left in running games
+  !insertmacro removeTruckPlugin ${ETS2_APP_ID} "Euro Truck Simulator 2"
+  !insertmacro removeTruckPlugin ${ATS_APP_ID} "American Truck Simulator"
+  ${If} $1 != ""
+    MessageBox MB_OK|MB_ICONINFORMATION "$1" /SD IDOK
+  ${EndIf}
   Delete "$INSTDIR\ventora.exe"
   Delete "$INSTDIR\publish_game.exe"
   Delete "$INSTDIR\ventora-board.exe"
@@ -521,6 +638,26 @@ Section "Uninstall"
   Delete "$SMPROGRAMS\${SHORTCUT}"
   Delete "$SMPROGRAMS\${SETUP_SHORTCUT}"
   Delete "$SMSTARTUP\${SHORTCUT}"
-  DeleteRegKey HKCU "${UNINSTALL_KEY}"
+  ${If} $truckPluginLeft == 1
+    ; The entry goes from Apps & features (without its DisplayName it is not listed), but the
+    ; record of each copy left behind stays, for the next install to take it away.
+    StrCpy $0 0
+    ${Do}
+      ClearErrors
+      EnumRegValue $2 HKCU "${UNINSTALL_KEY}" $0
+      ${If} ${Errors}
+      ${OrIf} $2 == ""
+        ${Break}
+      ${EndIf}
+      StrCpy $3 $2 11
+      ${If} $3 == "TruckPlugin"
+        IntOp $0 $0 + 1
+      ${Else}
+        DeleteRegValue HKCU "${UNINSTALL_KEY}" $2
+      ${EndIf}
+    ${Loop}
+  ${Else}
+    DeleteRegKey HKCU "${UNINSTALL_KEY}"
+  ${EndIf}
   DetailPrint "Your settings stay in $APPDATA\Ventora\config.bin"
 SectionEnd

@@ -312,6 +312,7 @@ MOVED_ATS_BIN = MOVED_LIBRARY + r"\steamapps\common\ATS\bin\win_x64"
 # folder is gone (a drive wiped, a folder deleted by hand).
 STALE_LIBRARY = r"D:\Old\SteamLibrary"
 STALE_ETS2_BIN = STALE_LIBRARY + r"\steamapps\common\Euro Truck Simulator 2\bin\win_x64"
+SESSION_MANAGER = r"HKLM\System\CurrentControlSet\Control\Session Manager"
 
 
 class TruckGamesTestCase(InstallTestCase):
@@ -360,6 +361,29 @@ class TruckGamesTestCase(InstallTestCase):
     def plugins(self, app_id):
         folder = self.unix_path(GAME_BINS[app_id]) / "plugins"
         return sorted(entry.name for entry in folder.iterdir()) if folder.exists() else None
+
+    def uninstall(self):
+        """Runs the silent uninstaller to its end (it hands its work to a copy of itself and returns)."""
+        self.session.run([self.install.windows_folder + r"\uninstall.exe", "/S"], timeout=120)
+        wait_until(lambda: not programs_of_prefix(self.session), 120,
+                   message=lambda: f"still running: {programs_of_prefix(self.session)}")
+
+    def pending_deletions(self, folder):
+        """The files and folders in a folder that Windows is to delete at its next restart, in order.
+        (The uninstaller marks its own copy in the temporary folder too.)"""
+        result = self.session.run(["reg", "query", SESSION_MANAGER, "/v", "PendingFileRenameOperations"])
+        match = re.search(r"REG_MULTI_SZ\s+(.*?)\s*$", result.stdout, re.M)
+        entries = match[1].split("\\0") if match else []
+        # Pairs of source and target; an empty target deletes the source.
+        sources = [source.removeprefix("\\??\\") for source, target in zip(entries[::2], entries[1::2]) if not target]
+        return [source for source in sources if source.startswith(folder + "\\")]
+
+    def hold_plugin(self, app_id):
+        """Stands in for a truck game that runs and holds the plugin it loaded from its folder."""
+        game = self.session.start_publisher("ets2", "--plugin", GAME_BINS[app_id] + r"\plugins\ventora-trucks.dll")
+        self.addCleanup(self.session.end_publisher, game)
+        self.assertEqual(game.read_line(60), "ready")
+        return game
 
 
 class TruckGamesInstallTest(TruckGamesTestCase):
@@ -412,6 +436,46 @@ class StaleSteamLibraryTest(TruckGamesTestCase):
                 self.assertEqual(self.plugins("227300"), ["ventora-trucks.dll"])
                 self.assertEqual(self.install.uninstall_values()["TruckPlugin227300"],
                                  GAME_BINS["227300"] + r"\plugins\ventora-trucks.dll")
+
+
+class TruckGameRunningTest(TruckGamesTestCase):
+
+    def test_a_copy_a_running_game_holds_goes_at_the_next_restart_of_windows_or_the_next_install(self):
+        self.make_steam()
+        self.assertEqual(self.install.run_setup(self.setup, "/NOSTARTUP"), 0)
+        ets2_copy = GAME_BINS["227300"] + r"\plugins\ventora-trucks.dll"
+        ets2_folder = GAME_BINS["227300"] + r"\plugins"
+        built = (self.session.build / "ventora-trucks.dll").read_bytes()
+
+        # An upgrade while the game runs: the copy it holds is moved aside, and marked.
+        game = self.hold_plugin("227300")
+        self.assertEqual(self.install.run_setup(self.setup, "/NOSTARTUP"), 0)
+        self.assertEqual(self.plugins("227300"), ["ventora-trucks.dll", "ventora-trucks.dll.old"])
+        self.assertEqual(self.unix_path(ets2_copy).read_bytes(), built)
+        self.assertEqual(self.pending_deletions(GAME_BINS["227300"]), [ets2_copy + ".old"])
+        restart_windows(self.session)
+        self.assertEqual(self.plugins("227300"), ["ventora-trucks.dll"])
+
+        # Uninstalled while the game, started again, holds the new copy: the copy is moved aside out
+        # of the game's way and marked, with its folder, and its record stays; the rest goes.
+        game = self.hold_plugin("227300")
+        self.uninstall()
+        self.assertFalse(self.install.folder.exists(), self.install.files())
+        self.assertEqual(self.plugins("227300"), ["ventora-trucks.dll.old"])
+        self.assertEqual(self.pending_deletions(GAME_BINS["227300"]), [ets2_copy + ".old", ets2_folder])
+        self.assertEqual(self.install.uninstall_values(),
+                         {"TruckPlugin227300": ets2_copy, "TruckPluginFolder227300": 1})
+        self.assertEqual(self.plugins("270880"), ["other.dll"])
+
+        # The game ended and was removed from Steam, which leaves files it did not make: the next
+        # install takes the copy away and forgets it.
+        self.session.end_publisher(game)
+        (self.unix_path(STEAM) / "steamapps" / "appmanifest_227300.acf").unlink()
+        self.assertEqual(self.install.run_setup(self.setup, "/NOSTARTUP"), 0)
+        self.assertIsNone(self.plugins("227300"), "what the uninstall left is still there")
+        values = self.install.uninstall_values()
+        self.assertEqual([name for name in values if name.startswith("TruckPlugin")], ["TruckPlugin270880"])
+        self.assertEqual(self.plugins("270880"), ["other.dll", "ventora-trucks.dll"])
 
 
 class WithoutSteamInstallTest(InstallTestCase):
