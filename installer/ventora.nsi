@@ -12,7 +12,9 @@
 ;
 ; Euro Truck Simulator 2 and American Truck Simulator load telemetry plugins from their own folder:
 ; when Steam's libraries hold either game, the installer offers to copy Ventora's plugin there, and
-; the uninstaller removes exactly the copies it made (listed in the Uninstall key).
+; the uninstaller removes exactly the copies it made (listed in the Uninstall key). A copy a running
+; game holds is marked for deletion at the next restart of Windows and stays listed, so that a later
+; run of the installer finishes the job.
 
 ; Debian's Wine is 64-bit only: the default 32-bit stub does not start there at all.
 Target amd64-unicode
@@ -37,12 +39,13 @@ ManifestDPIAware true
 ; How long a running Ventora may take to save its settings and end after WM_CLOSE. It takes
 ; about one tick (100 ms); the margin is for a busy machine.
 !define CLOSE_WAIT_MS 15000
-; The truck games' plugin, and where each game looks for plugins under its Steam library.
+; The truck games' plugin, and the games' Steam app ids (their manifests in each library name
+; their folders).
 !define TRUCK_PLUGIN "ventora-trucks.dll"
 !define ETS2_APP_ID "227300"
 !define ATS_APP_ID "270880"
-!define ETS2_BIN "steamapps\common\Euro Truck Simulator 2\bin\win_x64"
-!define ATS_BIN "steamapps\common\American Truck Simulator\bin\win_x64"
+; MoveFileEx's flag: the file is deleted when Windows next starts, before any game can hold it.
+!define MOVEFILE_DELAY_UNTIL_REBOOT 4
 
 Name "${PRODUCT}"
 Caption "${PRODUCT} ${VERSION} Setup"
@@ -92,6 +95,10 @@ VIAddVersionKey /LANG=1033 "OriginalFilename" "ventora-${VERSION}-setup.exe"
 !insertmacro MUI_LANGUAGE "English"
 
 Var ventoraWasRunning
+; 1 when this run upgrades an installed Ventora, rather than installing afresh.
+Var ventoraWasInstalled
+; 1 when the uninstaller leaves a copy of the plugin that a running game holds.
+Var truckPluginLeft
 ; The games' bin\win_x64 folders found in Steam's libraries, empty when not found.
 Var ets2Bin
 Var atsBin
@@ -160,65 +167,129 @@ Section "Start Ventora with Windows" SecStartup
   CreateShortCut "$SMSTARTUP\${SHORTCUT}" "$INSTDIR\ventora.exe" "" "$INSTDIR\ventora.exe" 0
 SectionEnd
 
-; Deletes the recorded copy of the plugin in $0 (and the one a running game kept, moved aside), and
-; its plugins folder when the installer made it and nothing else is in it. Uses $1 and $2.
-!macro deleteTruckPluginCopy appId
-  Delete "$0"
-  Delete "$0.old"
-  ${If} ${FileExists} "$0"
-    DetailPrint "$0 is in use by a running game: delete it once the game has ended"
+; A copy of the plugin that a running game holds cannot be deleted now: Windows is asked to delete
+; it at its next restart, and the details and the message for the user in $1 say so.
+; In: $0 the file, $R2 the game's name.
+!macro defineDeleteAtRestart prefix
+Function ${prefix}deleteAtRestart
+  Push $2
+  ${If} $1 != ""
+    StrCpy $1 "$1$\r$\n$\r$\n"
   ${EndIf}
-  ReadRegDWORD $1 HKCU "${UNINSTALL_KEY}" "TruckPluginFolder${appId}"
-  ${If} $1 == 1
-    ${GetParent} "$0" $2
-    RMDir "$2"
+  ; Windows keeps this list in HKLM and refuses it to a process without administrator rights:
+  ; then the user is asked instead, and the record of the copy stays for a later run.
+  System::Call "kernel32::MoveFileExW(w r0, p 0, i ${MOVEFILE_DELAY_UNTIL_REBOOT}) i .r2"
+  ${If} $2 != 0
+    DetailPrint "$R2 is running and holds $0: Windows deletes it at its next restart"
+    StrCpy $1 "$1$R2 is running and holds Ventora's plugin $0, so Windows deletes it at its next restart."
+  ${Else}
+    DetailPrint "$R2 is running and holds $0: delete it once the game has ended"
+    StrCpy $1 "$1$R2 is running and holds Ventora's plugin $0. Delete it once the game has ended (the next install of ${PRODUCT} does it too)."
   ${EndIf}
+  Pop $2
+FunctionEnd
 !macroend
+!insertmacro defineDeleteAtRestart ""
+!insertmacro defineDeleteAtRestart "un."
+
+; Removes the recorded copy of the plugin in $R3 and the one moved aside beside it (.old), and
+; their plugins folder when the installer made it and nothing else is in it. A copy that a running
+; game holds is moved aside, out of the game's way (at its next start the game finds no plugin to
+; load, and a later install's new copy is not the file Windows deletes), and marked for deletion
+; at the next restart of Windows; the message for the user in $1 says so.
+; In: $R1 the game's app id, $R2 its name. Out: $R4 1 when nothing is left, else 0: the record
+; must then stay, so that a later run finishes what is left.
+!macro defineRemoveTruckPluginCopy prefix
+Function ${prefix}removeTruckPluginCopy
+  Push $0
+  Push $2
+  Delete "$R3.old"
+  Delete "$R3"
+  ${If} ${FileExists} "$R3"
+  ${AndIfNot} ${FileExists} "$R3.old"
+    Rename "$R3" "$R3.old"
+  ${EndIf}
+  StrCpy $R4 1
+  ${If} ${FileExists} "$R3"
+    StrCpy $0 "$R3"
+    Call ${prefix}deleteAtRestart
+    StrCpy $R4 0
+  ${EndIf}
+  ${If} ${FileExists} "$R3.old"
+    StrCpy $0 "$R3.old"
+    Call ${prefix}deleteAtRestart
+    StrCpy $R4 0
+  ${EndIf}
+  ReadRegDWORD $0 HKCU "${UNINSTALL_KEY}" "TruckPluginFolder$R1"
+  ${If} $0 == 1
+    ${GetParent} "$R3" $2
+    RMDir "$2"
+    ; Emptied at the restart, it goes then too: Windows removes only an empty folder.
+    ${If} $R4 == 0
+      System::Call "kernel32::MoveFileExW(w r2, p 0, i ${MOVEFILE_DELAY_UNTIL_REBOOT}) i"
+    ${EndIf}
+  ${EndIf}
+  Pop $2
+  Pop $0
+FunctionEnd
+!macroend
+!insertmacro defineRemoveTruckPluginCopy ""
+!insertmacro defineRemoveTruckPluginCopy "un."
 
 ; Copies the plugin into one game's plugins folder (made when missing) and records the copy, and
 ; whether the folder was made, for the uninstaller. A running game has its plugin loaded: Windows
 ; lets the file be renamed but not overwritten, so the old one is moved aside and the game keeps it
-; until it restarts.
+; until it restarts; it goes as soon as the game has let it go, or at the next restart of Windows.
 ; In: $R0 the game's bin\win_x64 folder, $R1 its Steam app id, $R2 its name.
 Function copyTruckPlugin
   Push $0
   Push $1
-  Push $2
   Push $R3
   Push $R4
-  StrCpy $R3 "$R0\plugins"
+  Push $R5
+  StrCpy $R5 "$R0\plugins"
+  StrCpy $1 "" ; what the user is told at the end
   ; The game moved to another library since the last install: the copy left at the old place is
   ; taken away, or nothing would ever remove it once the new place is recorded.
-  ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "TruckPlugin$R1"
-  ${If} $0 != ""
-  ${AndIf} $0 != "$R3\${TRUCK_PLUGIN}"
-    !insertmacro deleteTruckPluginCopy $R1
+  ReadRegStr $R3 HKCU "${UNINSTALL_KEY}" "TruckPlugin$R1"
+  ${If} $R3 != ""
+  ${AndIf} $R3 != "$R5\${TRUCK_PLUGIN}"
+    Call removeTruckPluginCopy
     DeleteRegValue HKCU "${UNINSTALL_KEY}" "TruckPluginFolder$R1"
   ${EndIf}
-  ${IfNot} ${FileExists} "$R3\*.*"
-    CreateDirectory "$R3"
+  ${IfNot} ${FileExists} "$R5\*.*"
+    CreateDirectory "$R5"
     WriteRegDWORD HKCU "${UNINSTALL_KEY}" "TruckPluginFolder$R1" 1
   ${EndIf}
-  ${If} ${FileExists} "$R3\${TRUCK_PLUGIN}"
+  ${If} ${FileExists} "$R5\${TRUCK_PLUGIN}"
     ClearErrors
-    FileOpen $R4 "$R3\${TRUCK_PLUGIN}" a
+    FileOpen $0 "$R5\${TRUCK_PLUGIN}" a
     ${If} ${Errors}
-      Delete "$R3\${TRUCK_PLUGIN}.old"
-      Rename "$R3\${TRUCK_PLUGIN}" "$R3\${TRUCK_PLUGIN}.old"
+      Delete "$R5\${TRUCK_PLUGIN}.old"
+      Rename "$R5\${TRUCK_PLUGIN}" "$R5\${TRUCK_PLUGIN}.old"
       DetailPrint "$R2 is running and keeps the plugin it loaded: restart it to load the new one"
-      MessageBox MB_OK|MB_ICONINFORMATION "$R2 is running and keeps the Ventora plugin it loaded. Restart the game to load the new one." /SD IDOK
+      StrCpy $1 "$R2 is running and keeps the Ventora plugin it loaded. Restart the game to load the new one."
     ${Else}
-      FileClose $R4
+      FileClose $0
     ${EndIf}
   ${EndIf}
-  SetOutPath "$R3"
+  SetOutPath "$R5"
   File "${BUILD_DIR}/${TRUCK_PLUGIN}"
-  WriteRegStr HKCU "${UNINSTALL_KEY}" "TruckPlugin$R1" "$R3\${TRUCK_PLUGIN}"
-  DetailPrint "Wind in $R2: the plugin is in $R3"
+  WriteRegStr HKCU "${UNINSTALL_KEY}" "TruckPlugin$R1" "$R5\${TRUCK_PLUGIN}"
+  DetailPrint "Wind in $R2: the plugin is in $R5"
   SetOutPath "$INSTDIR"
+  ; The copy moved aside, just now or by an earlier run, goes once the game has let it go.
+  Delete "$R5\${TRUCK_PLUGIN}.old"
+  ${If} ${FileExists} "$R5\${TRUCK_PLUGIN}.old"
+    StrCpy $0 "$R5\${TRUCK_PLUGIN}.old"
+    Call deleteAtRestart
+  ${EndIf}
+  ${If} $1 != ""
+    MessageBox MB_OK|MB_ICONINFORMATION "$1" /SD IDOK
+  ${EndIf}
+  Pop $R5
   Pop $R4
   Pop $R3
-  Pop $2
   Pop $1
   Pop $0
 FunctionEnd
@@ -237,6 +308,36 @@ Section "Wind in Euro Truck Simulator 2 and American Truck Simulator" SecTrucks
     Call copyTruckPlugin
   ${EndIf}
   DetailPrint "Each game asks once, at its start, to allow an SDK plugin: allow it for the wind"
+SectionEnd
+
+; A copy of the plugin that an uninstall had to leave in a running game, recorded: taken away now,
+; unless this install has just put a new copy in its place.
+!macro finishTruckPluginLeftover appId gameName gameBin
+  ${IfNot} ${SectionIsSelected} ${SecTrucks}
+  ${OrIf} ${gameBin} == ""
+    ReadRegStr $R3 HKCU "${UNINSTALL_KEY}" "TruckPlugin${appId}"
+    ${If} $R3 != ""
+      StrCpy $R1 ${appId}
+      StrCpy $R2 "${gameName}"
+      Call removeTruckPluginCopy
+      ${If} $R4 == 1
+        DeleteRegValue HKCU "${UNINSTALL_KEY}" "TruckPlugin${appId}"
+        DeleteRegValue HKCU "${UNINSTALL_KEY}" "TruckPluginFolder${appId}"
+      ${EndIf}
+    ${EndIf}
+  ${EndIf}
+!macroend
+
+Section "-Truck plugin leftovers"
+  ; In an upgrade the recorded copies are the installed Ventora's own, and stay as they are.
+  ${If} $ventoraWasInstalled != 1
+    StrCpy $1 ""
+    !insertmacro finishTruckPluginLeftover ${ETS2_APP_ID} "Euro Truck Simulator 2" $ets2Bin
+    !insertmacro finishTruckPluginLeftover ${ATS_APP_ID} "American Truck Simulator" $atsBin
+    ${If} $1 != ""
+      MessageBox MB_OK|MB_ICONINFORMATION "$1" /SD IDOK
+    ${EndIf}
+  ${EndIf}
 SectionEnd
 
 Section "-Register"
@@ -299,99 +400,178 @@ Function vdfKeyValue
   Pop $R3
 FunctionEnd
 
-; Finds the truck games through Steam: its folder from the registry, its libraries (each a "path"
-; followed by the app ids it holds) from libraryfolders.vdf. Sets $ets2Bin and $atsBin.
-; The file is UTF-8, and a library path may hold any letter (an accented user name, a German folder):
-; FileRead would convert through the ANSI code page, so the file is read whole and converted here.
-Function findTruckGames
-  Push $0
+; A UTF-8 file of Steam's, read whole and converted to UTF-16 with a NUL at its end. A library path
+; may hold any letter (an accented user name, a German folder): FileRead would convert through the
+; ANSI code page. In: $R0 the file. Out: $R0 the text (System::Free it when done), or 0.
+Function readUtf8Text
   Push $1
   Push $2
   Push $3
   Push $4
   Push $5
   Push $6
-  Push $R0
-  Push $R1
-  Push $R2
-  StrCpy $ets2Bin ""
-  StrCpy $atsBin ""
-  StrCpy $4 0 ; the file's text, UTF-16
-  ReadRegStr $0 HKCU "Software\Valve\Steam" "SteamPath"
-  ${If} $0 != ""
-    ; Steam writes the path with forward slashes.
-    ${WordReplace} $0 "/" "\" "+" $0
-    ClearErrors
-    FileOpen $1 "$0\steamapps\libraryfolders.vdf" r
-    ${IfNot} ${Errors}
-      FileSeek $1 0 END $2
-      FileSeek $1 0 SET
-      IntOp $5 $2 + 1
-      System::Alloc $5
-      Pop $3
-      System::Call "kernel32::ReadFile(p r1, p r3, i r2, *i .r5, p 0) i .r6"
-      FileClose $1
-      ${If} $6 != 0
-      ${AndIf} $5 > 0
-        System::Call "kernel32::MultiByteToWideChar(i 65001, i 0, p r3, i r5, p 0, i 0) i .r6"
-        ${If} $6 > 0
-          IntOp $2 $6 + 1
-          IntOp $2 $2 * 2
-          System::Alloc $2
-          Pop $4
-          System::Call "kernel32::MultiByteToWideChar(i 65001, i 0, p r3, i r5, p r4, i r6)"
-          ; The text ends with a NUL, for the search for each line's end.
-          IntOp $2 $6 * 2
-          IntPtrOp $2 $4 + $2
-          System::Call "*$2(&i2 0)"
-        ${EndIf}
+  StrCpy $4 0
+  ClearErrors
+  FileOpen $1 "$R0" r
+  ${IfNot} ${Errors}
+    FileSeek $1 0 END $2
+    FileSeek $1 0 SET
+    IntOp $5 $2 + 1
+    System::Alloc $5
+    Pop $3
+    System::Call "kernel32::ReadFile(p r1, p r3, i r2, *i .r5, p 0) i .r6"
+    FileClose $1
+    ${If} $6 != 0
+    ${AndIf} $5 > 0
+      System::Call "kernel32::MultiByteToWideChar(i 65001, i 0, p r3, i r5, p 0, i 0) i .r6"
+      ${If} $6 > 0
+        IntOp $2 $6 + 1
+        IntOp $2 $2 * 2
+        System::Alloc $2
+        Pop $4
+        System::Call "kernel32::MultiByteToWideChar(i 65001, i 0, p r3, i r5, p r4, i r6)"
+        ; The text ends with a NUL, for the search for each line's end.
+        IntOp $2 $6 * 2
+        IntPtrOp $2 $4 + $2
+        System::Call "*$2(&i2 0)"
       ${EndIf}
-      System::Free $3
     ${EndIf}
+    System::Free $3
   ${EndIf}
-  ${If} $4 P<> 0
-    StrCpy $1 $4 ; the line being read
-    StrCpy $2 "" ; the library being read
-    ${Do}
-      System::Call "msvcrt::wcschr(p r1, i 10) p .r3"
-      ${If} $3 P= 0
-        StrCpy $5 ${NSIS_MAX_STRLEN}
-      ${Else}
-        IntPtrOp $5 $3 - $1
-        IntOp $5 $5 / 2
-        IntOp $5 $5 + 1 ; with room for the NUL
-        ${If} $5 > ${NSIS_MAX_STRLEN}
-          StrCpy $5 ${NSIS_MAX_STRLEN}
-        ${EndIf}
-      ${EndIf}
-      System::Call "kernel32::lstrcpynW(w .R0, p r1, i r5)"
-      Call vdfKeyValue
-      ${If} $R1 == "path"
-        StrCpy $2 $R2
-      ${ElseIf} $R1 == ${ETS2_APP_ID}
-      ${AndIf} $2 != ""
-      ${AndIf} ${FileExists} "$2\${ETS2_BIN}\*.*"
-        StrCpy $ets2Bin "$2\${ETS2_BIN}"
-      ${ElseIf} $R1 == ${ATS_APP_ID}
-      ${AndIf} $2 != ""
-      ${AndIf} ${FileExists} "$2\${ATS_BIN}\*.*"
-        StrCpy $atsBin "$2\${ATS_BIN}"
-      ${EndIf}
-      ${If} $3 P= 0
-        ${Break}
-      ${EndIf}
-      IntPtrOp $1 $3 + 2
-    ${Loop}
-    System::Free $4
-  ${EndIf}
-  Pop $R2
-  Pop $R1
-  Pop $R0
+  StrCpy $R0 $4
   Pop $6
   Pop $5
   Pop $4
   Pop $3
   Pop $2
+  Pop $1
+FunctionEnd
+
+; The next line of a text from readUtf8Text, without its line feed, cut at NSIS's string size.
+; In and out: $R7 where the line starts, 0 once the last line is taken. Out: $R0 the line.
+Function nextLine
+  Push $0
+  Push $1
+  System::Call "msvcrt::wcschr(p R7, i 10) p .r0"
+  ${If} $0 P= 0
+    StrCpy $1 ${NSIS_MAX_STRLEN}
+  ${Else}
+    IntPtrOp $1 $0 - $R7
+    IntOp $1 $1 / 2
+    IntOp $1 $1 + 1 ; with room for the NUL
+    ${If} $1 > ${NSIS_MAX_STRLEN}
+      StrCpy $1 ${NSIS_MAX_STRLEN}
+    ${EndIf}
+  ${EndIf}
+  System::Call "kernel32::lstrcpynW(w .R0, p R7, i r1)"
+  ${If} $0 P= 0
+    StrCpy $R7 0
+  ${Else}
+    IntPtrOp $R7 $0 + 2
+  ${EndIf}
+  Pop $1
+  Pop $0
+FunctionEnd
+
+; One truck game in one Steam library. The library holds it when Steam's manifest of the game is
+; there, and the folder the manifest names under steamapps\common holds the game's 64-bit build: a
+; library entry or a manifest that outlived the game's files must not get a plugins folder made
+; in an empty place. In: $R0 the library, $R1 the game's app id. Out: $R0 the game's bin\win_x64
+; folder, or "".
+Function truckGameBin
+  Push $0
+  Push $1
+  Push $2
+  Push $R1
+  Push $R2
+  Push $R7
+  StrCpy $0 $R0
+  StrCpy $1 "" ; the game's folder name
+  StrCpy $R0 "$0\steamapps\appmanifest_$R1.acf"
+  Call readUtf8Text
+  StrCpy $2 $R0
+  StrCpy $R7 $R0
+  ${DoWhile} $R7 P<> 0
+    Call nextLine
+    Call vdfKeyValue
+    ${If} $R1 == "installdir"
+      StrCpy $1 $R2
+      ${Break}
+    ${EndIf}
+  ${Loop}
+  ${If} $2 P<> 0
+    System::Free $2
+  ${EndIf}
+  StrCpy $R0 ""
+  ; A folder name, never a path that leads out of steamapps\common.
+  System::Call "msvcrt::wcspbrk(w r1, w '\/:') p .r2"
+  ${If} $1 != ""
+  ${AndIf} $1 != "."
+  ${AndIf} $1 != ".."
+  ${AndIf} $2 P= 0
+  ${AndIf} ${FileExists} "$0\steamapps\common\$1\bin\win_x64\*.*"
+    StrCpy $R0 "$0\steamapps\common\$1\bin\win_x64"
+  ${EndIf}
+  Pop $R7
+  Pop $R2
+  Pop $R1
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+
+; Finds the truck games through Steam: its folder from the registry (HKCU for the user's Steam, else
+; where Steam's setup recorded it for the machine), its libraries from libraryfolders.vdf, and the
+; games in each library through their manifests. Sets $ets2Bin and $atsBin; when several libraries
+; hold a game, the last listed wins.
+Function findTruckGames
+  Push $0
+  Push $1
+  Push $R0
+  Push $R1
+  Push $R2
+  Push $R7
+  StrCpy $ets2Bin ""
+  StrCpy $atsBin ""
+  ReadRegStr $0 HKCU "Software\Valve\Steam" "SteamPath"
+  ${If} $0 == ""
+    ReadRegStr $0 HKLM "SOFTWARE\WOW6432Node\Valve\Steam" "InstallPath"
+  ${EndIf}
+  ${If} $0 != ""
+    ; Steam writes SteamPath with forward slashes.
+    ${WordReplace} $0 "/" "\" "+" $0
+    StrCpy $R0 "$0\steamapps\libraryfolders.vdf"
+    Call readUtf8Text
+    StrCpy $1 $R0
+    StrCpy $R7 $R0
+    ${DoWhile} $R7 P<> 0
+      Call nextLine
+      Call vdfKeyValue
+      ${If} $R1 == "path"
+      ${AndIf} $R2 != ""
+        StrCpy $0 $R2
+        StrCpy $R0 $0
+        StrCpy $R1 ${ETS2_APP_ID}
+        Call truckGameBin
+        ${If} $R0 != ""
+          StrCpy $ets2Bin $R0
+        ${EndIf}
+        StrCpy $R0 $0
+        StrCpy $R1 ${ATS_APP_ID}
+        Call truckGameBin
+        ${If} $R0 != ""
+          StrCpy $atsBin $R0
+        ${EndIf}
+      ${EndIf}
+    ${Loop}
+    ${If} $1 P<> 0
+      System::Free $1
+    ${EndIf}
+  ${EndIf}
+  Pop $R7
+  Pop $R2
+  Pop $R1
+  Pop $R0
   Pop $1
   Pop $0
 FunctionEnd
@@ -399,6 +579,9 @@ FunctionEnd
 Function .onInit
   ; An upgrade keeps the earlier choice: no Startup shortcut then, none now.
   ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "UninstallString"
+  ${If} $0 != ""
+    StrCpy $ventoraWasInstalled 1
+  ${EndIf}
   ${If} $0 != ""
   ${AndIfNot} ${FileExists} "$SMSTARTUP\${SHORTCUT}"
     !insertmacro UnselectSection ${SecStartup}
@@ -419,18 +602,30 @@ Function .onInit
 FunctionEnd
 
 ; Removes the copy of the plugin made into one game's folder, and the plugins folder when the
-; installer made it and nothing else is in it.
-!macro removeTruckPlugin appId
-  ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "TruckPlugin${appId}"
-  ${If} $0 != ""
-    !insertmacro deleteTruckPluginCopy ${appId}
+; installer made it and nothing else is in it. The record of a copy a running game holds stays.
+!macro removeTruckPlugin appId gameName
+  ReadRegStr $R3 HKCU "${UNINSTALL_KEY}" "TruckPlugin${appId}"
+  ${If} $R3 != ""
+    StrCpy $R1 ${appId}
+    StrCpy $R2 "${gameName}"
+    Call un.removeTruckPluginCopy
+    ${If} $R4 == 1
+      DeleteRegValue HKCU "${UNINSTALL_KEY}" "TruckPlugin${appId}"
+      DeleteRegValue HKCU "${UNINSTALL_KEY}" "TruckPluginFolder${appId}"
+    ${Else}
+      StrCpy $truckPluginLeft 1
+    ${EndIf}
   ${EndIf}
 !macroend
 
 Section "Uninstall"
   Call un.closeVentora
-  !insertmacro removeTruckPlugin ${ETS2_APP_ID}
-  !insertmacro removeTruckPlugin ${ATS_APP_ID}
+  StrCpy $1 "" ; what the user is told about copies left in running games
+  !insertmacro removeTruckPlugin ${ETS2_APP_ID} "Euro Truck Simulator 2"
+  !insertmacro removeTruckPlugin ${ATS_APP_ID} "American Truck Simulator"
+  ${If} $1 != ""
+    MessageBox MB_OK|MB_ICONINFORMATION "$1" /SD IDOK
+  ${EndIf}
   Delete "$INSTDIR\ventora.exe"
   Delete "$INSTDIR\publish_game.exe"
   Delete "$INSTDIR\ventora-board.exe"
@@ -443,6 +638,26 @@ Section "Uninstall"
   Delete "$SMPROGRAMS\${SHORTCUT}"
   Delete "$SMPROGRAMS\${SETUP_SHORTCUT}"
   Delete "$SMSTARTUP\${SHORTCUT}"
-  DeleteRegKey HKCU "${UNINSTALL_KEY}"
+  ${If} $truckPluginLeft == 1
+    ; The entry goes from Apps & features (without its DisplayName it is not listed), but the
+    ; record of each copy left behind stays, for the next install to take it away.
+    StrCpy $0 0
+    ${Do}
+      ClearErrors
+      EnumRegValue $2 HKCU "${UNINSTALL_KEY}" $0
+      ${If} ${Errors}
+      ${OrIf} $2 == ""
+        ${Break}
+      ${EndIf}
+      StrCpy $3 $2 11
+      ${If} $3 == "TruckPlugin"
+        IntOp $0 $0 + 1
+      ${Else}
+        DeleteRegValue HKCU "${UNINSTALL_KEY}" $2
+      ${EndIf}
+    ${Loop}
+  ${Else}
+    DeleteRegKey HKCU "${UNINSTALL_KEY}"
+  ${EndIf}
   DetailPrint "Your settings stay in $APPDATA\Ventora\config.bin"
 SectionEnd

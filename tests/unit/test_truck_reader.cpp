@@ -2,9 +2,12 @@
 // game, its speed in km/h, and a torn or stale record giving no sample.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "telemetry/opened/opened_games.h"
 #include "telemetry/opened/truck_reader.h"
@@ -130,6 +133,50 @@ TEST(TruckReader, ANameWithoutItsNulIsCutAtItsRoom) {
     section.frame();
     std::memset(section.bytes + 32, 'x', 64); // the brand's whole room, NUL included
     EXPECT_EQ(readAt(section, watch, 1200).combo, std::string(63, 'x') + " FH @ Euro Truck Simulator 2");
+}
+
+// The plugin rewrites the record once a frame while Ventora copies it from another thread (another
+// process, in the game): a copy the writer overtook must never be taken for a truck.
+TEST(TruckReader, ACopyOvertakenByTheGamesNextFrameIsNeverTaken) {
+    TruckSection first("eut2", "Scania", "R 730", true, 25.0f);
+    TruckSection second("ats", "Peterbilt", "579", true, 10.0f);
+    const std::string firstCombo = "Scania R 730 @ Euro Truck Simulator 2";
+    const std::string secondCombo = "Peterbilt 579 @ American Truck Simulator";
+    alignas(4) std::uint8_t shared[truckRecord::sectionSize] = {};
+    std::uint32_t sequence = 0;
+    writeTruckRecord(shared, first.record, sequence);
+
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        for (std::uint64_t frame = 0; !stop.load(std::memory_order_relaxed); ++frame)
+            writeTruckRecord(shared, frame % 2 ? first.record : second.record, sequence);
+    });
+    // A reader that took torn copies met one well within this many reads, even with both threads
+    // pinned to one busy core; the deadline only keeps a starved run from hanging.
+    constexpr int reads = 4'000'000;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    TruckWatch watch;
+    int taken[2] = {};
+    std::string torn;
+    for (int read = 0; read < reads && torn.empty(); ++read) {
+        if (read % 4096 == 0 && std::chrono::steady_clock::now() > deadline) break;
+        TelemetrySample sample{"", 0.0f};
+        readTrucks({std::span<const std::uint8_t>(shared), &watch, 1000}, sample);
+        if (sample.combo.empty()) continue;
+        if (sample.combo == firstCombo && sample.speedKmh == 90.0f)
+            ++taken[0];
+        else if (sample.combo == secondCombo && sample.speedKmh == 36.0f)
+            ++taken[1];
+        else
+            torn = sample.combo + " at " + std::to_string(sample.speedKmh) + " km/h after " +
+                   std::to_string(read) + " reads";
+    }
+    stop = true;
+    writer.join();
+    EXPECT_EQ(torn, "");
+    // Both frames were read whole many times: the race was really run.
+    EXPECT_GT(taken[0], 0);
+    EXPECT_GT(taken[1], 0);
 }
 
 TEST(TruckReader, NoSectionNoSample) {

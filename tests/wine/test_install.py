@@ -276,73 +276,117 @@ class UninstallTest(InstallTestCase):
         self.assertEqual(sorted(p.name for p in self.session.settings_path.parent.iterdir()), ["config.bin"])
 
 
-# A Steam library layout as Steam writes it: libraryfolders.vdf lists each library's path and the app
-# ids it holds. Euro Truck Simulator 2 (227300) is in Steam's own folder, American Truck Simulator
-# (270880) in a second library; another game sits beside it.
+def library_folders(*libraries):
+    """Steam's libraryfolders.vdf as Steam writes it: each library's path (backslashes escaped) and
+    the app ids it lists."""
+    text = '"libraryfolders"\n{\n'
+    for number, (path, app_ids) in enumerate(libraries):
+        apps = "".join(f'\t\t\t"{app_id}"\t\t"{1000 + len(app_id)}"\n' for app_id in app_ids)
+        escaped = path.replace("\\", "\\\\")
+        text += (f'\t"{number}"\n\t{{\n\t\t"path"\t\t"{escaped}"\n\t\t"label"\t\t""\n'
+                 f'\t\t"apps"\n\t\t{{\n{apps}\t\t}}\n\t}}\n')
+    return text + "}\n"
+
+
+def app_manifest(app_id, installdir):
+    """The start of a steamapps\\appmanifest_<app id>.acf, up to the game's folder name."""
+    return (f'"AppState"\n{{\n\t"appid"\t\t"{app_id}"\n\t"Universe"\t\t"1"\n'
+            f'\t"name"\t\t"Truck game {app_id}"\n\t"StateFlags"\t\t"4"\n'
+            f'\t"installdir"\t\t"{installdir}"\n\t"UserConfig"\n\t{{\n\t}}\n}}\n')
+
+
+# Euro Truck Simulator 2 (227300) is in Steam's own folder, American Truck Simulator (270880) in a
+# second library; another game sits beside it.
 STEAM = r"C:\Program Files (x86)\Steam"
 SECOND_LIBRARY = r"D:\Games\SteamLibrary"
-LIBRARY_FOLDERS = """"libraryfolders"
-{
-	"0"
-	{
-		"path"		"C:\\\\Program Files (x86)\\\\Steam"
-		"label"		""
-		"apps"
-		{
-			"228980"		"311232411"
-			"227300"		"9384773434"
-		}
-	}
-	"1"
-	{
-		"path"		"D:\\\\Games\\\\SteamLibrary"
-		"label"		"games"
-		"apps"
-		{
-			"270880"		"8837464221"
-		}
-	}
-}
-"""
-GAME_BINS = {
-    "227300": STEAM + r"\steamapps\common\Euro Truck Simulator 2\bin\win_x64",
-    "270880": SECOND_LIBRARY + r"\steamapps\common\American Truck Simulator\bin\win_x64",
-}
-# Later American Truck Simulator moves to a library whose name is not ASCII (the file is UTF-8).
+LIBRARY_FOLDERS = library_folders((STEAM, ["228980", "227300"]), (SECOND_LIBRARY, ["270880"]))
+GAMES = {"227300": (STEAM, "Euro Truck Simulator 2"), "270880": (SECOND_LIBRARY, "American Truck Simulator")}
+GAME_BINS = {app_id: rf"{library}\steamapps\common\{folder}\bin\win_x64"
+             for app_id, (library, folder) in GAMES.items()}
+# Later American Truck Simulator moves to a library whose name is not ASCII (the file is UTF-8), in a
+# folder of another name.
 MOVED_LIBRARY = r"D:\Spiele\Über"
-MOVED_LIBRARY_FOLDERS = LIBRARY_FOLDERS.replace(r"D:\\Games\\SteamLibrary", r"D:\\Spiele\\Über")
-MOVED_ATS_BIN = MOVED_LIBRARY + r"\steamapps\common\American Truck Simulator\bin\win_x64"
+MOVED_LIBRARY_FOLDERS = library_folders((STEAM, ["228980", "227300"]), (MOVED_LIBRARY, ["270880"]))
+MOVED_ATS_BIN = MOVED_LIBRARY + r"\steamapps\common\ATS\bin\win_x64"
+# A library Steam still lists, and still holding Euro Truck Simulator 2's manifest, whose game
+# folder is gone (a drive wiped, a folder deleted by hand).
+STALE_LIBRARY = r"D:\Old\SteamLibrary"
+STALE_ETS2_BIN = STALE_LIBRARY + r"\steamapps\common\Euro Truck Simulator 2\bin\win_x64"
+SESSION_MANAGER = r"HKLM\System\CurrentControlSet\Control\Session Manager"
 
 
-class TruckGamesInstallTest(InstallTestCase):
-    """The option to copy the plugin into the truck games, against a fake Steam in the prefix."""
+class TruckGamesTestCase(InstallTestCase):
+    """The option to copy the plugin into the truck games, against a fake Steam in the prefix; a
+    session of its own for each case, since each installs and uninstalls."""
 
     def unix_path(self, windows_path):
         drive, rest = windows_path.split(":", 1)
         root = self.session.prefix / "drive_c" if drive.upper() == "C" else self.session.tmp / "drive_d"
         return root.joinpath(*[part for part in rest.split("\\") if part])
 
-    def make_steam(self):
+    def make_steam(self, for_all_users=False):
         # D: is a folder of the session's own, so nothing outside it is touched.
         (self.session.tmp / "drive_d").mkdir(exist_ok=True)
         dosdevice = self.session.prefix / "dosdevices" / "d:"
         if dosdevice.is_symlink() or dosdevice.exists():
             dosdevice.unlink()
         dosdevice.symlink_to(self.session.tmp / "drive_d")
-        steamapps = self.unix_path(STEAM) / "steamapps"
-        steamapps.mkdir(parents=True)
-        (steamapps / "libraryfolders.vdf").write_text(LIBRARY_FOLDERS, encoding="utf-8")
-        for folder in GAME_BINS.values():
-            self.unix_path(folder).mkdir(parents=True)
+        self.write_library_folders(LIBRARY_FOLDERS)
+        for app_id, (library, folder) in GAMES.items():
+            self.add_game(library, app_id, folder)
         # American Truck Simulator already has a plugin of someone else's: it and its folder stay.
         (self.unix_path(GAME_BINS["270880"]) / "plugins").mkdir()
         (self.unix_path(GAME_BINS["270880"]) / "plugins" / "other.dll").write_bytes(b"another plugin")
-        self.session.run(["reg", "add", r"HKCU\Software\Valve\Steam", "/v", "SteamPath", "/d",
-                          STEAM.replace("\\", "/").lower(), "/f"])
+        if for_all_users:
+            # Where Steam's setup records it for the machine; the user has no SteamPath yet.
+            self.session.run(["reg", "add", r"HKLM\SOFTWARE\WOW6432Node\Valve\Steam", "/v", "InstallPath", "/d",
+                              STEAM, "/f"], check=True)
+        else:
+            self.session.run(["reg", "add", r"HKCU\Software\Valve\Steam", "/v", "SteamPath", "/d",
+                              STEAM.replace("\\", "/").lower(), "/f"])
+
+    def write_library_folders(self, text):
+        steamapps = self.unix_path(STEAM) / "steamapps"
+        steamapps.mkdir(parents=True, exist_ok=True)
+        (steamapps / "libraryfolders.vdf").write_text(text, encoding="utf-8")
+
+    def add_game(self, library, app_id, folder, files=True):
+        """Steam's manifest of a game in a library, and the game's files unless files is False."""
+        steamapps = self.unix_path(library) / "steamapps"
+        steamapps.mkdir(parents=True, exist_ok=True)
+        (steamapps / f"appmanifest_{app_id}.acf").write_text(app_manifest(app_id, folder), encoding="utf-8")
+        if files:
+            (steamapps / "common" / folder / "bin" / "win_x64").mkdir(parents=True, exist_ok=True)
 
     def plugins(self, app_id):
         folder = self.unix_path(GAME_BINS[app_id]) / "plugins"
         return sorted(entry.name for entry in folder.iterdir()) if folder.exists() else None
+
+    def uninstall(self):
+        """Runs the silent uninstaller to its end (it hands its work to a copy of itself and returns)."""
+        self.session.run([self.install.windows_folder + r"\uninstall.exe", "/S"], timeout=120)
+        wait_until(lambda: not programs_of_prefix(self.session), 120,
+                   message=lambda: f"still running: {programs_of_prefix(self.session)}")
+
+    def pending_deletions(self, folder):
+        """The files and folders in a folder that Windows is to delete at its next restart, in order.
+        (The uninstaller marks its own copy in the temporary folder too.)"""
+        result = self.session.run(["reg", "query", SESSION_MANAGER, "/v", "PendingFileRenameOperations"])
+        match = re.search(r"REG_MULTI_SZ\s+(.*?)\s*$", result.stdout, re.M)
+        entries = match[1].split("\\0") if match else []
+        # Pairs of source and target; an empty target deletes the source.
+        sources = [source.removeprefix("\\??\\") for source, target in zip(entries[::2], entries[1::2]) if not target]
+        return [source for source in sources if source.startswith(folder + "\\")]
+
+    def hold_plugin(self, app_id):
+        """Stands in for a truck game that runs and holds the plugin it loaded from its folder."""
+        game = self.session.start_publisher("ets2", "--plugin", GAME_BINS[app_id] + r"\plugins\ventora-trucks.dll")
+        self.addCleanup(self.session.end_publisher, game)
+        self.assertEqual(game.read_line(60), "ready")
+        return game
+
+
+class TruckGamesInstallTest(TruckGamesTestCase):
 
     def test_with_steam_the_plugin_goes_into_both_games_and_the_uninstaller_takes_back_only_its_copies(self):
         self.make_steam()
@@ -360,8 +404,9 @@ class TruckGamesInstallTest(InstallTestCase):
         # game had kept aside; the upgrade follows it and takes both old copies away.
         old_plugins = self.unix_path(GAME_BINS["270880"]) / "plugins"
         (old_plugins / "ventora-trucks.dll.old").write_bytes(b"the copy a running game kept")
-        self.unix_path(MOVED_ATS_BIN).mkdir(parents=True)
-        (self.unix_path(STEAM) / "steamapps" / "libraryfolders.vdf").write_text(MOVED_LIBRARY_FOLDERS, encoding="utf-8")
+        self.add_game(MOVED_LIBRARY, "270880", "ATS")
+        (self.unix_path(SECOND_LIBRARY) / "steamapps" / "appmanifest_270880.acf").unlink()
+        self.write_library_folders(MOVED_LIBRARY_FOLDERS)
         self.assertEqual(self.install.run_setup(self.setup, "/NOSTARTUP"), 0)
         moved_plugins = self.unix_path(MOVED_ATS_BIN) / "plugins"
         self.assertEqual((moved_plugins / "ventora-trucks.dll").read_bytes(), built,
@@ -375,6 +420,62 @@ class TruckGamesInstallTest(InstallTestCase):
         self.assertFalse(moved_plugins.exists(), "the copy in the moved library is left behind")
         self.assertEqual(self.plugins("270880"), ["other.dll"])
 
+
+class StaleSteamLibraryTest(TruckGamesTestCase):
+
+    def test_a_library_that_lost_the_games_folder_gets_no_plugin_listed_before_or_after_the_real_one(self):
+        self.make_steam(for_all_users=True)
+        self.add_game(STALE_LIBRARY, "227300", "Euro Truck Simulator 2", files=False)
+        real = (STEAM, ["228980", "227300"]), (SECOND_LIBRARY, ["270880"])
+        stale = (STALE_LIBRARY, ["227300"])
+        for where, libraries in [("before", (stale, *real)), ("after", (*real, stale))]:
+            with self.subTest(stale_library=where):
+                self.write_library_folders(library_folders(*libraries))
+                self.assertEqual(self.install.run_setup(self.setup, "/NOSTARTUP"), 0)
+                self.assertFalse(self.unix_path(STALE_ETS2_BIN).exists(), "a folder was made in the stale library")
+                self.assertEqual(self.plugins("227300"), ["ventora-trucks.dll"])
+                self.assertEqual(self.install.uninstall_values()["TruckPlugin227300"],
+                                 GAME_BINS["227300"] + r"\plugins\ventora-trucks.dll")
+
+
+class TruckGameRunningTest(TruckGamesTestCase):
+
+    def test_a_copy_a_running_game_holds_goes_at_the_next_restart_of_windows_or_the_next_install(self):
+        self.make_steam()
+        self.assertEqual(self.install.run_setup(self.setup, "/NOSTARTUP"), 0)
+        ets2_copy = GAME_BINS["227300"] + r"\plugins\ventora-trucks.dll"
+        ets2_folder = GAME_BINS["227300"] + r"\plugins"
+        built = (self.session.build / "ventora-trucks.dll").read_bytes()
+
+        # An upgrade while the game runs: the copy it holds is moved aside, and marked.
+        game = self.hold_plugin("227300")
+        self.assertEqual(self.install.run_setup(self.setup, "/NOSTARTUP"), 0)
+        self.assertEqual(self.plugins("227300"), ["ventora-trucks.dll", "ventora-trucks.dll.old"])
+        self.assertEqual(self.unix_path(ets2_copy).read_bytes(), built)
+        self.assertEqual(self.pending_deletions(GAME_BINS["227300"]), [ets2_copy + ".old"])
+        restart_windows(self.session)
+        self.assertEqual(self.plugins("227300"), ["ventora-trucks.dll"])
+
+        # Uninstalled while the game, started again, holds the new copy: the copy is moved aside out
+        # of the game's way and marked, with its folder, and its record stays; the rest goes.
+        game = self.hold_plugin("227300")
+        self.uninstall()
+        self.assertFalse(self.install.folder.exists(), self.install.files())
+        self.assertEqual(self.plugins("227300"), ["ventora-trucks.dll.old"])
+        self.assertEqual(self.pending_deletions(GAME_BINS["227300"]), [ets2_copy + ".old", ets2_folder])
+        self.assertEqual(self.install.uninstall_values(),
+                         {"TruckPlugin227300": ets2_copy, "TruckPluginFolder227300": 1})
+        self.assertEqual(self.plugins("270880"), ["other.dll"])
+
+        # The game ended and was removed from Steam, which leaves files it did not make: the next
+        # install takes the copy away and forgets it.
+        self.session.end_publisher(game)
+        (self.unix_path(STEAM) / "steamapps" / "appmanifest_227300.acf").unlink()
+        self.assertEqual(self.install.run_setup(self.setup, "/NOSTARTUP"), 0)
+        self.assertIsNone(self.plugins("227300"), "what the uninstall left is still there")
+        values = self.install.uninstall_values()
+        self.assertEqual([name for name in values if name.startswith("TruckPlugin")], ["TruckPlugin270880"])
+        self.assertEqual(self.plugins("270880"), ["other.dll", "ventora-trucks.dll"])
 
 
 class WithoutSteamInstallTest(InstallTestCase):
