@@ -270,5 +270,38 @@ class BoardSetupTest(unittest.TestCase):
                 self.session.unmap_port(13)
 
 
+def port_opens(board):
+    """The resets the board logged because a program opened its port."""
+    return [line for line in board.lines if "reset: the port was opened" in line]
+
+
+class OnlyTheFanBoardTest(unittest.TestCase):
+    """The tool opens no port but the one it was pointed at or saw plugged in, and replaces a
+    program that is not Ventora's firmware only when told to."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.session = Session(require=("ventora.exe", "ventora_driver.exe", "ventora-board.exe"))
+        cls.addClassCleanup(cls.session.close)
+        for number in range(1, HIGHEST_COM_PORT + 1):
+            cls.session._make_port_absent(number)
+
+    board = BoardSetupTest.board
+    flash_of = BoardSetupTest.flash_of
+    tool = BoardSetupTest.tool
+
+    def test_list_of_one_port_says_what_probing_does_and_opens_that_port_alone(self):
+        uno = self.board("optiboot", 5, firmware="ventora-fan.hex")
+        other = self.board("old-nano", 6)
+        result = self.tool("list", "COM5")
+        self.assertEqual(result.returncode, 0, result.text)
+        self.assertRegex(result.text, r"^Probing COM5 opens it, which restarts the device behind it[^\n]*\n\n"
+                         r"COM5\n +ATmega328P \(signature 1E 95 0F\), Optiboot at 115200 baud.*\n"
+                         rf" +Ventora firmware {re.escape(VERSION)} for PWM fans")
+        self.assertNotIn("COM6", result.text)
+        self.assertTrue(port_opens(uno), uno.lines)
+        self.assertEqual(port_opens(other), [])
+
+
 if __name__ == "__main__":
     unittest.main()
