@@ -26,7 +26,7 @@ std::vector<PortReport> probeAllPorts() {
         probingRestarts);
     for (const ComPort& port : ports) {
         if (const char* reason = skipReason(port)) {
-            PortReport skipped{port, false, {}};
+            PortReport skipped{port, false, {}, std::nullopt};
             skipped.lines.push_back(std::string("not probed: ") + reason + "; \"ventora-board list COM" +
                                     std::to_string(port.number) + "\" probes it alone");
             printReport(skipped);

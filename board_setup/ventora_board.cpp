@@ -2,7 +2,7 @@
 // it is a wizard in its console window; with arguments, a command for scripts:
 //
 //   ventora-board list [COMn]
-//   ventora-board flash COMn [--esc] [--hex FILE] [--min-duty 30 --kick-ms 500 ...]
+//   ventora-board flash COMn [--esc] [--hex FILE] [--replace] [--min-duty 30 --kick-ms 500 ...]
 //   ventora-board test COMn
 #include "win32.h"
 
@@ -53,7 +53,9 @@ void printUsage() {
                  "       ventora-board list            every COM port, and the board on each (but\n"
                  "                                     Bluetooth ports and the PC's own serial ports)\n"
                  "       ventora-board list COMn       the board on that port alone\n"
-                 "       ventora-board flash COMn [--esc] [--hex FILE] [tunables]\n"
+                 "       ventora-board flash COMn [--esc] [--hex FILE] [--replace] [tunables]\n"
+                 "         --replace: write over a program that is not Ventora's firmware (without it,\n"
+                 "         such a board is left as it is)\n"
                  "       ventora-board test COMn       the fans from off to full and back over 10 s\n"
                  "tunables (written into the firmware as it is flashed):\n%s",
                  tunables.c_str());
@@ -84,6 +86,10 @@ int runPortCommand(const std::vector<std::string>& args, bool flash) {
         }
         if (option == "--esc" && !value) {
             request.escs = true;
+            continue;
+        }
+        if (option == "--replace" && !value) {
+            request.replace = true;
             continue;
         }
         if (option.rfind("--", 0) != 0) return badUsage("unexpected %s", args[i].c_str());

@@ -270,6 +270,11 @@ class BoardSetupTest(unittest.TestCase):
                 self.session.unmap_port(13)
 
 
+# Another program, as a sketch leaves the flash: the LED on D13 lit (sbi DDRB,5; sbi PORTB,5), then a
+# loop on itself.
+LED_SKETCH = bytes([0x25, 0x9A, 0x2D, 0x9A, 0xFF, 0xCF])
+
+
 def port_opens(board):
     """The resets the board logged because a program opened its port."""
     return [line for line in board.lines if "reset: the port was opened" in line]
@@ -289,6 +294,30 @@ class OnlyTheFanBoardTest(unittest.TestCase):
     board = BoardSetupTest.board
     flash_of = BoardSetupTest.flash_of
     tool = BoardSetupTest.tool
+    assert_holds_image = BoardSetupTest.assert_holds_image
+
+    def test_flash_leaves_another_program_alone_unless_told_to_replace_it(self):
+        sketch = self.session.tmp / "led-sketch.hex"
+        sketch.write_text(hex_file([(0, LED_SKETCH)]))
+        board = self.board("optiboot", 4, firmware=sketch)
+        as_found = board.flash_file.read_bytes()
+        self.assertEqual(as_found[:len(LED_SKETCH)], LED_SKETCH)
+
+        refused = self.tool("flash", "COM4")
+        self.assertEqual(refused.returncode, 1, refused.text)
+        self.assertRegex(refused.text, r"COM4 holds another program, not Ventora's firmware.*blinks its LED.*"
+                         r"ventora-board flash COM4 --replace\. Nothing was written\.")
+        self.assertEqual(self.flash_of(board), as_found)
+
+        # The same board plugged in again, its flash as it was left.
+        again = RigBoard(None, bootloader="optiboot", flash_file=board.flash_file)
+        again.flash_file = board.flash_file
+        self.addCleanup(again.stop)
+        connect_board(self.session, 4, again)
+        replaced = self.tool("flash", "COM4", "--replace")
+        self.assertEqual(replaced.returncode, 0, replaced.text)
+        self.assertIn("It holds another program, not Ventora's firmware: replacing it", replaced.text)
+        self.assert_holds_image(self.flash_of(again), image_of(PWM_HEX.read_text()))
 
     def test_list_of_one_port_says_what_probing_does_and_opens_that_port_alone(self):
         uno = self.board("optiboot", 5, firmware="ventora-fan.hex")
