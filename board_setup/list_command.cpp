@@ -8,9 +8,8 @@ namespace {
 
 // Opening a port is what resets an Uno or Nano into its bootloader, and it does the same to
 // anything else that restarts on DTR: the user hears it before it happens.
-constexpr const char* probingRestarts =
-    "opens it, which restarts the device behind it: an Arduino resets, and a 3D printer or a motion "
-    "controller stops what it was doing.";
+constexpr const char* probingRestarts = "opens it, which restarts the device behind it: an Arduino resets,\n"
+                                        "and a 3D printer or a motion controller stops what it was doing.";
 
 } // namespace
 
@@ -21,8 +20,9 @@ std::vector<PortReport> probeAllPorts() {
         say("No COM ports on this PC.\n");
         return reports;
     }
-    say("Probing each port %s Bluetooth ports and the PC's own serial ports are passed by; "
-        "\"ventora-board list COMn\" probes one port alone.\n\n",
+    say("Probing each port %s\n"
+        "Bluetooth ports and the PC's own serial ports are passed by; \"ventora-board list COMn\"\n"
+        "probes one port alone.\n\n",
         probingRestarts);
     for (const ComPort& port : ports) {
         if (const char* reason = skipReason(port)) {
