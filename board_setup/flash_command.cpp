@@ -104,7 +104,7 @@ bool mayWriteBoard(Board& board, const FlashRequest& request) {
     case FlashContents::anotherProgram: break;
     }
     if (request.replace) {
-        say("It holds another program, not Ventora's firmware: replacing it, as --replace asks.\n");
+        say("It holds another program, not Ventora's firmware: replacing it, as asked.\n");
         return true;
     }
     stk500::leave(board.link);
