@@ -1,7 +1,6 @@
 // Finding the bootloader behind a port and reading what the board holds.
 #include "board_setup/board_link.h"
 
-#include <algorithm>
 #include <cstdio>
 
 #include "board_setup/console.h"
