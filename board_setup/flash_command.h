@@ -11,6 +11,7 @@ struct FlashRequest {
     bool escs = false;
     std::string hexPath; // empty: the built-in image of the variant
     std::vector<TunableChange> changes;
+    bool replace = false; // write over a program that is not Ventora's firmware
 };
 
 // Flashes, telling the user how it goes; false, with the reason said, when it did not.
