@@ -1,20 +1,35 @@
-// What the receiving side asks of the outputs. Each variant (4-pin PWM fans, or ESCs) has its own
-// implementation, linked into its own firmware image.
+// What the receiving side asks of the outputs. Each output kind (4-pin PWM fans, ESCs, a driver
+// module, each motor shield) has its own implementation, fan_output_<kind>.cpp, linked into its own
+// firmware image; the build names the kind in VENTORA_FIRMWARE_VARIANT.
 #ifndef VENTORA_FIRMWARE_FAN_OUTPUT_H
 #define VENTORA_FIRMWARE_FAN_OUTPUT_H
+
+#include "tunables_block.h"
 
 #include <stdint.h>
 
 // The highest level Ventora sends: full power. Higher bytes count as this.
 constexpr uint8_t topLevel = 79;
 
-// Sets up Timer1 and the output pins with the fans off.
+// The L293D shield and the Arduino Motor Shield take Timer2's pins (D3, D11) for their PWM: there
+// the millisecond clock runs on Timer0, elsewhere on Timer2 (the Monster Moto takes Timer0's).
+constexpr bool millisecondClockOnTimer0 = VENTORA_FIRMWARE_VARIANT == tunablesBlock::l293dShield ||
+                                          VENTORA_FIRMWARE_VARIANT == tunablesBlock::arduinoMotorShield;
+
+// D13 carries the link LED, except on the Arduino Motor Shield, where it is motor B's direction.
+constexpr bool linkLedOnD13 = VENTORA_FIRMWARE_VARIANT != tunablesBlock::arduinoMotorShield;
+
+// Sets up the outputs with the fans off: timers, pins, and a shield's own chips.
 void setUpFanOutputs();
 
 // Drives the fans at a level from 0 (off) to topLevel. Failsafe is level 0.
 void driveFans(uint8_t level);
 
-// Called once a millisecond, for what the outputs do over time (kick-start, arming).
+// Called once a millisecond, for what the outputs do over time (kick-start, arming, retrying a
+// shield that did not answer).
 void advanceFanOutputs();
+
+// False while a shield the outputs talk to does not answer (the LED then blinks fast).
+bool fanOutputsAnswer();
 
 #endif

@@ -1,6 +1,6 @@
 // The fan controller: receives Ventora's one-byte fan levels on the serial line, drives the fans
-// through the variant's outputs, switches them off when the line falls silent, and shows the link
-// on the LED. Between interrupts the chip sleeps.
+// through the output kind's outputs, switches them off when the line falls silent, and shows the
+// link on the LED. Between interrupts the chip sleeps.
 #include "fan_output.h"
 #include "tunables.h"
 #include "tunables_in_flash.h"
@@ -27,8 +27,11 @@ namespace {
 
 // 9600 baud from 16 MHz: 16e6 / (16 * 9600) - 1 = 103.2, so 103 (0.2 % fast).
 constexpr uint16_t baudRateRegister = 103;
-// Timer2 ticks each millisecond: 16 MHz / 64 = 250 kHz, 250 counts.
+// The clock's timer (Timer2, or Timer0 where the outputs take Timer2) ticks each millisecond:
+// 16 MHz / 64 = 250 kHz, 250 counts. Both timers divide by 64 with the same clock-select bits.
 constexpr uint8_t millisecondTop = 249;
+// While a shield does not answer the LED blinks at 10 Hz, apart from the 2 Hz of a silent line.
+constexpr uint16_t unansweredBlinkHalfPeriodMilliseconds = 50;
 constexpr uint8_t ledPin = PB5; // D13
 
 volatile uint8_t receivedLevel;
@@ -51,6 +54,16 @@ void setUpSerial() {
 }
 
 void setUpMillisecondClock() {
+    if (millisecondClockOnTimer0) {
+        power_timer0_enable();
+        TCCR0B = 0;
+        TCNT0 = 0;
+        TCCR0A = _BV(WGM01); // CTC
+        OCR0A = millisecondTop;
+        TIMSK0 = _BV(OCIE0A);
+        TCCR0B = _BV(CS01) | _BV(CS00); // clk / 64
+        return;
+    }
     TCCR2B = 0;
     TCNT2 = 0;
     TCCR2A = _BV(WGM21); // CTC
@@ -60,35 +73,41 @@ void setUpMillisecondClock() {
 }
 
 void setLed(bool lit) {
+    if (!linkLedOnD13) return;
     if (lit)
         PORTB |= _BV(ledPin);
     else
         PORTB &= ~_BV(ledPin);
 }
 
+void blinkLed(uint16_t halfPeriodMilliseconds) {
+    if (++blinkMilliseconds < halfPeriodMilliseconds) return;
+    blinkMilliseconds = 0;
+    if (linkLedOnD13) PORTB ^= _BV(ledPin);
+}
+
 void onLevel(uint8_t level) {
     millisecondsSinceByte = 0;
     linkAlive = true;
-    setLed(true);
     driveFans(level > topLevel ? topLevel : level);
+    if (fanOutputsAnswer()) setLed(true);
 }
 
 void onMillisecond() {
     advanceFanOutputs();
-    if (linkAlive) {
-        // Counted only while alive, so the count cannot wrap during a long silence.
-        if (++millisecondsSinceByte >= tuned.failsafeMilliseconds) {
-            linkAlive = false;
-            blinkMilliseconds = 0;
-            setLed(false);
-            driveFans(0);
-        }
-        return;
-    }
-    if (++blinkMilliseconds >= tunables::failsafeBlinkHalfPeriodMilliseconds) {
+    // Counted only while alive, so the count cannot wrap during a long silence.
+    if (linkAlive && ++millisecondsSinceByte >= tuned.failsafeMilliseconds) {
+        linkAlive = false;
         blinkMilliseconds = 0;
-        PORTB ^= _BV(ledPin);
+        setLed(false);
+        driveFans(0);
     }
+    if (!fanOutputsAnswer())
+        blinkLed(unansweredBlinkHalfPeriodMilliseconds);
+    else if (linkAlive)
+        setLed(true);
+    else
+        blinkLed(tunables::failsafeBlinkHalfPeriodMilliseconds);
 }
 
 // Sleeps until an interrupt, unless one has already left work: interrupts stay off from the check
@@ -129,7 +148,7 @@ void quietThePeripherals() {
     PORTC = 0;
     DDRD = 0;
     PORTD = 0;
-    // Nothing here uses the ADC, SPI, TWI or Timer0: stop their clocks.
+    // Nothing here uses the ADC or SPI; TWI and Timer0 only where an output kind starts them again.
     PRR = 0;
     power_adc_disable();
     power_spi_disable();
@@ -149,17 +168,21 @@ ISR(USART_RX_vect) {
     levelArrived = true;
 }
 
+// The clock's tick, from whichever timer keeps it (the other's interrupt stays off).
 ISR(TIMER2_COMPA_vect) {
     // Saturates: a main loop that fell this far behind has nothing useful to catch up on.
     if (pendingMilliseconds != 0xFF) ++pendingMilliseconds;
 }
 
+ISR(TIMER0_COMPA_vect, ISR_ALIASOF(TIMER2_COMPA_vect));
+
 int main() {
     quietThePeripherals();
     readTunables();
 
-    DDRB |= _BV(ledPin);
+    // The outputs first: a shield's own chip (the PCA9685) keeps what it drove while the Uno reset.
     setUpFanOutputs();
+    if (linkLedOnD13) DDRB |= _BV(ledPin);
     setUpSerial();
     setUpMillisecondClock();
     set_sleep_mode(SLEEP_MODE_IDLE);

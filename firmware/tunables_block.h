@@ -23,20 +23,20 @@ constexpr uint8_t formatVersion = 2;
 constexpr uint16_t searchWindow = 256;
 
 // Byte offsets within the block. Every 16-bit value is little-endian, as the AVR stores them.
-constexpr uint8_t formatVersionOffset = 8;  // u8: formatVersion
-constexpr uint8_t blockSizeOffset = 9;      // u8: blockSize
-constexpr uint8_t variantOffset = 10;       // u8: a Variant, the output kind the image drives
-constexpr uint8_t versionMajorOffset = 11;  // u8: the firmware's version, major.minor.patch
-constexpr uint8_t versionMinorOffset = 12;  // u8
-constexpr uint8_t versionPatchOffset = 13;  // u8
-constexpr uint8_t minimumDutyPercentOffset = 14;        // u8
-constexpr uint8_t kickStartBelowPercentOffset = 15;     // u8
-constexpr uint8_t kickStartMillisecondsOffset = 16;     // u16
-constexpr uint8_t failsafeMillisecondsOffset = 18;      // u16
-constexpr uint8_t escArmingMillisecondsOffset = 20;     // u16
-constexpr uint8_t escOffPulseMicrosecondsOffset = 22;   // u16
-constexpr uint8_t escFullPulseMicrosecondsOffset = 24;  // u16
-constexpr uint8_t pwmFrequencyHzOffset = 26;            // u16: the driver kind's PWM rate
+constexpr uint8_t formatVersionOffset = 8;             // u8: formatVersion
+constexpr uint8_t blockSizeOffset = 9;                 // u8: blockSize
+constexpr uint8_t variantOffset = 10;                  // u8: a Variant, the output kind the image drives
+constexpr uint8_t versionMajorOffset = 11;             // u8: the firmware's version, major.minor.patch
+constexpr uint8_t versionMinorOffset = 12;             // u8
+constexpr uint8_t versionPatchOffset = 13;             // u8
+constexpr uint8_t minimumDutyPercentOffset = 14;       // u8
+constexpr uint8_t kickStartBelowPercentOffset = 15;    // u8
+constexpr uint8_t kickStartMillisecondsOffset = 16;    // u16
+constexpr uint8_t failsafeMillisecondsOffset = 18;     // u16
+constexpr uint8_t escArmingMillisecondsOffset = 20;    // u16
+constexpr uint8_t escOffPulseMicrosecondsOffset = 22;  // u16
+constexpr uint8_t escFullPulseMicrosecondsOffset = 24; // u16
+constexpr uint8_t pwmFrequencyHzOffset = 26;           // u16: the driver kind's PWM rate
 constexpr uint8_t blockSize = 28;
 
 // The output kinds, one firmware image each. The numbers are stored in boards' flash: never reuse one.

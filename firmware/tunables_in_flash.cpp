@@ -49,25 +49,33 @@ static_assert(checkBlock(BlockImage().bytes, VENTORA_FIRMWARE_VARIANT).problem =
 // section sorts first among the constants in flash, right after the interrupt vectors.
 constexpr BlockImage tunablesBlockInFlash __attribute__((section(".progmem.gcc_tunables"), used));
 
-uint8_t blockByte(uint8_t offset) {
-    return pgm_read_byte(&tunablesBlockInFlash.bytes[offset]);
-}
-
-uint16_t blockWord(uint8_t offset) {
-    return static_cast<uint16_t>(blockByte(offset) | blockByte(offset + 1) << 8);
+// Two little-endian bytes of the copy.
+uint16_t wordAt(const uint8_t* block, uint8_t offset) {
+    return static_cast<uint16_t>(block[offset] | block[offset + 1] << 8);
 }
 
 } // namespace
 
-Tunables tuned;
+// The compiled defaults until a whole block says otherwise: the C runtime copies them in before main.
+Tunables tuned = {tunables::minimumDutyPercent,       tunables::kickStartBelowPercent,
+                  tunables::kickStartMilliseconds,    tunables::failsafeMilliseconds,
+                  tunables::escArmingMilliseconds,    tunables::escOffPulseMicroseconds,
+                  tunables::escFullPulseMicroseconds, tunables::pwmFrequencyHz};
 
 void readTunables() {
-    tuned.minimumDutyPercent = blockByte(minimumDutyPercentOffset);
-    tuned.kickStartBelowPercent = blockByte(kickStartBelowPercentOffset);
-    tuned.kickStartMilliseconds = blockWord(kickStartMillisecondsOffset);
-    tuned.failsafeMilliseconds = blockWord(failsafeMillisecondsOffset);
-    tuned.escArmingMilliseconds = blockWord(escArmingMillisecondsOffset);
-    tuned.escOffPulseMicroseconds = blockWord(escOffPulseMicrosecondsOffset);
-    tuned.escFullPulseMicroseconds = blockWord(escFullPulseMicrosecondsOffset);
-    tuned.pwmFrequencyHz = blockWord(pwmFrequencyHzOffset);
+    // Checked as a copy in RAM, by the same check the flashing tool applies to an image.
+    uint8_t block[blockSize];
+    memcpy_P(block, &tunablesBlockInFlash, blockSize);
+    // An erased block, one of another format or kind, or one value out of its range: every value
+    // stays the compiled default. A block with one bad value may hold others no tool checked (a
+    // failsafe of a minute, a kick at full as long), so none of it is used.
+    if (checkBlock(block, VENTORA_FIRMWARE_VARIANT).problem != whole) return;
+    tuned.minimumDutyPercent = block[minimumDutyPercentOffset];
+    tuned.kickStartBelowPercent = block[kickStartBelowPercentOffset];
+    tuned.kickStartMilliseconds = wordAt(block, kickStartMillisecondsOffset);
+    tuned.failsafeMilliseconds = wordAt(block, failsafeMillisecondsOffset);
+    tuned.escArmingMilliseconds = wordAt(block, escArmingMillisecondsOffset);
+    tuned.escOffPulseMicroseconds = wordAt(block, escOffPulseMicrosecondsOffset);
+    tuned.escFullPulseMicroseconds = wordAt(block, escFullPulseMicrosecondsOffset);
+    tuned.pwmFrequencyHz = wordAt(block, pwmFrequencyHzOffset);
 }

@@ -1,5 +1,6 @@
 // The tunables the firmware runs with: the defaults of tunables.h, as written into the block in
-// flash by the build, or changed there by a flashing tool. Read once at start.
+// flash by the build, or changed there by a flashing tool. Read once at start, and used only when
+// the whole block passes the check a flashing tool applies.
 #ifndef VENTORA_FIRMWARE_TUNABLES_IN_FLASH_H
 #define VENTORA_FIRMWARE_TUNABLES_IN_FLASH_H
 
@@ -19,7 +20,8 @@ struct Tunables {
 // Valid after readTunables().
 extern Tunables tuned;
 
-// Copies the block's values out of flash into tuned.
+// Copies the block's values out of flash into tuned when the block is whole; otherwise tuned keeps
+// every compiled default.
 void readTunables();
 
 #endif

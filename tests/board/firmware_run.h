@@ -65,3 +65,7 @@ struct FirmwareRun {
 // The simulated USART hands a byte to the firmware 11 bit times after it is fed at 16e6 / (16 * 104)
 // = 9615 baud (start, 8 data, stop and one more): this is the byte time a fed byte takes.
 constexpr double byteSeconds = 11.0 / (16e6 / (16 * 104));
+
+// The firmware counts time in ticks of its millisecond clock, whose phase against a fed byte depends
+// on how long its start took: a time it keeps (the failsafe) ends up to one tick late.
+constexpr double clockTickSeconds = 0.001;

@@ -43,7 +43,7 @@ TEST(EscFirmware, FailsafeReturnsToTheOffPulseAndKeepsPulsing) {
         run.firstChangeAfter(2.9, [](const auto& out) { return out.highMicroseconds() == 1000.0; });
     ASSERT_GT(off, 0.0);
     EXPECT_GE(off - 2.9, 1.0);
-    EXPECT_LE(off - 2.9, 1.0 + byteSeconds);
+    EXPECT_LE(off - 2.9, 1.0 + byteSeconds + clockTickSeconds);
     const board::Outputs out = run.at(4.9);
     EXPECT_DOUBLE_EQ(out.highMicroseconds(), 1000.0);
     EXPECT_NEAR(out.frequencyHz(), 50.0, 0.5);

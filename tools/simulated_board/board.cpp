@@ -32,6 +32,8 @@ namespace {
 // Data-space addresses of the registers the outputs are read from.
 constexpr unsigned tccr1aAddress = 0x80, tccr1bAddress = 0x81, icr1Address = 0x86, ocr1aAddress = 0x88,
                    ocr1bAddress = 0x8A, portbAddress = 0x25, ddrbAddress = 0x24;
+// The shields' lines: PORTD (DDRD below it), and TCCRnA with TCCRnB, OCRnA and OCRnB above it.
+constexpr unsigned portdAddress = 0x2B, tccr0aAddress = 0x44, tccr2aAddress = 0xB0;
 // The same on the ATmega328P and the ATmega168.
 constexpr unsigned mcusrAddress = 0x54, wdtcsrAddress = 0x60, ucsr0aAddress = 0xC0, ubrr0Address = 0xC4;
 constexpr unsigned ucsr0bAddress = 0xC1;
@@ -343,9 +345,20 @@ std::uint64_t SimulatedBoard::cycle() const {
 }
 
 Outputs SimulatedBoard::outputs() const {
-    return {avr->data[tccr1aAddress], avr->data[tccr1bAddress], word(avr, icr1Address),
-            word(avr, ocr1aAddress),  word(avr, ocr1bAddress),  avr->data[portbAddress],
-            avr->data[ddrbAddress]};
+    Outputs out{avr->data[tccr1aAddress], avr->data[tccr1bAddress], word(avr, icr1Address),
+                word(avr, ocr1aAddress),  word(avr, ocr1bAddress),  avr->data[portbAddress],
+                avr->data[ddrbAddress]};
+    out.portd = avr->data[portdAddress];
+    out.ddrd = avr->data[portdAddress - 1];
+    out.tccr0a = avr->data[tccr0aAddress];
+    out.tccr0b = avr->data[tccr0aAddress + 1];
+    out.ocr0a = avr->data[tccr0aAddress + 3];
+    out.ocr0b = avr->data[tccr0aAddress + 4];
+    out.tccr2a = avr->data[tccr2aAddress];
+    out.tccr2b = avr->data[tccr2aAddress + 1];
+    out.ocr2a = avr->data[tccr2aAddress + 3];
+    out.ocr2b = avr->data[tccr2aAddress + 4];
+    return out;
 }
 
 void SimulatedBoard::step(const ChangeListener& onChange) {

@@ -34,6 +34,17 @@ struct Outputs {
     std::uint16_t ocr1b = 0;
     std::uint8_t portb = 0;
     std::uint8_t ddrb = 0;
+    // The shields' lines: port D, and Timer0's and Timer2's PWM (a change there is a change too).
+    std::uint8_t portd = 0;
+    std::uint8_t ddrd = 0;
+    std::uint8_t tccr0a = 0;
+    std::uint8_t tccr0b = 0;
+    std::uint8_t ocr0a = 0;
+    std::uint8_t ocr0b = 0;
+    std::uint8_t tccr2a = 0;
+    std::uint8_t tccr2b = 0;
+    std::uint8_t ocr2a = 0;
+    std::uint8_t ocr2b = 0;
 
     bool operator==(const Outputs&) const = default;
 
@@ -123,6 +134,8 @@ class SimulatedBoard {
     // Writes the flash to the flash file, if there is one and the flash differs from the file.
     void saveFlash();
 
+    // The simulated chip, for the models of what a shield adds (shift_register_595.h, pca9685.h).
+    avr_t* chip() const { return avr; }
     std::uint64_t cycle() const;
     double seconds() const { return static_cast<double>(cycle()) / clockHz; }
     // The registers as they are now (possibly halfway through a firmware's update).

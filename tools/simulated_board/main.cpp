@@ -1,10 +1,10 @@
 // simulated_board: runs a fan firmware on a simulated ATmega328P and reports what its outputs do.
 //
-//   simulated_board test FIRMWARE.elf [--until SECONDS] [SECONDS=BYTE ...]
+//   simulated_board test FIRMWARE.elf [--shield KIND] [--until SECONDS] [SECONDS=BYTE ...]
 //       Feeds each BYTE at its simulated time and prints every change of the outputs with its
 //       simulated time, then the share of time the CPU was awake. No wall clock is involved.
 //   simulated_board rig [FIRMWARE] [--bootloader optiboot|old-nano|atmega168] [--flash-file FILE]
-//                       [--no-rate-check]
+//                       [--no-rate-check] [--shield KIND]
 //       Bridges the serial port to a new pty (its name is the first line printed: "pty NAME"), runs
 //       paced to the wall clock, and prints each change of level, duty and power pin, until
 //       SIGINT or SIGTERM. With a bootloader the board is an Uno or Nano: the bootloader in the boot
@@ -13,14 +13,25 @@
 //       the USART's read as garbage (unless --no-rate-check), FIRMWARE (ELF or Intel HEX) in the
 //       application flash or none (erased). --flash-file keeps the whole flash, raw, between runs:
 //       loaded when it exists, written back whenever the bootloader changed the flash and at the end.
+//
+//   --shield KIND (pwm-fans, escs, driver, l293d-shield, motor-shield-v2, arduino-motor-shield,
+//   monster-moto) reads the fans through that kind's wiring or shield, with the chips the shield
+//   adds (the L293D shield's 74HC595, the v2 shield's PCA9685 at 0x60), and each line then shows
+//   both fans instead of Timer1's drive:
+//       12.345 s  level  40  fan1  65.0 % forward  fan2  65.0 % forward  at 7.81 kHz
+//   The state is forward or reverse while a fan runs, coast or brake while it is off (on and off
+//   for pwm-fans, where the fans' 12 V is switched); an ESC's shows its pulse ("fan1 1506 us").
 #include "board.h"
+#include "shield.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <string>
 #include <sys/prctl.h>
 
@@ -34,10 +45,12 @@ void requestStop(int) {
 
 [[noreturn]] void badUsage(const char* why) {
     std::fprintf(stderr,
-                 "simulated_board: %s\nusage: simulated_board test FIRMWARE.elf [--until SECONDS] "
-                 "[SECONDS=BYTE ...]\n       simulated_board rig [FIRMWARE] [--bootloader "
+                 "simulated_board: %s\nusage: simulated_board test FIRMWARE.elf [--shield KIND] [--until "
+                 "SECONDS] [SECONDS=BYTE ...]\n       simulated_board rig [FIRMWARE] [--bootloader "
                  "optiboot|old-nano|atmega168] "
-                 "[--flash-file FILE] [--no-rate-check]\n",
+                 "[--flash-file FILE] [--no-rate-check] [--shield KIND]\n"
+                 "KIND: pwm-fans, escs, driver, l293d-shield, motor-shield-v2, arduino-motor-shield, "
+                 "monster-moto\n",
                  why);
     std::exit(1);
 }
@@ -59,13 +72,24 @@ std::string describeDrive(const board::Outputs& out) {
     return text;
 }
 
+board::OutputKind shieldNamed(const char* name) {
+    board::OutputKind kind;
+    if (!board::outputKindNamed(name, kind)) badUsage("unknown --shield kind");
+    return kind;
+}
+
 int runTest(board::SimulatedBoard& simulated, int argc, char** argv) {
     double until = -1.0;
     std::multimap<double, int> feeds;
+    std::optional<board::Shield> shield;
     for (int i = 0; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--until" && i + 1 < argc) {
             until = std::atof(argv[++i]);
+            continue;
+        }
+        if (arg == "--shield" && i + 1 < argc) {
+            shield.emplace(simulated, shieldNamed(argv[++i]));
             continue;
         }
         const auto equals = arg.find('=');
@@ -76,17 +100,38 @@ int runTest(board::SimulatedBoard& simulated, int argc, char** argv) {
     }
     if (until < 0.0) until = (feeds.empty() ? 0.0 : feeds.rbegin()->first) + 3.0;
 
+    // The shield's chips change between the board's reports: it is looked at each millisecond too.
+    std::string shown;
     const auto print = [&](const board::Outputs& out, std::uint64_t cycle) {
+        if (shield) {
+            const std::string now = shield->describe() + (out.ledOn() ? "  led on" : "  led off");
+            if (now == shown) return;
+            shown = now;
+            std::printf("%11.6f s  %s\n", double(cycle) / board::clockHz, now.c_str());
+            return;
+        }
         std::printf("%11.6f s  %s  power %s  led %s\n", double(cycle) / board::clockHz,
                     describeDrive(out).c_str(), out.powerOn() ? "on " : "off", out.ledOn() ? "on" : "off");
     };
+    const auto runTo = [&](double seconds) {
+        const auto end = static_cast<std::uint64_t>(seconds * board::clockHz + 0.5);
+        if (!shield) {
+            simulated.runUntil(end, print);
+            return;
+        }
+        for (std::uint64_t at = simulated.cycle(); at < end;) {
+            at = std::min<std::uint64_t>(at + board::clockHz / 1000, end);
+            simulated.runUntil(at, print);
+            print(simulated.outputs(), simulated.cycle());
+        }
+    };
     print(simulated.outputs(), simulated.cycle());
     for (const auto& [at, byte] : feeds) {
-        simulated.runUntil(static_cast<std::uint64_t>(at * board::clockHz + 0.5), print);
+        runTo(at);
         std::printf("%11.6f s  byte %d\n", simulated.seconds(), byte);
         simulated.feed(static_cast<std::uint8_t>(byte));
     }
-    simulated.runUntil(static_cast<std::uint64_t>(until * board::clockHz + 0.5), print);
+    runTo(until);
     std::printf("awake %.3f %% of %.3f s\n", 100.0 * simulated.awakeCycles() / simulated.cycle(),
                 simulated.seconds());
     return 0;
@@ -95,6 +140,7 @@ int runTest(board::SimulatedBoard& simulated, int argc, char** argv) {
 struct RigOptions {
     board::BoardSetup setup;
     std::string firmware;
+    std::optional<board::OutputKind> shield;
 };
 
 RigOptions readRigOptions(int argc, char** argv) {
@@ -114,6 +160,8 @@ RigOptions readRigOptions(int argc, char** argv) {
                 badUsage("the bootloader is optiboot, old-nano or atmega168");
         } else if (arg == "--flash-file" && hasValue) {
             options.setup.flashFile = argv[++i];
+        } else if (arg == "--shield" && hasValue) {
+            options.shield = shieldNamed(argv[++i]);
         } else if (arg == "--no-rate-check") {
             options.setup.rateCheck = false;
         } else if (arg.starts_with("--") || !options.firmware.empty()) {
@@ -131,7 +179,11 @@ RigOptions readRigOptions(int argc, char** argv) {
     return options;
 }
 
-int runRig(board::SimulatedBoard& simulated) {
+int runRig(board::SimulatedBoard& simulated, std::optional<board::OutputKind> shieldKind) {
+    // The shield's chips on the board before it runs: a PCA9685 then sees the firmware's first
+    // transfer.
+    std::optional<board::Shield> shield;
+    if (shieldKind) shield.emplace(simulated, *shieldKind);
     std::atomic<int> level{-1};
     std::atomic<std::uint64_t> lastByteCycle{0};
     // What a bootloader reads (Ventora's levels as noise, a flashing tool's commands) is no level:
@@ -168,19 +220,32 @@ int runRig(board::SimulatedBoard& simulated) {
     constexpr std::uint64_t effectWindowCycles = board::clockHz / 200;
     int shownLevel = -1;
     board::Outputs shown = simulated.settledOutputs();
+    // A shield is read once a simulated millisecond: its chips change between the board's reports,
+    // and reading it after every instruction would slow a bootloader's run.
+    std::string shownShield, shieldNow;
+    std::uint64_t shieldReadAt = 0;
     simulated.runPaced(stopRequested, [&] {
         const board::Outputs& out = simulated.settledOutputs();
         const int nowLevel = level;
-        const bool drive = out.ocr1a != shown.ocr1a || out.icr1 != shown.icr1 || out.tccr1b != shown.tccr1b ||
-                           out.powerOn() != shown.powerOn();
+        if (shield && simulated.cycle() - shieldReadAt >= board::clockHz / 1000) {
+            shieldReadAt = simulated.cycle();
+            shieldNow = shield->describe();
+        }
+        const bool drive = shield ? shieldNow != shownShield
+                                  : out.ocr1a != shown.ocr1a || out.icr1 != shown.icr1 ||
+                                        out.tccr1b != shown.tccr1b || out.powerOn() != shown.powerOn();
         const double silence = double(simulated.cycle() - lastByteCycle) / board::clockHz;
         if (!drive && (nowLevel == shownLevel || silence * board::clockHz < effectWindowCycles)) return;
         shownLevel = nowLevel;
         shown = out;
+        shownShield = shieldNow;
         char levelText[16] = "-";
         if (nowLevel >= 0) std::snprintf(levelText, sizeof levelText, "%d", nowLevel);
-        std::printf("%10.3f s  level %3s  %s  power %s", simulated.seconds(), levelText,
-                    describeDrive(out).c_str(), out.powerOn() ? "on" : "off");
+        if (shield)
+            std::printf("%10.3f s  level %3s  %s", simulated.seconds(), levelText, shieldNow.c_str());
+        else
+            std::printf("%10.3f s  level %3s  %s  power %s", simulated.seconds(), levelText,
+                        describeDrive(out).c_str(), out.powerOn() ? "on" : "off");
         // Ventora sends a byte every 100 ms; a change long after the last one is the board's own.
         if (nowLevel >= 0 && silence > 0.2) std::printf("  after %.3f s of silence", silence);
         std::printf("\n");
@@ -209,10 +274,10 @@ int main(int argc, char** argv) {
     prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (options.setup.bootloader == board::Bootloader::none) {
         board::SimulatedBoard simulated(options.firmware);
-        runRig(simulated);
+        runRig(simulated, options.shield);
     } else {
         board::SimulatedBoard simulated(options.setup);
-        runRig(simulated);
+        runRig(simulated, options.shield);
     }
     // Not through the board's destructor: simavr's pty thread stays blocked until the process ends.
     std::exit(0);

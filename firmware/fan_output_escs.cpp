@@ -64,3 +64,7 @@ void driveFans(uint8_t level) {
 void advanceFanOutputs() {
     if (armingMillisecondsLeft != 0 && --armingMillisecondsLeft == 0) setPulse(pulseOfLevel(wantedLevel));
 }
+
+bool fanOutputsAnswer() {
+    return true;
+}

@@ -6,8 +6,8 @@
 // through it (its controller half-powers through the input's pull-up, and the pin sinks that
 // current). So while the fans are off, D9 and D10 are inputs without pull-up and Timer1 is
 // disconnected from them.
+#include "fan_duty.h"
 #include "fan_output.h"
-#include "tunables_in_flash.h"
 
 #include <avr/io.h>
 
@@ -21,23 +21,6 @@ constexpr uint16_t pwmTop = 320;
 constexpr uint8_t powerPin = PB0;                                // D8
 constexpr uint8_t fanPins = _BV(PB1) | _BV(PB2);                 // D9 (OC1A), D10 (OC1B)
 constexpr uint8_t fanCompareOutputs = _BV(COM1A1) | _BV(COM1B1); // non-inverting
-
-// Every product below stays under 2 * 320 * 100 = 64000, so 16-bit arithmetic (the AVR's quick
-// division) is exact.
-uint16_t roundedShare(uint16_t whole, uint16_t numerator, uint16_t denominator) {
-    return static_cast<uint16_t>((2 * whole * numerator + denominator) / (2 * denominator));
-}
-
-uint16_t minimumDuty;
-uint16_t kickStartBelowDuty;
-bool fansRunning;
-uint16_t levelDuty;
-uint16_t kickMillisecondsLeft;
-
-// Level 1 is the minimum duty and topLevel is 100 %, linear between, rounded to the nearest count.
-uint16_t dutyOfLevel(uint8_t level) {
-    return minimumDuty + roundedShare(pwmTop - minimumDuty, level - 1, topLevel - 1);
-}
 
 void setDuty(uint16_t duty) {
     OCR1A = duty;
@@ -67,11 +50,7 @@ void setPower(bool on) {
 } // namespace
 
 void setUpFanOutputs() {
-    const uint8_t percent = tuned.minimumDutyPercent > 100 ? 100 : tuned.minimumDutyPercent;
-    minimumDuty = roundedShare(pwmTop, percent, 100);
-    // Below this count a duty is under the kick-start percentage (rounded up).
-    const uint8_t kickPercent = tuned.kickStartBelowPercent > 100 ? 100 : tuned.kickStartBelowPercent;
-    kickStartBelowDuty = (kickPercent * pwmTop + 99) / 100;
+    setUpFanDuty(pwmTop);
 
     PORTB &= ~(_BV(powerPin) | fanPins);
     DDRB = (DDRB & ~fanPins) | _BV(powerPin);
@@ -89,26 +68,22 @@ void setUpFanOutputs() {
 }
 
 void driveFans(uint8_t level) {
+    const uint16_t duty = dutyForLevel(level);
     if (level == 0) {
-        fansRunning = false;
-        kickMillisecondsLeft = 0;
         releaseFanPins();
         setDuty(0);
         setPower(false);
         return;
     }
-    levelDuty = dutyOfLevel(level);
-    const bool weak = levelDuty < kickStartBelowDuty;
-    if (!weak)
-        kickMillisecondsLeft = 0; // strong enough to start, or to keep going, on its own
-    else if (!fansRunning)
-        kickMillisecondsLeft = tuned.kickStartMilliseconds;
-    fansRunning = true;
-    setDuty(kickMillisecondsLeft != 0 ? pwmTop : levelDuty);
+    setDuty(duty);
     driveFanPins();
     setPower(true);
 }
 
 void advanceFanOutputs() {
-    if (kickMillisecondsLeft != 0 && --kickMillisecondsLeft == 0) setDuty(levelDuty);
+    if (kickStartEnded()) setDuty(levelDuty());
+}
+
+bool fanOutputsAnswer() {
+    return true;
 }

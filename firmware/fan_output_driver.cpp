@@ -1,0 +1,69 @@
+// DC fans through a driver module wired by hand: an L298N (ENA/ENB on D9/D10, IN1 and IN3 on D8,
+// IN2 and IN4 to ground), a BTS7960 "IBT-2" (RPWM on D9 or D10, R_EN and L_EN on D8, LPWM to
+// ground), a Cytron MD10C (PWM on D9/D10, DIR to ground) or a MOSFET board (SIG on D9/D10).
+// PWM on OC1A (D9) and OC1B (D10) at the tunable rate, D8 high while the fans run.
+//
+// Off is driven low, never released: a driver's input that floats may read high (a BTS7960's
+// enables have no pull-down of their own), so D8, D9 and D10 are outputs held low.
+#include "fan_duty.h"
+#include "fan_output.h"
+#include "tunables_in_flash.h"
+
+#include <avr/io.h>
+
+namespace {
+
+constexpr uint8_t enablePin = PB0;                               // D8: IN1/IN3, R_EN/L_EN
+constexpr uint8_t fanPins = _BV(PB1) | _BV(PB2);                 // D9 (OC1A), D10 (OC1B)
+constexpr uint8_t fanCompareOutputs = _BV(COM1A1) | _BV(COM1B1); // non-inverting
+
+// Phase-and-frequency-correct PWM (mode 8, TOP = ICR1), no prescaler: 16 MHz / (2 * TOP) is the
+// rate, so TOP = 8 MHz / rate: 400 counts at 20 kHz, 8000 at 1 kHz (the range a block allows).
+uint16_t pwmTop;
+
+void setDuty(uint16_t duty) {
+    OCR1A = duty;
+    OCR1B = duty;
+}
+
+} // namespace
+
+void setUpFanOutputs() {
+    pwmTop = static_cast<uint16_t>((8000000UL + tuned.pwmFrequencyHz / 2) / tuned.pwmFrequencyHz);
+    setUpFanDuty(pwmTop);
+
+    PORTB &= ~(_BV(enablePin) | fanPins);
+    DDRB |= _BV(enablePin) | fanPins;
+    // The mode first, with the clock stopped, then TOP and the compare values, then the clock. A
+    // bootloader may have left Timer1 set up: every register is written whole. Not connected to
+    // the pins until the fans run: the pins' own low is off without the timer's spike.
+    TCCR1B = 0;
+    TCCR1A = 0;
+    TIMSK1 = 0;
+    TCCR1C = 0;
+    TCCR1B = _BV(WGM13);
+    TCNT1 = 0;
+    ICR1 = pwmTop;
+    setDuty(0);
+    TCCR1B = _BV(WGM13) | _BV(CS10);
+}
+
+void driveFans(uint8_t level) {
+    const uint16_t duty = dutyForLevel(level);
+    setDuty(duty);
+    if (level == 0) {
+        TCCR1A = 0;
+        PORTB &= ~_BV(enablePin);
+        return;
+    }
+    TCCR1A = fanCompareOutputs;
+    PORTB |= _BV(enablePin);
+}
+
+void advanceFanOutputs() {
+    if (kickStartEnded()) setDuty(levelDuty());
+}
+
+bool fanOutputsAnswer() {
+    return true;
+}

@@ -1,0 +1,224 @@
+// Every output kind's image on the simulated board, with the chips its shield adds: off from
+// power-on to the first byte, the same share of full power at a level on every kind, the kick-start,
+// the failsafe at 1 s, and what each kind's off drives. Then the Adafruit v2 shield's PCA9685: set
+// every channel full off first, and a shield that does not answer.
+#include "firmware_run.h"
+#include "pin_drive.h"
+#include "shield.h"
+
+#include <cmath>
+#include <functional>
+#include <gtest/gtest.h>
+#include <string>
+
+namespace {
+
+using board::FanDrive;
+using board::OutputKind;
+using board::PinDrive;
+using board::Shield;
+
+// Level 1 is 30 %, level 79 is 100 %, linear between: level 40 is 30 + 70 * 39 / 78 = 65 %.
+double shareOf(int level) {
+    return level == 0 ? 0.0 : 0.30 + 0.70 * (level - 1) / 78.0;
+}
+
+bool low(const board::SimulatedBoard& simulated, int pin) {
+    return board::pinDrive(simulated.chip(), pin).drivenLow();
+}
+
+bool released(const board::SimulatedBoard& simulated, int pin) {
+    return board::pinDrive(simulated.chip(), pin).kind == PinDrive::released;
+}
+
+struct Kind {
+    const char* firmware;
+    OutputKind kind;
+    const char* running; // each fan's state while it runs
+    double pwmHz;
+    double firstByte; // ESCs arm for 2 s first
+    // The kind's off: what every line it owns drives at level 0, in failsafe and before any byte.
+    std::function<bool(board::SimulatedBoard&, Shield&)> off;
+};
+
+const Kind kinds[] = {
+    {"ventora-fan.elf", OutputKind::pwmFans, "on", 25000, 0.1,
+     [](auto& b, auto&) { return low(b, 8) && released(b, 9) && released(b, 10); }},
+    {"ventora-fan-esc.elf", OutputKind::escs, "", 50, 2.1,
+     [](auto&, auto& s) { return s.fan(1).state == "1000 us" && s.fan(2).state == "1000 us"; }},
+    {"ventora-fan-driver.elf", OutputKind::driver, "forward", 20000, 0.1,
+     [](auto& b, auto&) { return low(b, 8) && low(b, 9) && low(b, 10); }},
+    {"ventora-fan-l293d-shield.elf", OutputKind::l293dShield, "forward", 7812.5, 0.1,
+     [](auto& b, auto& s) {
+         return low(b, 11) && low(b, 3) && s.shiftRegister()->enabled() && s.shiftRegister()->latched() == 0;
+     }},
+    {"ventora-fan-motor-shield-v2.elf", OutputKind::motorShieldV2, "forward", 25e6 / (4096 * 4), 0.1,
+     [](auto&, auto& s) {
+         for (int channel = 0; channel < 16; ++channel)
+             if (!s.pca()->fullOff(channel)) return false;
+         return true;
+     }},
+    {"ventora-fan-arduino-motor-shield.elf", OutputKind::arduinoMotorShield, "forward", 7812.5, 0.1,
+     [](auto& b, auto&) { return low(b, 3) && low(b, 11) && low(b, 9) && low(b, 8); }},
+    {"ventora-fan-monster-moto.elf", OutputKind::monsterMoto, "forward", 7812.5, 0.1,
+     [](auto& b, auto&) {
+         return low(b, 7) && low(b, 8) && low(b, 5) && low(b, 4) && low(b, 9) && low(b, 6);
+     }},
+};
+
+struct KindRun {
+    explicit KindRun(const Kind& k) : kind(k), run(k.firmware), shield(run.board, k.kind) {}
+    FanDrive fan(double at, int which) {
+        run.runTo(at);
+        return shield.fan(which);
+    }
+    bool offAt(double at) {
+        run.runTo(at);
+        return kind.off(run.board, shield);
+    }
+    // Both fans at the level's share and running, at the kind's rate where it switches.
+    ::testing::AssertionResult drivesAt(double at, int level) {
+        run.runTo(at);
+        for (int which : {1, 2}) {
+            const FanDrive fan = shield.fan(which);
+            if (kind.kind == OutputKind::escs) {
+                const std::string pulse = std::to_string(1000 + (level * 1000 + 39) / 79) + " us";
+                if (fan.state != pulse)
+                    return ::testing::AssertionFailure() << "fan " << which << " " << fan.state;
+                continue;
+            }
+            // A step of the coarsest PWM here (256 counts) from the exact share.
+            if (std::fabs(fan.duty - shareOf(level)) > 1.0 / 256 || fan.state != kind.running ||
+                (fan.duty < 1.0 && std::fabs(fan.hz - kind.pwmHz) > kind.pwmHz * 0.001))
+                return ::testing::AssertionFailure()
+                       << "fan " << which << " " << fan.duty << " " << fan.state << " at " << fan.hz << " Hz";
+        }
+        return ::testing::AssertionSuccess();
+    }
+
+    const Kind& kind;
+    FirmwareRun run;
+    Shield shield;
+};
+
+TEST(OutputKinds, StayOffFromPowerOnUntilTheFirstByte) {
+    for (const Kind& kind : kinds) {
+        KindRun run(kind);
+        for (double at : {0.001, 0.5, 3.0}) {
+            EXPECT_TRUE(run.offAt(at)) << kind.firmware << " at " << at;
+            EXPECT_EQ(run.fan(at, 1).duty, 0.0) << kind.firmware << " at " << at;
+        }
+    }
+}
+
+TEST(OutputKinds, DriveLevelsFortyAndSeventyNineAsTheSameShareOfFullPower) {
+    for (const Kind& kind : kinds)
+        for (int level : {40, 79}) {
+            KindRun run(kind);
+            run.run.feedEvery100ms(kind.firstByte, kind.firstByte + 0.9, static_cast<std::uint8_t>(level));
+            EXPECT_TRUE(run.drivesAt(kind.firstByte + 0.85, level)) << kind.firmware << " level " << level;
+        }
+}
+
+TEST(OutputKinds, KickAFanStartedFromOffAtLevelOneToFullForHalfASecond) {
+    for (const Kind& kind : kinds) {
+        if (kind.kind == OutputKind::escs) continue; // an ESC starts its motor itself
+        KindRun run(kind);
+        run.run.feedAt(0.1, 1);
+        EXPECT_TRUE(run.drivesAt(0.1 + byteSeconds + 0.002, 79)) << kind.firmware << ": the kick";
+        run.run.feedEvery100ms(0.2, 0.6, 1);
+        EXPECT_TRUE(run.drivesAt(0.59, 79)) << kind.firmware << ": the kick";
+        run.run.feedAt(0.6, 1);
+        EXPECT_TRUE(run.drivesAt(0.61 + byteSeconds, 1)) << kind.firmware << ": level 1 after it";
+    }
+}
+
+TEST(OutputKinds, SwitchOffOneSecondAfterTheLastByteAndDriveTheirOff) {
+    for (const Kind& kind : kinds) {
+        KindRun run(kind);
+        const double lastByte = kind.firstByte + 0.8;
+        run.run.feedEvery100ms(kind.firstByte, lastByte + 0.05, 40);
+        EXPECT_TRUE(run.drivesAt(lastByte + 0.99, 40)) << kind.firmware;
+        EXPECT_TRUE(run.offAt(lastByte + 1.0 + byteSeconds + clockTickSeconds + 0.001)) << kind.firmware;
+        // And level 0 is the same off.
+        run.run.feedEvery100ms(lastByte + 1.5, lastByte + 1.8, 40);
+        run.run.feedAt(lastByte + 1.8, 0);
+        EXPECT_TRUE(run.offAt(lastByte + 1.85)) << kind.firmware << ": level 0";
+    }
+}
+
+TEST(OutputKinds, ShowTheLinkOnTheLedWhereDThirteenIsFree) {
+    for (const Kind& kind : kinds) {
+        KindRun run(kind);
+        run.run.feedEvery100ms(kind.firstByte, kind.firstByte + 0.5, 0);
+        const bool lit = run.run.at(kind.firstByte + 0.45).ledOn();
+        // On the Arduino Motor Shield D13 is B's direction: low while the fans are off.
+        EXPECT_EQ(lit, kind.kind != OutputKind::arduinoMotorShield) << kind.firmware;
+    }
+}
+
+TEST(MotorShieldV2, SetsEveryChannelFullOffBeforeAnythingElse) {
+    FirmwareRun run("ventora-fan-motor-shield-v2.elf");
+    Shield shield(run.board, OutputKind::motorShieldV2);
+    // As a program before left it: awake, both motors forward at full.
+    board::Pca9685& pca = *shield.pca();
+    pca.setRegister(0x00, 0x20);
+    for (int channel : {8, 10, 11, 13}) { // PWM and IN1 full on, IN2 (9, 12) full off
+        pca.setRegister(static_cast<std::uint8_t>(0x06 + 4 * channel + 1), 0x10);
+        pca.setRegister(static_cast<std::uint8_t>(0x06 + 4 * channel + 3), 0x00);
+    }
+    ASSERT_EQ(shield.fan(1).state, "forward");
+    run.runTo(0.01);
+    ASSERT_FALSE(pca.writes().empty());
+    EXPECT_EQ(pca.writes().front().first, 0xFD) << "ALL_LED_OFF_H";
+    EXPECT_EQ(pca.writes().front().second, 0x10) << "full off";
+    EXPECT_EQ(shield.fan(1).state, "coast");
+    EXPECT_EQ(shield.fan(2).state, "coast");
+    EXPECT_EQ(pca.reg(0xFE), 3) << "prescale 3: 1526 Hz";
+    EXPECT_FALSE(pca.asleep());
+}
+
+std::vector<double> ledToggles(const FirmwareRun& run, double from, double to) {
+    std::vector<double> toggles;
+    bool lit = false;
+    bool first = true;
+    for (const auto& [time, out] : run.changes) {
+        if (time < from || time > to) continue;
+        if (!first && out.ledOn() != lit) toggles.push_back(time);
+        lit = out.ledOn();
+        first = false;
+    }
+    return toggles;
+}
+
+TEST(MotorShieldV2, AShieldThatDoesNotAnswerIsRetriedWhileTheLedBlinksFastAndTheFailsafeRuns) {
+    FirmwareRun run("ventora-fan-motor-shield-v2.elf");
+    Shield shield(run.board, OutputKind::motorShieldV2, false);
+    run.feedEvery100ms(0.1, 1.5, 40);
+    // The bytes still arrive and the clock still runs: the LED at 10 Hz rather than lit.
+    const std::vector<double> toggles = ledToggles(run, 0.3, 1.4);
+    ASSERT_GE(toggles.size(), 15u);
+    EXPECT_NEAR((toggles.size() - 1) / 2.0 / (toggles.back() - toggles.front()), 10.0, 1.0);
+    EXPECT_GE(shield.pca()->transfers(), 12u) << "tried again every 100 ms";
+
+    // Plugged in: set up within a retry, at the level that keeps arriving, the LED lit.
+    shield.pca()->setAnswers(true);
+    run.feedEvery100ms(1.5, 2.0, 40);
+    EXPECT_NEAR(shield.fan(1).duty, 0.65, 1.0 / 256);
+    EXPECT_EQ(shield.fan(1).state, "forward");
+    EXPECT_TRUE(run.at(1.95).ledOn());
+
+    // Unplugged again while the fans run, and the line falls silent: the firmware's failsafe comes
+    // at 1 s all the same, and reaches the shield as soon as it answers.
+    shield.pca()->setAnswers(false);
+    run.feedEvery100ms(2.0, 2.5, 40); // the last byte at 2.4 s
+    run.runTo(3.6);
+    EXPECT_GE(ledToggles(run, 2.1, 3.6).size(), 20u);
+    shield.pca()->setAnswers(true);
+    run.runTo(3.75);
+    EXPECT_EQ(shield.fan(1).state, "coast");
+    EXPECT_EQ(shield.fan(2).state, "coast");
+    EXPECT_EQ(shield.fan(1).duty, 0.0);
+}
+
+} // namespace
