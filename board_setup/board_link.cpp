@@ -1,7 +1,6 @@
 // Finding the bootloader behind a port and reading what the board holds.
 #include "board_setup/board_link.h"
 
-#include <algorithm>
 #include <cstdio>
 
 #include "board_setup/console.h"
@@ -99,9 +98,21 @@ std::string reachBootloader(const ComPort& port, Board& board) {
     return silentProblem(port);
 }
 
+std::optional<std::vector<std::uint8_t>> readFirstPages(stk500::Link& link) {
+    std::vector<std::uint8_t> flash;
+    for (std::uint32_t at = 0; at < tunablesBlock::searchWindow; at += stk500::pageSize) {
+        const auto page = stk500::readFlash(link, at, stk500::pageSize);
+        if (!page) return std::nullopt;
+        flash.insert(flash.end(), page->begin(), page->end());
+    }
+    return flash;
+}
+
 std::string describeFirmware(std::span<const std::uint8_t> flash) {
-    if (std::all_of(flash.begin(), flash.end(), [](std::uint8_t byte) { return byte == 0xFF; }))
-        return "no program: the flash is empty";
+    const FlashContents contents = classifyFlash(flash);
+    if (contents == FlashContents::empty) return "no program: the flash is empty";
+    if (contents == FlashContents::cutShort)
+        return "no program that runs: a flash of Ventora's firmware was cut short (flash it again)";
     const TunablesReading reading = readTunables(flash);
     if (!reading.tunables)
         return reading.offset ? "Ventora firmware, " + reading.problem
@@ -115,7 +126,7 @@ std::string describeFirmware(std::span<const std::uint8_t> flash) {
 }
 
 PortReport probePort(const ComPort& port) {
-    PortReport report{port, false, {}};
+    PortReport report{port, false, {}, std::nullopt};
     Board board;
     const std::string problem = reachBootloader(port, board);
     if (!problem.empty()) {
@@ -131,17 +142,12 @@ PortReport probePort(const ComPort& port) {
                   static_cast<unsigned long>(board.bootloader->baudRate), major.value_or(0),
                   minor.value_or(0));
     report.lines.push_back(text);
-    // The tunables block lies within the first searchWindow bytes: two page reads.
-    std::vector<std::uint8_t> flash;
-    for (std::uint32_t at = 0; at < tunablesBlock::searchWindow; at += stk500::pageSize) {
-        const auto page = stk500::readFlash(board.link, at, stk500::pageSize);
-        if (!page) break;
-        flash.insert(flash.end(), page->begin(), page->end());
-    }
-    if (flash.size() == tunablesBlock::searchWindow)
-        report.lines.push_back(describeFirmware(flash));
-    else
+    if (const auto flash = readFirstPages(board.link)) {
+        report.lines.push_back(describeFirmware(*flash));
+        report.contents = classifyFlash(*flash);
+    } else {
         report.lines.push_back("its flash could not be read");
+    }
     stk500::leave(board.link);
     return report;
 }

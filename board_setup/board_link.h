@@ -2,14 +2,15 @@
 // Windows.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "board_setup/com_ports.h"
+#include "board_setup/flash_contents.h"
 #include "board_setup/serial_line.h"
 #include "board_setup/stk500.h"
-
 
 // The bootloaders in the order a board is tried: Unos and newer Nanos first, then the older Nanos.
 struct Bootloader {
@@ -35,11 +36,16 @@ std::string openProblem(int port, DWORD error);
 // and reads the chip's signature. Returns why not, empty when the board is ready for commands.
 std::string reachBootloader(const ComPort& port, Board& board);
 
+// The flash that tells what a board holds: its first two pages, which hold the tunables block.
+// Nothing when a page does not come.
+std::optional<std::vector<std::uint8_t>> readFirstPages(stk500::Link& link);
+
 // What a probe of a port found, as list prints it.
 struct PortReport {
     ComPort port;
     bool board = false; // an ATmega328P answered
     std::vector<std::string> lines;
+    std::optional<FlashContents> contents; // when its flash could be read
 };
 
 // What a board's first flash bytes hold: empty, Ventora's firmware (and its tunables), another program.

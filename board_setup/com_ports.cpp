@@ -51,18 +51,19 @@ std::map<int, ComPort> describedPorts() {
     return ports;
 }
 
-// Wine keeps its COM ports as links of its own that QueryDosDevice does not show: there, a port
-// exists when opening it finds something, even something another program holds. On Windows every
-// port is a DOS device, so this only meets ports that are not there.
-bool answersOpen(int number) {
-    HANDLE handle = CreateFileA(devicePathOf(number).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle != INVALID_HANDLE_VALUE) {
-        CloseHandle(handle);
-        return true;
-    }
+// Whether the port is there, without opening it: an open resets the Uno or Nano behind it, and
+// restarts a printer or a motion controller. Windows names every port a DOS device. Wine keeps its
+// ports as links of its own that QueryDosDevice does not show, and gives attributes only of files
+// and folders: there a port that is there fails with another error than one that is not (a link
+// that leads nowhere answers ERROR_BAD_DEV_TYPE). On Windows the second look only meets ports that
+// are not there, which it does not open either.
+bool isThere(int number) {
+    const std::string name = "COM" + std::to_string(number);
+    char target[1024];
+    if (QueryDosDeviceA(name.c_str(), target, sizeof target) != 0) return true;
+    if (GetFileAttributesA(devicePathOf(number).c_str()) != INVALID_FILE_ATTRIBUTES) return true;
     const DWORD error = GetLastError();
-    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND && error != ERROR_BAD_DEV_TYPE;
 }
 
 } // namespace
@@ -71,15 +72,20 @@ std::vector<ComPort> listComPorts() {
     const std::map<int, ComPort> described = describedPorts();
     std::vector<ComPort> ports;
     for (int number = 1; number <= highestComPort; ++number) {
-        const std::string name = "COM" + std::to_string(number);
-        char target[1024];
         const auto found = described.find(number);
         if (found != described.end())
             ports.push_back(found->second);
-        else if (QueryDosDeviceA(name.c_str(), target, sizeof target) != 0 || answersOpen(number))
+        else if (isThere(number))
             ports.push_back({number, {}, {}});
     }
     return ports;
+}
+
+std::vector<int> presentComPorts() {
+    std::vector<int> numbers;
+    for (int number = 1; number <= highestComPort; ++number)
+        if (isThere(number)) numbers.push_back(number);
+    return numbers;
 }
 
 ComPort describeComPort(int number) {

@@ -20,5 +20,13 @@ std::string bar(std::size_t done, std::size_t all, std::size_t width);
 
 // One answer typed (or piped in); nothing at the end of input.
 std::optional<std::string> ask(const char* prompt);
+
+// What came in while the tool waited for something else: a line (its text, as ask returns it),
+// nothing within the time, or the end of input (after the whole time, so a loop around it idles).
+struct Awaited {
+    enum What { line, nothing, endOfInput } what = nothing;
+    std::string text;
+};
+Awaited awaitLine(unsigned timeoutMs);
 // A number from 1 to count, with a default for an empty answer; nothing at the end of input.
 std::optional<int> askChoice(const char* prompt, int count, int fallback);

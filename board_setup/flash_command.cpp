@@ -81,6 +81,41 @@ std::string imageTitle(const FlashImage& image, const std::string& imageName) {
     return text;
 }
 
+// Whether the board may be written: what it holds now is nothing, Ventora's firmware, a flash of
+// ours cut short, or a program the user has said to replace. A rig often holds other Arduinos (a
+// dashboard, shift lights, a button box), and a wrong port must not cost one its program. Says why
+// not, and leaves programming mode, when it may not.
+bool mayWriteBoard(Board& board, const FlashRequest& request) {
+    const auto flash = readFirstPages(board.link);
+    if (!flash) {
+        stk500::leave(board.link);
+        complain("the flash of the board on COM%d could not be read, so what it holds is not known. Nothing "
+                 "was written.",
+                 request.port);
+        return false;
+    }
+    switch (classifyFlash(*flash)) {
+    case FlashContents::empty:
+    case FlashContents::ventoraFirmware: return true;
+    case FlashContents::cutShort:
+        say("It holds a flash of Ventora's firmware that was cut short: writing it whole.\n");
+        return true;
+    case FlashContents::anotherProgram: break;
+    }
+    if (request.replace) {
+        say("It holds another program, not Ventora's firmware: replacing it, as asked.\n");
+        return true;
+    }
+    stk500::leave(board.link);
+    complain(
+        "the board on COM%d holds another program, not Ventora's firmware, and a flash would replace it. "
+        "Is it the fan board? A new Uno or Nano comes with a sketch that blinks its LED, which is fine to "
+        "replace; a board that drives something else on your rig is not. To replace it, run: "
+        "ventora-board flash COM%d --replace. Nothing was written.",
+        request.port, request.port);
+    return false;
+}
+
 } // namespace
 
 bool flashBoard(const FlashRequest& request) {
@@ -99,6 +134,7 @@ bool flashBoard(const FlashRequest& request) {
     }
     say("Found an ATmega328P, %s at %lu baud.\n", board.bootloader->name,
         static_cast<unsigned long>(board.bootloader->baudRate));
+    if (!mayWriteBoard(board, request)) return false;
     if (image->end() > board.bootloader->start) {
         stk500::leave(board.link);
         complain("%s is too large: it ends at 0x%04zX, and the flash below %s ends at 0x%04X. Nothing was "

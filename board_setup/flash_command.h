@@ -13,6 +13,7 @@ struct FlashRequest {
     bool kindChosen = false;               // --output (or --esc) was given
     std::string hexPath;                   // not empty: this file instead of a built-in image
     std::vector<TunableChange> changes;
+    bool replace = false; // write over a program that is not Ventora's firmware
 };
 
 // Flashes, telling the user how it goes; false, with the reason said, when it did not.

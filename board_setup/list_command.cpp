@@ -4,20 +4,50 @@
 #include "board_setup/console.h"
 #include "board_setup/ventora_aside.h"
 
+namespace {
+
+// Opening a port is what resets an Uno or Nano into its bootloader, and it does the same to
+// anything else that restarts on DTR: the user hears it before it happens.
+constexpr const char* probingRestarts = "opens it, which restarts the device behind it: an Arduino resets,\n"
+                                        "and a 3D printer or a motion controller stops what it was doing.";
+
+} // namespace
+
 std::vector<PortReport> probeAllPorts() {
     std::vector<PortReport> reports;
     const std::vector<ComPort> ports = listComPorts();
-    if (ports.empty()) say("No COM ports on this PC.\n");
+    if (ports.empty()) {
+        say("No COM ports on this PC.\n");
+        return reports;
+    }
+    say("Probing each port %s\n"
+        "Bluetooth ports and the PC's own serial ports are passed by; \"ventora-board list COMn\"\n"
+        "probes one port alone.\n\n",
+        probingRestarts);
     for (const ComPort& port : ports) {
+        if (const char* reason = skipReason(port)) {
+            PortReport skipped{port, false, {}, std::nullopt};
+            skipped.lines.push_back(std::string("not probed: ") + reason + "; \"ventora-board list COM" +
+                                    std::to_string(port.number) + "\" probes it alone");
+            printReport(skipped);
+            continue;
+        }
         reports.push_back(probePort(port));
         printReport(reports.back());
     }
     return reports;
 }
 
-int runList() {
+int runList(std::optional<int> port) {
     const VentoraRestorer restorer;
-    if (!makeWayFromVentora(std::nullopt)) return exitFailed;
-    probeAllPorts();
-    return exitDone;
+    // A Ventora on another port keeps its fans going while one port is probed.
+    if (!makeWayFromVentora(port)) return exitFailed;
+    if (!port) {
+        probeAllPorts();
+        return exitDone;
+    }
+    say("Probing COM%d %s\n\n", *port, probingRestarts);
+    const PortReport report = probePort(describeComPort(*port));
+    printReport(report);
+    return report.board ? exitDone : exitFailed;
 }

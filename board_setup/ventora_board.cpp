@@ -1,8 +1,8 @@
 // ventora-board: takes a freshly wired Uno or Nano to fans that follow Ventora. With no arguments
 // it is a wizard in its console window; with arguments, a command for scripts:
 //
-//   ventora-board list
-//   ventora-board flash COMn [--esc] [--hex FILE] [--min-duty 30 --kick-ms 500 ...]
+//   ventora-board list [COMn]
+//   ventora-board flash COMn [--esc] [--hex FILE] [--replace] [--min-duty 30 --kick-ms 500 ...]
 //   ventora-board test COMn
 #include "win32.h"
 
@@ -55,8 +55,12 @@ void printUsage() {
     }
     std::fprintf(stderr,
                  "usage: ventora-board                 the set-up wizard\n"
-                 "       ventora-board list            every COM port, and the board on each\n"
-                 "       ventora-board flash COMn [--output KIND | --hex FILE] [tunables]\n"
+                 "       ventora-board list            every COM port, and the board on each (but\n"
+                 "                                     Bluetooth ports and the PC's own serial ports)\n"
+                 "       ventora-board list COMn       the board on that port alone\n"
+                 "       ventora-board flash COMn [--output KIND | --hex FILE] [--replace] [tunables]\n"
+                 "         --replace: write over a program that is not Ventora's firmware (without it,\n"
+                 "         such a board is left as it is)\n"
                  "       ventora-board test COMn       the fans from off to full and back over 10 s\n"
                  "output kinds (--output; --esc is --output escs):\n%s"
                  "tunables (written into the firmware as it is flashed):\n%s",
@@ -91,6 +95,10 @@ int runPortCommand(const std::vector<std::string>& args, bool flash) {
                 return badUsage("--esc and --output %s name two kinds: give one", request.kind.option);
             request.kind = *findOutputKind("escs");
             request.kindChosen = true;
+            continue;
+        }
+        if (option == "--replace" && !value) {
+            request.replace = true;
             continue;
         }
         if (option.rfind("--", 0) != 0) return badUsage("unexpected %s", args[i].c_str());
@@ -139,13 +147,21 @@ int runPortCommand(const std::vector<std::string>& args, bool flash) {
     return done ? exitDone : exitFailed;
 }
 
+int runListCommand(const std::vector<std::string>& args) {
+    if (args.size() == 1) return runList(std::nullopt);
+    const auto port = parsePort(args[1]);
+    if (!port) return badUsage("%s is not a COM port: COM1 to COM256", args[1].c_str());
+    if (args.size() > 2) return badUsage("list takes one port at most, not %s", args[2].c_str());
+    return runList(port);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     SetConsoleCtrlHandler(onConsoleControl, TRUE);
     if (args.empty()) return runWizard();
-    if (args[0] == "list" && args.size() == 1) return runList();
+    if (args[0] == "list") return runListCommand(args);
     if (args[0] == "flash") return runPortCommand(args, true);
     if (args[0] == "test") return runPortCommand(args, false);
     if (args[0] == "--help" || args[0] == "-h" || args[0] == "/?") {

@@ -1,10 +1,13 @@
 // The wizard's steps, asked one by one on the console.
 #include "board_setup/wizard.h"
 
-#include <iostream>
+#include <algorithm>
+#include <cctype>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "win32.h"
 #include "settings/settings_store.h"
 #include "board_setup/console.h"
 #include "board_setup/fan_test.h"
@@ -13,6 +16,12 @@
 #include "board_setup/ventora_aside.h"
 
 namespace {
+
+// How long the wizard waits for the fan board's port to appear before it offers the list of ports:
+// long enough for Windows to set up a board plugged in for the first time.
+constexpr unsigned plugWaitSeconds = 30;
+// How often it looks for a new port meanwhile.
+constexpr unsigned portLookMs = 250;
 
 bool setVentoraPort(int port) {
     // Ventora writes its settings when it ends: were it running now, it would undo this.
@@ -29,40 +38,168 @@ bool setVentoraPort(int port) {
     return true;
 }
 
-int runWizardSteps() {
-    say("Ventora fan controller set-up\n\n"
-        "This finds your Arduino Uno or Nano, puts Ventora's fan firmware on it, runs the fans once from\n"
-        "off to full and back, and sets Ventora to the board's port.\n\n");
-    const VentoraRestorer restorer;
-    if (!makeWayFromVentora(std::nullopt)) return exitFailed;
+// Where a step of finding the board leaves the wizard.
+struct Found {
+    enum What { board, again, stop } what = again;
+    PortReport report; // board: the probe of the board the user plugged in or picked
+};
 
-    std::vector<PortReport> boards;
+Found probed(const ComPort& port) {
+    say("\n");
+    Found found{Found::board, probePort(port)};
+    printReport(found.report);
+    return found;
+}
+
+bool isQuit(const std::string& answer) {
+    return answer == "q" || answer == "Q";
+}
+
+// Waits for a COM port that was not there when the wait began: the board's, plugged in. A port that
+// goes away (the board unplugged to be plugged in again) is forgotten, so it counts as new when it
+// comes back. Nothing is opened meanwhile. Enter ends the wait early, for the list.
+Found waitForPluggedBoard() {
+    say("\nPlug in the fan board\n"
+        "  Plug the Uno or Nano that drives the fans into a USB port now. If it is plugged in already,\n"
+        "  unplug it, wait two seconds and plug it back in. No COM port is opened until the board's port\n"
+        "  appears, so the other devices on this PC (a dashboard, shift lights, a printer) are left alone.\n"
+        "  Waiting up to %u s. Press Enter to pick the port from a list instead, or type q and Enter to\n"
+        "  stop.\n",
+        plugWaitSeconds);
+    const std::vector<int> before = presentComPorts();
+    std::set<int> known(before.begin(), before.end());
+    ULONGLONG deadline = GetTickCount64() + plugWaitSeconds * 1000ull;
     for (;;) {
-        say("Looking for boards on COM1 to COM%d...\n", highestComPort);
-        boards.clear();
-        for (PortReport& report : probeAllPorts())
-            if (report.board) boards.push_back(report);
-        if (!boards.empty()) break;
-        say("\nNo Uno or Nano found. Check that the USB cable carries data (some only charge), and that\n"
+        const std::vector<int> present = presentComPorts();
+        for (auto port = known.begin(); port != known.end();) {
+            if (std::find(present.begin(), present.end(), *port) != present.end()) {
+                ++port;
+                continue;
+            }
+            say("COM%d went away: plug it back in.\n", *port);
+            // Plugging back takes a moment of its own.
+            deadline = GetTickCount64() + plugWaitSeconds * 1000ull;
+            port = known.erase(port);
+        }
+        for (const int port : present)
+            if (!known.count(port)) {
+                say("COM%d appeared.\n", port);
+                return probed(describeComPort(port));
+            }
+        if (GetTickCount64() >= deadline) {
+            say("No new COM port appeared in %u s.\n", plugWaitSeconds);
+            return {Found::again, {}};
+        }
+        const Awaited typed = awaitLine(portLookMs);
+        if (typed.what == Awaited::line) return {isQuit(typed.text) ? Found::stop : Found::again, {}};
+    }
+}
+
+// Every board that answers on the ports, each with what it holds; the user picks the fan board.
+Found pickAmongBoards() {
+    say("\n");
+    std::vector<PortReport> boards;
+    for (PortReport& report : probeAllPorts())
+        if (report.board) boards.push_back(report);
+    if (boards.empty()) {
+        say("\nNo Uno or Nano answered on any port.\n");
+        return {Found::again, {}};
+    }
+    if (boards.size() == 1) {
+        say("\nThe board on COM%d is the only one that answered.\n", boards.front().port.number);
+        return {Found::board, boards.front()};
+    }
+    say("\nBoards found:\n");
+    for (std::size_t i = 0; i < boards.size(); ++i) {
+        // The chip line and what the board holds: two clone Nanos differ only in the second.
+        say("  %zu  COM%d  %s\n", i + 1, boards[i].port.number, boards[i].lines.front().c_str());
+        for (std::size_t line = 1; line < boards[i].lines.size(); ++line)
+            say("        %s\n", boards[i].lines[line].c_str());
+    }
+    const std::string prompt =
+        "Which board drives the fans? Enter 1 to " + std::to_string(boards.size()) + ": ";
+    const auto choice = askChoice(prompt.c_str(), static_cast<int>(boards.size()), 0);
+    if (!choice) return {Found::stop, {}};
+    return {Found::board, boards[static_cast<std::size_t>(*choice - 1)]};
+}
+
+// The ports with the names Windows gives them, none opened: the user picks the fan board's, or has
+// every port probed.
+Found pickFromList() {
+    const std::vector<ComPort> ports = listComPorts();
+    if (ports.empty()) {
+        say("\nNo COM ports on this PC. Check that the USB cable carries data (some only charge), and that\n"
             "Windows lists the board under \"Ports (COM & LPT)\" in Device Manager: a CH340 clone may need "
             "its\n"
             "driver.\n");
         const auto again = ask("Press Enter to look again, or type q and Enter to stop: ");
-        if (!again || *again == "q" || *again == "Q") return exitFailed;
+        return {!again || isQuit(*again) ? Found::stop : Found::again, {}};
     }
+    say("\nThe COM ports on this PC:\n");
+    for (std::size_t i = 0; i < ports.size(); ++i)
+        say("  %zu  COM%d  %s\n", i + 1, ports[i].number,
+            ports[i].friendlyName.empty() ? "(Windows gives no name)" : ports[i].friendlyName.c_str());
+    const int probeAll = static_cast<int>(ports.size()) + 1;
+    say("  %d  look for an Uno or Nano on every port (this restarts the device on each)\n", probeAll);
+    const std::string prompt = "Which is the fan board? Enter 1 to " + std::to_string(probeAll) + ": ";
+    const auto choice = askChoice(prompt.c_str(), probeAll, 0);
+    if (!choice) return {Found::stop, {}};
+    if (*choice == probeAll) return pickAmongBoards();
+    return probed(ports[static_cast<std::size_t>(*choice - 1)]);
+}
 
-    int chosen = 0;
-    if (boards.size() > 1) {
-        say("\nBoards found:\n");
-        for (std::size_t i = 0; i < boards.size(); ++i)
-            say("  %zu  COM%d  %s\n", i + 1, boards[i].port.number, boards[i].lines.front().c_str());
-        const std::string prompt =
-            "Which board drives the fans? Enter 1 to " + std::to_string(boards.size()) + ": ";
-        const auto choice = askChoice(prompt.c_str(), static_cast<int>(boards.size()), 0);
-        if (!choice) return exitFailed;
-        chosen = *choice - 1;
+// Whether the user lets a program that is not Ventora's firmware go; Enter means no.
+std::optional<bool> mayReplace(int port) {
+    say("\nThe board on COM%d holds another program, not Ventora's fan firmware. If it drives something\n"
+        "else on your rig (a dashboard, shift lights, a button box), answer n and plug in the fan board\n"
+        "instead. A new Uno or Nano comes with a sketch that blinks its LED: a board that only blinks is\n"
+        "fine to replace.\n",
+        port);
+    const auto answer = ask("Replace it with Ventora's fan firmware? [y/N] ");
+    if (!answer) return std::nullopt;
+    std::string word = *answer;
+    std::transform(word.begin(), word.end(), word.begin(), [](unsigned char c) { return std::tolower(c); });
+    return word == "y" || word == "yes";
+}
+
+// The fan board, plugged in or picked, and whether the user said to replace what it holds; nothing
+// when the user stops.
+std::optional<FlashRequest> findFanBoard() {
+    for (;;) {
+        Found found = waitForPluggedBoard();
+        if (found.what == Found::again) found = pickFromList();
+        if (found.what == Found::stop) return std::nullopt;
+        if (found.what == Found::again) continue;
+        FlashRequest request;
+        request.port = found.report.port.number;
+        if (!found.report.board) {
+            say("Nothing was written. Plug in the fan board, or pick another port.\n");
+            continue;
+        }
+        if (found.report.contents == FlashContents::anotherProgram) {
+            const auto replace = mayReplace(request.port);
+            if (!replace) return std::nullopt;
+            if (!*replace) {
+                say("Nothing was written to COM%d.\n", request.port);
+                continue;
+            }
+            request.replace = true;
+        }
+        return request;
     }
-    const int port = boards[static_cast<std::size_t>(chosen)].port.number;
+}
+
+int runWizardSteps() {
+    say("Ventora fan controller set-up\n\n"
+        "This finds your Arduino Uno or Nano as you plug it in, puts Ventora's fan firmware on it (asking\n"
+        "first when it holds another program), runs the fans once from off to full and back, and sets\n"
+        "Ventora to the board's port.\n");
+    const VentoraRestorer restorer;
+    if (!makeWayFromVentora(std::nullopt)) return exitFailed;
+
+    std::optional<FlashRequest> request = findFanBoard();
+    if (!request) return exitFailed;
+    const int port = request->port;
     say("\nWhat does the board on COM%d drive?\n", port);
     for (std::size_t i = 0; i < outputKinds.size(); ++i)
         say("  %zu  %s\n", i + 1, outputKinds[i].plainName);
@@ -71,11 +208,9 @@ int runWizardSteps() {
     if (!kind) return exitFailed;
 
     say("\n");
-    FlashRequest request;
-    request.port = port;
-    request.kind = outputKinds[static_cast<std::size_t>(*kind - 1)];
-    request.kindChosen = true;
-    if (!flashBoard(request)) return exitFailed;
+    request->kind = outputKinds[static_cast<std::size_t>(*kind - 1)];
+    request->kindChosen = true;
+    if (!flashBoard(*request)) return exitFailed;
     say("\n");
     const bool tested = runFanTest(port);
     say("\n");
@@ -94,8 +229,6 @@ int runWizardSteps() {
 
 int runWizard() {
     const int result = runWizardSteps();
-    say("\nPress Enter to close");
-    std::string line;
-    std::getline(std::cin, line);
+    ask("\nPress Enter to close");
     return result;
 }

@@ -8,7 +8,7 @@ import re
 import subprocess
 import unittest
 
-from tests.wine.harness import HIGHEST_COM_PORT, Session, wait_until
+from tests.wine.harness import HIGHEST_COM_PORT, Session, WindowsProcess, wait_until
 from tests.wine.rig import FIRMWARE_BUILD, RigBoard, connect_board
 from tests.wine.test_install import VERSION
 
@@ -84,38 +84,72 @@ class BoardSetupTest(unittest.TestCase):
         self.assertEqual(wrong[:5], [], f"{len(wrong)} bytes differ from the image")
 
     def test_the_wizard_finds_flashes_tests_and_sets_the_port_and_ventora_then_drives_the_board(self):
-        # The second time, the board of the first is still there, flashed: the wizard asks which.
-        for bootloader, port, settings, answers in (("optiboot", 12, (0, 30, 5, 70, 200), "1\n\n"),
-                                                    ("old-nano", 3, None, "1\n1\n\n")):
-            with self.subTest(bootloader=bootloader):
+        # Plugged in while the wizard waits, beside a board it leaves alone; then picked among the
+        # boards that answer on every port, each shown with what it holds.
+        for bootloader, port, settings, plugged in (("optiboot", 12, (0, 30, 5, 70, 200), True),
+                                                    ("old-nano", 3, None, False)):
+            with self.subTest(bootloader=bootloader, plugged=plugged):
                 session = self.session
                 if settings:
                     session.write_settings(*settings)
                 else:
                     session.remove_settings()
-                board = self.board(bootloader, port)
-                self.addCleanup(self.end_ventora)
-                # The board when there are two, the variant (PWM fans), then Enter at "Press Enter to close".
-                result = self.tool(input=answers)
-                self.assertEqual(result.returncode, 0, result.text)
-                self.assertEqual("Which board drives the fans?" in result.text, answers.count("\n") == 3, result.text)
-                self.assertIn(f"Found an ATmega328P, {'Optiboot' if bootloader == 'optiboot' else 'the old bootloader'} "
-                              f"at {RATES[bootloader]} baud", result.text)
-                self.assertIn(f"Wrote Ventora firmware {VERSION} for PWM fans to COM{port}", result.text)
-                self.assertIn(f"Ventora is set to COM{port}.", result.text)
-                self.assertTrue(result.text.rstrip().endswith("Press Enter to close"), result.text[-300:])
-                expected = (port - 1, *(settings[1:] if settings else (26, 0, 79, 0)))
-                self.assertEqual(session.read_settings(), expected)
+                # Each from a Ventora of its own, which the wizard closes and starts again.
+                app = session.start_ventora()
+                try:
+                    self.run_wizard(bootloader, port, settings, plugged)
+                finally:
+                    self.end_ventora()
+                    session.end_ventora(app)
+                    for number in (port, 9):
+                        session.unmap_port(number)
 
-                # The fan test reached full duty on the new firmware, and went back to off.
-                full = board.wait_for(lambda state: state.level == 79 and state.count == state.top)
-                off = board.wait_for(lambda state: state.level == 0, start=board.report().index(full))
+    def run_wizard(self, bootloader, port, settings, plugged):
+        session = self.session
+        other = self.board("optiboot", 9, firmware="ventora-fan.hex")
+        board = self.board(bootloader, None if plugged else port)
+        wizard = start_wizard(session)
+        self.addCleanup(wizard.kill)
+        wizard.wait_for_output(r"Waiting up to 30 s")
+        if plugged:
+            connect_board(session, port, board)
+            wizard.wait_for_output(rf"COM{port} appeared\.")
+        else:
+            wizard.send_line("")
+            wizard.wait_for_output(r"Which is the fan board\? Enter 1 to 3: ")
+            wizard.send_line("3")
+            wizard.wait_for_output(r"Which board drives the fans\? Enter 1 to 2: ")
+            wizard.send_line("1")
+        wizard.wait_for_output(r"Enter 1 or 2 \[1\]: ")
+        wizard.send_line("1")  # PWM fans
+        wizard.wait_for_output(r"Press Enter to close", timeout=240)
+        wizard.send_line("")
+        self.assertEqual(wizard.wait(60), 0, wizard.stdout())
+        text = wizard.stdout()
+        self.assertRegex(text, r"Ventora is running.*: closing it")
+        if plugged:
+            self.assertEqual(port_opens(other), [])
+        else:
+            self.assertRegex(text, r"The COM ports on this PC:\n  1  COM3  \(Windows gives no name\)\n"
+                             r"  2  COM9  \(Windows gives no name\)\n  3  look for an Uno or Nano on every port")
+            self.assertRegex(text, r"Boards found:\n  1  COM3  ATmega328P .*the old bootloader at 57600 baud.*\n"
+                             r" +no program: the flash is empty\n  2  COM9  ATmega328P .*Optiboot at 115200 baud.*\n"
+                             rf" +Ventora firmware {re.escape(VERSION)} for PWM fans")
+        self.assertIn(f"Found an ATmega328P, {'Optiboot' if bootloader == 'optiboot' else 'the old bootloader'} "
+                      f"at {RATES[bootloader]} baud", text)
+        self.assertIn(f"Wrote Ventora firmware {VERSION} for PWM fans to COM{port}", text)
+        self.assertIn(f"Ventora is set to COM{port}.", text)
+        self.assertTrue(text.rstrip().endswith("Press Enter to close"), text[-300:])
+        expected = (port - 1, *(settings[1:] if settings else (26, 0, 79, 0)))
+        self.assertEqual(session.read_settings(), expected)
 
-                # The wizard started Ventora, which now sends its OFF level to the board.
-                session.wait_for_window()
-                board.wait_for(lambda state: state.level == expected[1] and state.power,
-                               start=board.report().index(off))
-                self.end_ventora()
+        # The fan test reached full duty on the new firmware, and went back to off.
+        full = board.wait_for(lambda state: state.level == 79 and state.count == state.top)
+        off = board.wait_for(lambda state: state.level == 0, start=board.report().index(full))
+
+        # The wizard started Ventora again, which now sends its OFF level to the board.
+        session.wait_for_window()
+        board.wait_for(lambda state: state.level == expected[1] and state.power, start=board.report().index(off))
 
     def test_a_flash_with_tunables_tunes_the_board_and_list_reads_variant_version_and_tunables_back(self):
         session = self.session
@@ -268,6 +302,107 @@ class BoardSetupTest(unittest.TestCase):
                 self.assertNotEqual(tool_flash[BOOT_SECTION[bootloader]:], b"\xff" * (0x8000 - BOOT_SECTION[bootloader]))
                 self.assertEqual(tool_flash, avrdude_flash)
                 self.session.unmap_port(13)
+
+
+# Another program, as a sketch leaves the flash: the LED on D13 lit (sbi DDRB,5; sbi PORTB,5), then a
+# loop on itself.
+LED_SKETCH = bytes([0x25, 0x9A, 0x2D, 0x9A, 0xFF, 0xCF])
+
+
+def port_opens(board):
+    """The resets the board logged because a program opened its port."""
+    return [line for line in board.lines if "reset: the port was opened" in line]
+
+
+def start_wizard(session):
+    """ventora-board.exe with no arguments: its answers go in through a pipe as it asks for them
+    (send_line), what it says goes to a file (wait_for_output, stdout)."""
+    out = session.tmp / f"wizard-{len(session.processes)}.out"
+    with open(out, "wb") as stdout:
+        popen = subprocess.Popen(["wine", str(session.build / "ventora-board.exe")], env=session.env,
+                                 stdin=subprocess.PIPE, stdout=stdout, stderr=subprocess.STDOUT,
+                                 text=True, encoding="latin-1")
+    wizard = WindowsProcess(popen, out, stdin=popen.stdin)
+    session.processes.append(wizard)
+    return wizard
+
+
+class OnlyTheFanBoardTest(unittest.TestCase):
+    """The tool opens no port but the one it was pointed at or saw plugged in, and replaces a
+    program that is not Ventora's firmware only when told to."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.session = Session(require=("ventora.exe", "ventora_driver.exe", "ventora-board.exe"))
+        cls.addClassCleanup(cls.session.close)
+        for number in range(1, HIGHEST_COM_PORT + 1):
+            cls.session._make_port_absent(number)
+
+    board = BoardSetupTest.board
+    flash_of = BoardSetupTest.flash_of
+    tool = BoardSetupTest.tool
+    assert_holds_image = BoardSetupTest.assert_holds_image
+
+    def test_flash_leaves_another_program_alone_unless_told_to_replace_it(self):
+        sketch = self.session.tmp / "led-sketch.hex"
+        sketch.write_text(hex_file([(0, LED_SKETCH)]))
+        board = self.board("optiboot", 4, firmware=sketch)
+        as_found = board.flash_file.read_bytes()
+        self.assertEqual(as_found[:len(LED_SKETCH)], LED_SKETCH)
+
+        refused = self.tool("flash", "COM4")
+        self.assertEqual(refused.returncode, 1, refused.text)
+        self.assertRegex(refused.text, r"COM4 holds another program, not Ventora's firmware.*blinks its LED.*"
+                         r"ventora-board flash COM4 --replace\. Nothing was written\.")
+        self.assertEqual(self.flash_of(board), as_found)
+
+        # The same board plugged in again, its flash as it was left.
+        again = RigBoard(None, bootloader="optiboot", flash_file=board.flash_file)
+        again.flash_file = board.flash_file
+        self.addCleanup(again.stop)
+        connect_board(self.session, 4, again)
+        replaced = self.tool("flash", "COM4", "--replace")
+        self.assertEqual(replaced.returncode, 0, replaced.text)
+        self.assertIn("It holds another program, not Ventora's firmware: replacing it", replaced.text)
+        self.assert_holds_image(self.flash_of(again), image_of(PWM_HEX.read_text()))
+
+    def test_the_wizard_lists_the_ports_unopened_and_asks_before_replacing_the_program_on_the_one_picked(self):
+        sketch = self.session.tmp / "led-sketch.hex"
+        sketch.write_text(hex_file([(0, LED_SKETCH)]))
+        picked = self.board("optiboot", 5, firmware=sketch)
+        as_found = picked.flash_file.read_bytes()
+        other = self.board("old-nano", 6)
+        wizard = start_wizard(self.session)
+        self.addCleanup(wizard.kill)
+        wizard.wait_for_output(r"Waiting up to 30 s")
+        wizard.send_line("")
+        wizard.wait_for_output(r"Which is the fan board\? Enter 1 to 3: ")
+        self.assertEqual(port_opens(picked) + port_opens(other), [])
+        wizard.send_line("1")
+        wizard.wait_for_output(r"Replace it with Ventora's fan firmware\? \[y/N\] ")
+        wizard.send_line("")  # Enter: no
+        wizard.wait_for_output(r"Nothing was written to COM5\.\n\nPlug in the fan board")
+        wizard.send_line("q")
+        wizard.send_line("")  # at "Press Enter to close"
+        self.assertEqual(wizard.wait(60), 1, wizard.stdout())
+        self.assertRegex(wizard.stdout(), r"The COM ports on this PC:\n  1  COM5  .*\n  2  COM6  .*\n  3  look for"
+                         r"(.*\n)+COM5\n +ATmega328P .*Optiboot at 115200 baud.*\n +another program \(not Ventora's "
+                         r"firmware\)\n\nThe board on COM5 holds another program(.*\n)+.*blinks its LED")
+        self.assertNotIn("Writing", wizard.stdout())
+        self.assertEqual(self.flash_of(picked), as_found)
+        self.assertEqual(port_opens(other), [])
+
+    def test_list_of_one_port_says_what_probing_does_and_opens_that_port_alone(self):
+        uno = self.board("optiboot", 5, firmware="ventora-fan.hex")
+        other = self.board("old-nano", 6)
+        result = self.tool("list", "COM5")
+        self.assertEqual(result.returncode, 0, result.text)
+        self.assertRegex(result.text, r"^Probing COM5 opens it, which restarts the device behind it(.+\n)+\n"
+                         r"COM5\n +ATmega328P \(signature 1E 95 0F\), Optiboot at 115200 baud.*\n"
+                         rf" +Ventora firmware {re.escape(VERSION)} for PWM fans")
+        self.assertNotIn("COM6", result.text)
+        self.assertTrue(port_opens(uno), uno.lines)
+        self.assertEqual(port_opens(other), [])
 
 
 if __name__ == "__main__":

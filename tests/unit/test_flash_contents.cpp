@@ -1,0 +1,58 @@
+// What the tool reads a board's first two pages as, which decides whether a flash must be asked for.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "board_setup/flash_contents.h"
+
+namespace {
+
+struct Bytes {
+    std::size_t at;
+    std::vector<std::uint8_t> bytes;
+};
+
+std::vector<std::uint8_t> firstPages(std::initializer_list<Bytes> written) {
+    std::vector<std::uint8_t> flash(256, 0xFF);
+    for (const Bytes& chunk : written)
+        std::memcpy(flash.data() + chunk.at, chunk.bytes.data(), chunk.bytes.size());
+    return flash;
+}
+
+const std::vector<std::uint8_t> vectors{0x0C, 0x94, 0x42, 0x00, 0x0C, 0x94, 0x61, 0x00}; // jmp, jmp
+const std::vector<std::uint8_t> marker{'V', 'E', 'N', 'T', 'O', 'R', 'A', 0};
+const std::vector<std::uint8_t> code{0x11, 0x24, 0x1F, 0xBE, 0xCF, 0xEF}; // clr r1, out SREG, ldi
+const std::vector<std::uint8_t> rjmpToItself{0xFF, 0xCF};
+
+TEST(FlashContents, TellEmptyOursCutShortAndAnotherProgram) {
+    struct Case {
+        const char* what;
+        std::vector<std::uint8_t> flash;
+        FlashContents contents;
+    } cases[] = {
+        {"erased", firstPages({}), FlashContents::empty},
+        {"Ventora's block after the vectors", firstPages({{0, vectors}, {104, marker}, {112, {2, 28}}}),
+         FlashContents::ventoraFirmware},
+        {"a block of a format this tool does not know",
+         firstPages({{0, vectors}, {104, marker}, {112, {9, 40}}}), FlashContents::ventoraFirmware},
+        {"the marker in the second page", firstPages({{0, vectors}, {200, marker}}),
+         FlashContents::ventoraFirmware},
+        {"the marker ending on the last byte read", firstPages({{0, vectors}, {248, marker}}),
+         FlashContents::ventoraFirmware},
+        {"the marker cut off at the end", firstPages({{0, vectors}, {250, {'V', 'E', 'N', 'T', 'O', 'R'}}}),
+         FlashContents::anotherProgram},
+        {"page 0 erased, page 1 written", firstPages({{128, code}}), FlashContents::cutShort},
+        {"page 0 a stub looping on itself", firstPages({{0, rjmpToItself}, {128, code}}),
+         FlashContents::cutShort},
+        {"a sketch", firstPages({{0, vectors}, {104, code}}), FlashContents::anotherProgram},
+        {"a sketch that fills only page 0", firstPages({{0, vectors}}), FlashContents::anotherProgram},
+        {"one byte in page 0", firstPages({{127, {0x00}}}), FlashContents::anotherProgram},
+        {"the stub's bytes the other way round", firstPages({{0, {0xCF, 0xFF}}, {128, code}}),
+         FlashContents::anotherProgram},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(classifyFlash(c.flash), c.contents) << c.what;
+}
+
+} // namespace
