@@ -1,6 +1,6 @@
 # Run by the Windows build: brings the firmware tree up to date (configuring it with the firmware
-# preset the first time) and copies its two images beside ventora-board's resources.
-#   cmake -DSOURCE_DIR=... -DFIRMWARE_BUILD=... -DOUT_DIR=... -P firmware_images.cmake
+# preset the first time) and copies its images beside ventora-board's resources.
+#   cmake -DSOURCE_DIR=... -DFIRMWARE_BUILD=... -DOUT_DIR=... -DIMAGES=a.hex;b.hex -P firmware_images.cmake
 set(howTo "build it with: cmake --preset firmware && cmake --build --preset firmware (after bash scripts/setup.sh)")
 if(NOT EXISTS ${FIRMWARE_BUILD}/CMakeCache.txt AND FIRMWARE_BUILD STREQUAL "${SOURCE_DIR}/build/firmware")
     execute_process(COMMAND ${CMAKE_COMMAND} --preset firmware WORKING_DIRECTORY ${SOURCE_DIR}
@@ -13,7 +13,7 @@ if(EXISTS ${FIRMWARE_BUILD}/CMakeCache.txt)
                             "failed to build; ${howTo}")
     endif()
 endif()
-foreach(name ventora-fan.hex ventora-fan-esc.hex)
+foreach(name ${IMAGES})
     if(NOT EXISTS ${FIRMWARE_BUILD}/${name})
         message(FATAL_ERROR "ventora-board.exe carries the firmware, and ${FIRMWARE_BUILD}/${name} is missing; "
                             "${howTo}")

@@ -1,4 +1,4 @@
-// Resource ids of the two firmware images built into ventora-board.exe (RCDATA, Intel HEX text).
+// Resource ids of the firmware images built into ventora-board.exe (RCDATA, Intel HEX text): this
+// base plus the output kind's variant number (tunables_block.h), one image a kind.
 #pragma once
-#define FIRMWARE_PWM_FANS_HEX 201
-#define FIRMWARE_ESCS_HEX 202
+#define FIRMWARE_HEX_BASE 200

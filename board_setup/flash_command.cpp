@@ -13,10 +13,9 @@
 
 namespace {
 
-std::string builtInImage(bool escs) {
-    HRSRC resource =
-        FindResourceA(nullptr, MAKEINTRESOURCEA(escs ? FIRMWARE_ESCS_HEX : FIRMWARE_PWM_FANS_HEX),
-                      MAKEINTRESOURCEA(10) /* RT_RCDATA */);
+std::string builtInImage(const OutputKind& kind) {
+    HRSRC resource = FindResourceA(nullptr, MAKEINTRESOURCEA(FIRMWARE_HEX_BASE + kind.variant),
+                                   MAKEINTRESOURCEA(10) /* RT_RCDATA */);
     HGLOBAL loaded = resource ? LoadResource(nullptr, resource) : nullptr;
     const char* text = loaded ? static_cast<const char*>(LockResource(loaded)) : nullptr;
     return text ? std::string(text, SizeofResource(nullptr, resource)) : std::string();
@@ -37,8 +36,8 @@ std::optional<std::string> readTextFile(const std::string& path) {
 std::optional<FlashImage> prepareImage(const FlashRequest& request, std::string& imageName) {
     std::string text;
     if (request.hexPath.empty()) {
-        imageName = request.escs ? "ventora-fan-esc.hex" : "ventora-fan.hex";
-        text = builtInImage(request.escs);
+        imageName = request.kind.imageFile;
+        text = builtInImage(request.kind);
         if (text.empty()) {
             complain("this ventora-board.exe holds no %s: it was built without the firmware",
                      imageName.c_str());

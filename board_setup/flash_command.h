@@ -4,12 +4,14 @@
 #include <string>
 #include <vector>
 
+#include "board_setup/output_kinds.h"
 #include "board_setup/tunables_image.h"
 
 struct FlashRequest {
     int port = 0;
-    bool escs = false;
-    std::string hexPath; // empty: the built-in image of the variant
+    OutputKind kind = outputKinds.front(); // the built-in image to write
+    bool kindChosen = false;               // --output (or --esc) was given
+    std::string hexPath;                   // not empty: this file instead of a built-in image
     std::vector<TunableChange> changes;
     bool replace = false; // write over a program that is not Ventora's firmware
 };

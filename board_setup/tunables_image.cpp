@@ -1,5 +1,6 @@
 // Finding, reading and changing the tunables block, byte by byte as the AVR stores it.
 #include "board_setup/tunables_image.h"
+#include "board_setup/output_kinds.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -17,8 +18,8 @@ void storeValue(std::span<std::uint8_t> block, const TunableField& field, std::u
 }
 
 bool usedBy(const TunableField& field, std::uint8_t variant) {
-    return field.use == TunableUse::both ||
-           (field.use == TunableUse::pwmFans && variant == tunablesBlock::pwmFans) ||
+    return field.use == TunableUse::every ||
+           (field.use == TunableUse::duty && variant != tunablesBlock::escs) ||
            (field.use == TunableUse::escs && variant == tunablesBlock::escs) ||
            (field.use == TunableUse::driver && variant == tunablesBlock::driver);
 }
@@ -85,11 +86,10 @@ std::string applyTunables(std::span<std::uint8_t> flash, const std::vector<Tunab
     for (const TunableChange& change : changes) {
         const TunableField& field = tunableFields[change.field];
         if (!usedBy(field, tunables.variant)) {
-            std::snprintf(text, sizeof text, "--%s is for the %s firmware, and this image is the %s one",
-                          field.option,
-                          field.use == TunableUse::escs     ? "ESC"
-                          : field.use == TunableUse::driver ? "driver module"
-                                                            : "PWM fan",
+            std::snprintf(text, sizeof text, "--%s is for %s, and this image drives %s", field.option,
+                          field.use == TunableUse::escs     ? "ESCs"
+                          : field.use == TunableUse::driver ? "fans on a driver module"
+                                                            : "every kind but ESCs",
                           variantName(tunables.variant));
             return text;
         }
@@ -117,11 +117,8 @@ std::string applyTunables(std::span<std::uint8_t> flash, const std::vector<Tunab
 }
 
 const char* variantName(std::uint8_t variant) {
-    switch (variant) {
-    case tunablesBlock::pwmFans: return "PWM fans";
-    case tunablesBlock::escs: return "ESCs";
-    default: return "unknown";
-    }
+    const auto kind = outputKindOf(variant);
+    return kind ? kind->shortName : "an output this tool does not know";
 }
 
 std::string describeTunables(const FirmwareTunables& tunables) {

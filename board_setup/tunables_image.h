@@ -13,8 +13,8 @@
 #include "firmware/tunables_block.h"
 
 // Which firmware variants a tunable means something to: the duty ones to every kind that drives a
-// duty, the pulse ones to the ESCs, the rate to the driver modules.
-enum class TunableUse { both, pwmFans, escs, driver };
+// duty (all but the ESCs), the pulse ones to the ESCs, the rate to the driver modules.
+enum class TunableUse { every, duty, escs, driver };
 
 struct TunableField {
     const char* option; // the flash command's option, without its leading "--"
@@ -28,13 +28,13 @@ struct TunableField {
 // Every tunable the block holds, in the order the firmware's tunables.h lists them.
 inline constexpr std::array<TunableField, tunablesBlock::fieldCount> tunableFields{{
     {"min-duty", tunablesBlock::minimumDutyPercentOffset, 1, tunablesBlock::minimumDutyPercentRange,
-     TunableUse::pwmFans, "%"},
+     TunableUse::duty, "%"},
     {"kick-below", tunablesBlock::kickStartBelowPercentOffset, 1, tunablesBlock::kickStartBelowPercentRange,
-     TunableUse::pwmFans, "%"},
+     TunableUse::duty, "%"},
     {"kick-ms", tunablesBlock::kickStartMillisecondsOffset, 2, tunablesBlock::kickStartMillisecondsRange,
-     TunableUse::pwmFans, "ms"},
+     TunableUse::duty, "ms"},
     {"failsafe-ms", tunablesBlock::failsafeMillisecondsOffset, 2, tunablesBlock::failsafeMillisecondsRange,
-     TunableUse::both, "ms"},
+     TunableUse::every, "ms"},
     {"arming-ms", tunablesBlock::escArmingMillisecondsOffset, 2, tunablesBlock::escArmingMillisecondsRange,
      TunableUse::escs, "ms"},
     {"esc-off-us", tunablesBlock::escOffPulseMicrosecondsOffset, 2, tunablesBlock::escOffPulseMicrosecondsRange,
@@ -87,7 +87,7 @@ std::optional<std::size_t> findTunableField(std::string_view option);
 // the image is left as it was and the message says what to fix.
 std::string applyTunables(std::span<std::uint8_t> flash, const std::vector<TunableChange>& changes);
 
-// "PWM fans" or "ESCs".
+// What the variant drives, in words: "4-pin PWM fans", "the L293D motor shield", "ESCs".
 const char* variantName(std::uint8_t variant);
 // The tunables the variant uses, as the options that would set them: "--min-duty 30 --kick-below 50 ...".
 std::string describeTunables(const FirmwareTunables& tunables);

@@ -18,6 +18,7 @@
 #include "board_setup/fan_test.h"
 #include "board_setup/flash_command.h"
 #include "board_setup/list_command.h"
+#include "board_setup/output_kinds.h"
 #include "board_setup/tunables_image.h"
 #include "board_setup/ventora_aside.h"
 #include "board_setup/wizard.h"
@@ -37,15 +38,19 @@ std::optional<int> parsePort(std::string text) {
 }
 
 void printUsage() {
+    std::string kinds;
+    for (const OutputKind& kind : outputKinds)
+        kinds += "    " + std::string(kind.option) + std::string(22 - std::string_view(kind.option).size(), ' ') +
+                 kind.plainName + "\n";
     std::string tunables;
     for (const TunableField& field : tunableFields) {
         char text[120];
         std::snprintf(text, sizeof text, "    --%-12s %u to %u %s%s\n", field.option, field.range.lowest,
                       field.range.highest, field.unit,
-                      field.use == TunableUse::escs      ? " (ESCs)"
-                      : field.use == TunableUse::pwmFans ? " (PWM fans)"
-                      : field.use == TunableUse::driver  ? " (driver modules)"
-                                                         : "");
+                      field.use == TunableUse::escs     ? " (ESCs)"
+                      : field.use == TunableUse::duty   ? " (every kind but ESCs)"
+                      : field.use == TunableUse::driver ? " (driver modules)"
+                                                        : "");
         tunables += text;
     }
     std::fprintf(stderr,
@@ -53,12 +58,13 @@ void printUsage() {
                  "       ventora-board list            every COM port, and the board on each (but\n"
                  "                                     Bluetooth ports and the PC's own serial ports)\n"
                  "       ventora-board list COMn       the board on that port alone\n"
-                 "       ventora-board flash COMn [--esc] [--hex FILE] [--replace] [tunables]\n"
+                 "       ventora-board flash COMn [--output KIND | --hex FILE] [--replace] [tunables]\n"
                  "         --replace: write over a program that is not Ventora's firmware (without it,\n"
                  "         such a board is left as it is)\n"
                  "       ventora-board test COMn       the fans from off to full and back over 10 s\n"
+                 "output kinds (--output; --esc is --output escs):\n%s"
                  "tunables (written into the firmware as it is flashed):\n%s",
-                 tunables.c_str());
+                 kinds.c_str(), tunables.c_str());
 }
 
 int badUsage(const char* format, const char* detail = "") {
@@ -85,7 +91,10 @@ int runPortCommand(const std::vector<std::string>& args, bool flash) {
             option.erase(equals);
         }
         if (option == "--esc" && !value) {
-            request.escs = true;
+            if (request.kindChosen && request.kind.variant != tunablesBlock::escs)
+                return badUsage("--esc and --output %s name two kinds: give one", request.kind.option);
+            request.kind = *findOutputKind("escs");
+            request.kindChosen = true;
             continue;
         }
         if (option == "--replace" && !value) {
@@ -101,6 +110,20 @@ int runPortCommand(const std::vector<std::string>& args, bool flash) {
             request.hexPath = *value;
             continue;
         }
+        if (option == "--output") {
+            const auto kind = findOutputKind(*value);
+            if (!kind) {
+                std::fprintf(stderr, "ventora-board: --output must be one of %s; %s is not\n",
+                             outputKindOptions(), value->c_str());
+                return exitBadUsage;
+            }
+            if (request.kindChosen && request.kind.variant != kind->variant)
+                return badUsage("--output %s and an earlier --output or --esc name two kinds: give one",
+                                kind->option);
+            request.kind = *kind;
+            request.kindChosen = true;
+            continue;
+        }
         const auto field = findTunableField(option.substr(2));
         if (!field) return badUsage("unknown option %s", option.c_str());
         const bool digits =
@@ -114,8 +137,9 @@ int runPortCommand(const std::vector<std::string>& args, bool flash) {
         }
         request.changes.push_back({*field, static_cast<std::uint32_t>(std::stoul(*value))});
     }
-    if (request.escs && !request.hexPath.empty())
-        return badUsage("--esc picks a built-in firmware; --hex flashes the file as it is: give one of them");
+    if (request.kindChosen && !request.hexPath.empty())
+        return badUsage("--output and --esc pick a built-in firmware; --hex flashes the file as it is: give one "
+                        "of them");
 
     const VentoraRestorer restorer;
     if (!makeWayFromVentora(request.port)) return exitFailed;

@@ -200,15 +200,16 @@ int runWizardSteps() {
     std::optional<FlashRequest> request = findFanBoard();
     if (!request) return exitFailed;
     const int port = request->port;
-    say("\nWhat does the board on COM%d drive?\n"
-        "  1  4-pin PWM fans (PC or server fans)\n"
-        "  2  brushless motors through ESCs\n",
-        port);
-    const auto variant = askChoice("Enter 1 or 2 [1]: ", 2, 1);
-    if (!variant) return exitFailed;
+    say("\nWhat does the board on COM%d drive?\n", port);
+    for (std::size_t i = 0; i < outputKinds.size(); ++i)
+        say("  %zu  %s\n", i + 1, outputKinds[i].plainName);
+    const std::string prompt = "Enter 1 to " + std::to_string(outputKinds.size()) + " [1]: ";
+    const auto kind = askChoice(prompt.c_str(), static_cast<int>(outputKinds.size()), 1);
+    if (!kind) return exitFailed;
 
     say("\n");
-    request->escs = *variant == 2;
+    request->kind = outputKinds[static_cast<std::size_t>(*kind - 1)];
+    request->kindChosen = true;
     if (!flashBoard(*request)) return exitFailed;
     say("\n");
     const bool tested = runFanTest(port);

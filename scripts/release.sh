@@ -14,16 +14,16 @@ cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 
-# The firmware first: ventora-board.exe carries both of its images.
+# The firmware first: ventora-board.exe carries its images, one per output kind.
 firmware=()
 pictures=()
 if grep -q '"name": *"firmware"' CMakePresets.json; then
     cmake --preset firmware >/dev/null
     cmake --build --preset firmware
-    for file in build/firmware/ventora-fan.hex build/firmware/ventora-fan-esc.hex; do
+    for file in build/firmware/ventora-fan*.hex; do
         if [[ -f $file ]]; then firmware+=("$file"); fi
     done
-    for file in docs/wiring-fan.svg docs/wiring-esc.svg; do
+    for file in docs/wiring-*.svg; do
         if [[ -f $file ]]; then pictures+=("$file"); fi
     done
 fi

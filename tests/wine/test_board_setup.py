@@ -247,7 +247,7 @@ class BoardSetupTest(unittest.TestCase):
              r"too large: it ends at 0x7910, and the flash below the old bootloader ends at 0x7800"),
             (("flash", "COM2", "--min-duty", "101"), r"--min-duty must be from 1 to 100 %; 101 is out of range"),
             (("flash", "COM2", "--failsafe-ms", "100"), r"--failsafe-ms must be from 300 to 5000 ms"),
-            (("flash", "COM2", "--esc", "--min-duty", "40"), r"--min-duty is for the PWM fan firmware"),
+            (("flash", "COM2", "--esc", "--min-duty", "40"), r"--min-duty is for every kind but ESCs"),
             (("flash", "COM2", "--kick-ms", "fast"), r"--kick-ms must be from 0 to 5000 ms; fast is not a number"),
             (("flash", "COM0"), r"COM0 is not a COM port"),
         ]
