@@ -29,6 +29,9 @@ BOARD_PROGRAM = Path(os.environ.get("VENTORA_SIMULATED_BOARD",
 FIRMWARE_BUILD = Path(os.environ.get("VENTORA_FIRMWARE_BUILD", REPO_ROOT / "build" / "firmware"))
 
 _EVENT = re.compile(r"^\s*(?P<time>[\d.]+) s  (?P<text>(?:reset|firmware|flash)\b.*)$")
+# A shield's line: each fan's share of full power and what its bridge does ("forward", "coast").
+_SHIELD_LINE = re.compile(r"^\s*(?P<time>[\d.]+) s  level\s+(?P<level>-|\d+)  fan1\s+(?P<fan1>[\d.]+) % (?P<state1>\w+)"
+                          r"\s+fan2\s+(?P<fan2>[\d.]+) % (?P<state2>\w+)")
 _LINE = re.compile(r"^\s*(?P<time>[\d.]+) s  level\s+(?P<level>-|\d+)  (?:duty\s+(?P<duty>[\d.]+) % \((?P<count>\d+)/(?P<top>\d+)\)"
                    r"|pulse\s+(?P<pulse>\d+) us).*power (?P<power>on|off)(?:  after (?P<silence>[\d.]+) s of silence)?")
 
@@ -64,9 +67,12 @@ class RigBoard:
     """The simulated board running a firmware in rig mode, with every report line it printed.
     bootloader is "optiboot" (Uno, new Nano), "old-nano", "atmega168" or None (the firmware alone,
     no reset on open); firmware None leaves the application flash erased; flash_file keeps the
-    whole flash in that file (raw), rewritten whenever it changes and when the board stops."""
+    whole flash in that file (raw), rewritten whenever it changes and when the board stops; shield
+    (an output kind: "l293d-shield", "motor-shield-v2", ...) puts that shield's chips on the board
+    and reports its fans, read by shield_states."""
 
-    def __init__(self, firmware="ventora-fan.elf", bootloader="optiboot", flash_file=None, rate_check=True):
+    def __init__(self, firmware="ventora-fan.elf", bootloader="optiboot", flash_file=None, rate_check=True,
+                 shield=None):
         firmware_path = FIRMWARE_BUILD / firmware if firmware else None
         for path in (BOARD_PROGRAM, firmware_path):
             if path and not path.exists():
@@ -78,6 +84,8 @@ class RigBoard:
             command += ["--flash-file", str(flash_file)]
         if not rate_check:
             command.append("--no-rate-check")
+        if shield:
+            command += ["--shield", shield]
         self.process = subprocess.Popen(command,
                                         stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                         stderr=subprocess.DEVNULL, text=True, bufsize=1)
@@ -119,6 +127,14 @@ class RigBoard:
             return next((state for state in self.report()[start:] if predicate(state)), None)
         return wait_until(found, timeout, interval=0.02,
                           message=lambda: f"the board never reported that; its last lines: {self.lines[-8:]}")
+
+    def shield_states(self):
+        """Each shield report line so far as (level or None, fan1 %, fan1's state, fan2 %, fan2's state)."""
+        with self._lock:
+            lines = list(self.lines)
+        matches = (_SHIELD_LINE.match(line) for line in lines)
+        return [(None if m["level"] == "-" else int(m["level"]), float(m["fan1"]), m["state1"], float(m["fan2"]),
+                 m["state2"]) for m in matches if m]
 
     def wait_for_event(self, beginning, timeout=30, start=0):
         """Waits for an event line from position start on whose text begins so ("reset",

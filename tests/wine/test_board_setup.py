@@ -45,16 +45,16 @@ class BoardSetupTest(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.session = Session(require=("ventora.exe", "ventora_driver.exe", "ventora-board.exe"))
+        cls.session = Session(require=("ventora.exe", "ventora_driver.exe", "ventora-board.exe", "publish_game.exe"))
         cls.addClassCleanup(cls.session.close)
         # Absent as on a PC without them, so that the tool finds only the boards a test puts there.
         for number in range(1, HIGHEST_COM_PORT + 1):
             cls.session._make_port_absent(number)
 
-    def board(self, bootloader, port, firmware=None):
+    def board(self, bootloader, port, firmware=None, shield=None):
         """A simulated board on COM<port> whose whole flash is kept in a file of the session."""
         flash = self.session.tmp / f"flash-{bootloader}-com{port}-{len(self.session.processes)}-{random.random()}.bin"
-        board = RigBoard(firmware, bootloader=bootloader, flash_file=flash)
+        board = RigBoard(firmware, bootloader=bootloader, flash_file=flash, shield=shield)
         board.flash_file = flash
         self.addCleanup(board.stop)
         if port:
@@ -179,6 +179,36 @@ class BoardSetupTest(unittest.TestCase):
         self.addCleanup(session.end_ventora, app)
         state = uno.wait_for(lambda state: state.level == 1 and state.power and state.count)
         self.assertAlmostEqual(state.count / state.top, 0.40, delta=1 / state.top, msg=state.text)
+
+    def test_a_shield_flashed_with_output_follows_ventoras_levels_and_coasts_when_ventora_closes(self):
+        board = self.board("optiboot", 3, shield="l293d-shield")
+        result = self.tool("flash", "COM3", "--output", "l293d-shield")
+        self.assertEqual(result.returncode, 0, result.text)
+        self.assertIn(f"Wrote Ventora firmware {VERSION} for the L293D motor shield to COM3", result.text)
+
+        # COM3, OFF 40, MIN 0, MAX 79, a manual top of 240 km/h: level 40 with no game, 79 at 240.
+        self.session.write_settings(2, 40, 0, 79, 240)
+        app = self.session.start_ventora()
+        self.addCleanup(self.end_ventora)
+        # Level 1 is 30 % and 79 is 100 %, linear between, on both fans, both bridges forward.
+        share = lambda level: 30 + 70 * (level - 1) / 78  # noqa: E731
+
+        def running_at(level):
+            def seen():
+                return next((s for s in board.shield_states() if s[0] == level and s[2] == s[4] == "forward"
+                             and abs(s[1] - share(level)) < 1.5 and abs(s[3] - share(level)) < 1.5), None)
+            return wait_until(seen, 60, message=lambda: f"the shield never ran at level {level}: {board.lines[-6:]}")
+
+        running_at(40)
+        game = self.session.start_publisher("ac", "--car", "Roadster", "--track", "Hillclimb", "--layout", "Long",
+                                            "--speed", "240")
+        self.addCleanup(self.session.end_publisher, game)
+        self.assertEqual(game.read_line(60), "ready")
+        running_at(79)
+        before = len(board.shield_states())
+        self.assertEqual(self.session.close_ventora(app), 0)
+        wait_until(lambda: any(s[1] == s[3] == 0.0 and s[2] == s[4] == "coast" for s in board.shield_states()[before:]),
+                   15, message=lambda: f"the shield's fans never coasted: {board.lines[-6:]}")
 
     def test_a_ventora_holding_the_port_is_closed_for_the_flash_and_started_again_with_its_settings(self):
         session = self.session
