@@ -9,8 +9,9 @@
 
 namespace tunablesBlock {
 
-// The block starts with these eight bytes. The firmware holds no other text, so a search of an
-// image for them finds the block and nothing else.
+// The block starts with these eight bytes. Nothing else in the first searchWindow bytes of an image
+// holds them (the firmware's own copy, which checkBlock compares against, sits with its data after
+// the code), so a search there finds the block and nothing else.
 constexpr uint8_t marker[8] = {'V', 'E', 'N', 'T', 'O', 'R', 'A', 0};
 
 // Raised whenever a field moves or changes meaning; a tool refuses a format it does not know
