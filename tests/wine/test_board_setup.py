@@ -120,7 +120,7 @@ class BoardSetupTest(unittest.TestCase):
             wizard.send_line("3")
             wizard.wait_for_output(r"Which board drives the fans\? Enter 1 to 2: ")
             wizard.send_line("1")
-        wizard.wait_for_output(r"Enter 1 or 2 \[1\]: ")
+        wizard.wait_for_output(r"Enter 1 to 7 \[1\]: ")
         wizard.send_line("1")  # PWM fans
         wizard.wait_for_output(r"Press Enter to close", timeout=240)
         wizard.send_line("")
