@@ -239,7 +239,8 @@ class BoardSetupTest(unittest.TestCase):
                    message=lambda: f"no page was written: {board.lines[-5:]} {flashing.stdout()[-300:]!r}")
         board.stop()
         self.assertEqual(flashing.wait(60), 1)
-        self.assertRegex(flashing.stdout(), r"COM11 stopped answering .*plug it back in and run this again")
+        self.assertRegex(flashing.stdout(), r"COM11 stopped answering .*The board is safe with its fans off: it runs "
+                         r"nothing.*Plug it back in and run the same command again")
 
         # Plugged back in: the same flash, reset on open, the bootloader as it was.
         again = RigBoard(None, bootloader="optiboot", flash_file=board.flash_file)
