@@ -64,6 +64,16 @@ std::optional<FlashImage> prepareImage(const FlashRequest& request, std::string&
         complain("%s. Nothing was written.", tuneProblem.c_str());
         return std::nullopt;
     }
+    // The firmware would run its defaults in place of a block that is not whole, not what the user
+    // asked for. A built-in image is also checked to be the kind asked for.
+    const std::uint8_t variant = !request.hexPath.empty() ? 0
+                                 : request.escs           ? tunablesBlock::escs
+                                                          : tunablesBlock::pwmFans;
+    const std::string wholeProblem = blockProblem(reading.image.bytes, variant);
+    if (!wholeProblem.empty()) {
+        complain("%s: %s. Nothing was written.", imageName.c_str(), wholeProblem.c_str());
+        return std::nullopt;
+    }
     if (reading.image.end() > bootloaders[0].start) {
         complain("%s is too large: it ends at 0x%04zX, and the flash below the bootloader ends at 0x%04X (%u "
                  "bytes). Nothing was written.",
