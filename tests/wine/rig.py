@@ -64,9 +64,11 @@ class RigBoard:
     """The simulated board running a firmware in rig mode, with every report line it printed.
     bootloader is "optiboot" (Uno, new Nano), "old-nano", "atmega168" or None (the firmware alone,
     no reset on open); firmware None leaves the application flash erased; flash_file keeps the
-    whole flash in that file (raw), rewritten whenever it changes and when the board stops."""
+    whole flash in that file (raw), rewritten whenever it changes and when the board stops;
+    options are more of the board's command-line options (--corrupt-page N, say)."""
 
-    def __init__(self, firmware="ventora-fan.elf", bootloader="optiboot", flash_file=None, rate_check=True):
+    def __init__(self, firmware="ventora-fan.elf", bootloader="optiboot", flash_file=None, rate_check=True,
+                 options=()):
         firmware_path = FIRMWARE_BUILD / firmware if firmware else None
         for path in (BOARD_PROGRAM, firmware_path):
             if path and not path.exists():
@@ -78,6 +80,7 @@ class RigBoard:
             command += ["--flash-file", str(flash_file)]
         if not rate_check:
             command.append("--no-rate-check")
+        command += list(options)
         self.process = subprocess.Popen(command,
                                         stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                         stderr=subprocess.DEVNULL, text=True, bufsize=1)
