@@ -93,26 +93,24 @@ std::string imageTitle(const FlashImage& image, const std::string& imageName) {
     return text;
 }
 
+// How a write came to stop before its end.
+enum class Stop { unplugged, consoleClosed, readBackWrong };
+
 // What the board runs after a write that did not finish, and what to do.
-const char* whatTheBoardRuns(stk500::BoardLeft left, bool unplugged) {
+std::string whatTheBoardRuns(stk500::BoardLeft left, Stop stop) {
+    const std::string again = stop == Stop::unplugged ? " Plug it back in and run the same command again."
+                                                      : " Run the same command again.";
     switch (left) {
-    case stk500::BoardLeft::asItWas:
-        return unplugged
-                   ? "Nothing was written: the board runs what it ran before. Plug it back in and run the "
-                     "same command again."
-                   : "Nothing was written: the board runs what it ran before. Run the same command again.";
+    case stk500::BoardLeft::asItWas: return "Nothing was written: the board runs what it ran before." + again;
     case stk500::BoardLeft::runsNothing:
-        return unplugged
-                   ? "The board is safe with its fans off: it runs nothing, every pin an input, until it is "
-                     "flashed again. Plug it back in and run the same command again."
-                   : "The board is safe with its fans off: it runs nothing, every pin an input, until it is "
-                     "flashed again. Run the same command again.";
+        return "The board is safe with its fans off: it runs nothing, every pin an input." + again;
     case stk500::BoardLeft::unsure:
     case stk500::BoardLeft::theImage: break;
     }
-    return "It stopped while the board's first page was being written, so the board may run part of a "
-           "program: "
-           "keep the fans' power off until you have run the same command again.";
+    return std::string(stop == Stop::readBackWrong
+                           ? "Its first page could not be made to run nothing either, so the board"
+                           : "It stopped while the board's first page was being written, so the board") +
+           " may run part of a program: keep the fans' power off until you have run the same command again.";
 }
 
 // The board's state while a write goes on, for a console stop (Ctrl+C, Ctrl+Break, the window
@@ -122,7 +120,8 @@ std::atomic<int> flashingPort{0};
 
 BOOL WINAPI onStopWhileWriting(DWORD) {
     if (flashingPort && boardLeft != stk500::BoardLeft::theImage)
-        complain("stopped while writing COM%d. %s", flashingPort.load(), whatTheBoardRuns(boardLeft, false));
+        complain("stopped while writing COM%d. %s", flashingPort.load(),
+                 whatTheBoardRuns(boardLeft, Stop::consoleClosed).c_str());
     return FALSE; // the tool ends, after the handlers registered before this one
 }
 
@@ -179,7 +178,8 @@ bool flashBoard(const FlashRequest& request) {
     if (console) say("\n");
     if (result.outcome == stk500::ProgramResult::noAnswer) {
         complain("COM%d stopped answering at the page at 0x%04X: was the board unplugged? %s", request.port,
-                 static_cast<unsigned>(result.address), whatTheBoardRuns(result.left, true));
+                 static_cast<unsigned>(result.address),
+                 whatTheBoardRuns(result.left, Stop::unplugged).c_str());
         return false;
     }
     if (result.outcome == stk500::ProgramResult::mismatch) {
@@ -188,7 +188,7 @@ bool flashBoard(const FlashRequest& request) {
             "the page at 0x%04X reads back wrong (0x%04X: wrote %02X, read %02X): the board's flash did not "
             "take it. %s If it happens again, the chip's flash may be worn out.",
             static_cast<unsigned>(result.address), static_cast<unsigned>(result.firstBad), result.wrote,
-            result.read, whatTheBoardRuns(result.left, false));
+            result.read, whatTheBoardRuns(result.left, Stop::readBackWrong).c_str());
         return false;
     }
     // Leaving programming mode starts the new firmware: Optiboot resets into it at once, the old
