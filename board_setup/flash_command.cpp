@@ -1,6 +1,7 @@
 // Preparing an image and writing it to the board.
 #include "board_setup/flash_command.h"
 
+#include <atomic>
 #include <cstdio>
 #include <optional>
 
@@ -62,6 +63,14 @@ std::optional<FlashImage> prepareImage(const FlashRequest& request, std::string&
         complain("%s. Nothing was written.", tuneProblem.c_str());
         return std::nullopt;
     }
+    // The firmware would run its defaults in place of a block that is not whole, not what the user
+    // asked for. A built-in image is also checked to be the kind asked for.
+    const std::uint8_t variant = request.hexPath.empty() ? request.kind.variant : 0;
+    const std::string wholeProblem = blockProblem(reading.image.bytes, variant);
+    if (!wholeProblem.empty()) {
+        complain("%s: %s. Nothing was written.", imageName.c_str(), wholeProblem.c_str());
+        return std::nullopt;
+    }
     if (reading.image.end() > bootloaders[0].start) {
         complain("%s is too large: it ends at 0x%04zX, and the flash below the bootloader ends at 0x%04X (%u "
                  "bytes). Nothing was written.",
@@ -116,6 +125,38 @@ bool mayWriteBoard(Board& board, const FlashRequest& request) {
     return false;
 }
 
+// How a write came to stop before its end.
+enum class Stop { unplugged, consoleClosed, readBackWrong };
+
+// What the board runs after a write that did not finish, and what to do.
+std::string whatTheBoardRuns(stk500::BoardLeft left, Stop stop) {
+    const std::string again = stop == Stop::unplugged ? " Plug it back in and run the same command again."
+                                                      : " Run the same command again.";
+    switch (left) {
+    case stk500::BoardLeft::asItWas: return "Nothing was written: the board runs what it ran before." + again;
+    case stk500::BoardLeft::runsNothing:
+        return "The board is safe with its fans off: it runs nothing, every pin an input." + again;
+    case stk500::BoardLeft::unsure:
+    case stk500::BoardLeft::theImage: break;
+    }
+    return std::string(stop == Stop::readBackWrong
+                           ? "Its first page could not be made to run nothing either, so the board"
+                           : "It stopped while the board's first page was being written, so the board") +
+           " may run part of a program: keep the fans' power off until you have run the same command again.";
+}
+
+// The board's state while a write goes on, for a console stop (Ctrl+C, Ctrl+Break, the window
+// closed), after which Windows ends the tool wherever it is.
+std::atomic<stk500::BoardLeft> boardLeft{stk500::BoardLeft::asItWas};
+std::atomic<int> flashingPort{0};
+
+BOOL WINAPI onStopWhileWriting(DWORD) {
+    if (flashingPort && boardLeft != stk500::BoardLeft::theImage)
+        complain("stopped while writing COM%d. %s", flashingPort.load(),
+                 whatTheBoardRuns(boardLeft, Stop::consoleClosed).c_str());
+    return FALSE; // the tool ends, after the handlers registered before this one
+}
+
 } // namespace
 
 bool flashBoard(const FlashRequest& request) {
@@ -145,34 +186,42 @@ bool flashBoard(const FlashRequest& request) {
 
     say("Writing %s to COM%d\n", title.c_str(), request.port);
     const bool console = onConsole();
-    const auto progress = [&](std::size_t done, std::size_t all) {
+    boardLeft = stk500::BoardLeft::asItWas;
+    flashingPort = request.port;
+    SetConsoleCtrlHandler(onStopWhileWriting, TRUE);
+    const auto progress = [&](std::size_t done, std::size_t all, stk500::BoardLeft left) {
+        // A second try reads before it writes: the board is still as the first one left it.
+        if (left != stk500::BoardLeft::asItWas) boardLeft = left;
         if (console) say("\r  [%s] %3zu %%", bar(done, all, 40).c_str(), done * 100 / all);
     };
     stk500::ProgramResult result = stk500::programImage(board.link, *image, progress);
     if (result.outcome == stk500::ProgramResult::noAnswer &&
         reachBootloader(describeComPort(request.port), board).empty()) {
         // Still there, so not unplugged: the PC stalled for longer than the bootloader's one-second
-        // watchdog, and it started the half-written firmware. A reset brings it back for a whole
-        // second try.
+        // watchdog, and it started what page 0 held. A reset brings it back for a whole second try.
         say("%sCOM%d stopped answering at the page at 0x%04X; the board is back after a reset, so once "
             "more from the start.\n",
             console ? "\n" : "", request.port, static_cast<unsigned>(result.address));
+        const stk500::BoardLeft before = result.left;
         result = stk500::programImage(board.link, *image, progress);
+        if (result.left == stk500::BoardLeft::asItWas) result.left = before;
     }
+    SetConsoleCtrlHandler(onStopWhileWriting, FALSE);
+    flashingPort = 0;
     if (console) say("\n");
     if (result.outcome == stk500::ProgramResult::noAnswer) {
-        complain("COM%d stopped answering at the page at 0x%04X: was the board unplugged? The bootloader is "
-                 "never written, so the board is not harmed: plug it back in and run this again.",
-                 request.port, static_cast<unsigned>(result.address));
+        complain("COM%d stopped answering at the page at 0x%04X: was the board unplugged? %s", request.port,
+                 static_cast<unsigned>(result.address),
+                 whatTheBoardRuns(result.left, Stop::unplugged).c_str());
         return false;
     }
     if (result.outcome == stk500::ProgramResult::mismatch) {
         stk500::leave(board.link);
         complain(
             "the page at 0x%04X reads back wrong (0x%04X: wrote %02X, read %02X): the board's flash did not "
-            "take it. Run this again; if it happens again, the chip's flash may be worn out.",
+            "take it. %s If it happens again, the chip's flash may be worn out.",
             static_cast<unsigned>(result.address), static_cast<unsigned>(result.firstBad), result.wrote,
-            result.read);
+            result.read, whatTheBoardRuns(result.left, Stop::readBackWrong).c_str());
         return false;
     }
     // Leaving programming mode starts the new firmware: Optiboot resets into it at once, the old

@@ -89,68 +89,102 @@ bool leave(Link& link) {
     return exchange(link, command, 0, answerTimeoutMs).has_value();
 }
 
-ProgramResult programImage(Link& link, const FlashImage& image,
-                           const std::function<void(std::size_t, std::size_t)>& progress) {
-    std::vector<std::uint32_t> pages;
-    for (std::size_t start = 0; start < image.end(); start += pageSize)
-        if (image.pageHeld(start, pageSize)) pages.push_back(static_cast<std::uint32_t>(start));
-
+ProgramResult programImage(Link& link, const FlashImage& image, const Progress& progress) {
+    std::vector<std::uint32_t> rest; // every page the image holds a byte of, but page 0
+    for (std::size_t start = pageSize; start < image.end(); start += pageSize)
+        if (image.pageHeld(start, pageSize)) rest.push_back(static_cast<std::uint32_t>(start));
     const auto pageOf = [&](std::uint32_t start) {
         std::vector<std::uint8_t> page(pageSize, 0xFF);
         const std::size_t count = std::min(pageSize, image.end() - start);
         std::copy_n(image.bytes.begin() + start, count, page.begin());
         return page;
     };
+    std::vector<std::uint8_t> idlePage(pageSize, 0xFF);
+    std::copy(idleVector.begin(), idleVector.end(), idlePage.begin());
 
-    // Page 0 holds the reset and interrupt vectors. Erased first and written for real last, it
-    // never points into a half-written program: a write cut short leaves a board whose reset runs
-    // through erased flash into its bootloader, instead of new vectors beside old code.
-    const bool vectorsLast = pages.size() > 1 && pages.front() == 0;
-    const std::size_t steps = pages.size() * 2 + (vectorsLast ? 1 : 0);
+    const bool vectorsHeld = image.pageHeld(0, pageSize);
+    // Page 0 twice (the idle vector, then for real) and every other page once, each written and
+    // read back; and the board's own page 0 read first when the image leaves it alone.
+    const std::size_t steps = 2 * rest.size() + 4 + (vectorsHeld ? 0 : 1);
     std::size_t done = 0;
+    ProgramResult result;
+    const auto step = [&] { progress(++done, steps, result.left); };
+    // Page 0 is in doubt from its write command on (Optiboot erases a page as the command comes
+    // in) until it reads back.
     const auto write = [&](std::uint32_t start, const std::vector<std::uint8_t>& page) {
-        if (!exchange(link, loadAddressCommand(start), 0, answerTimeoutMs) ||
-            !exchange(link, programPageCommand(page), 0, answerTimeoutMs))
+        if (!exchange(link, loadAddressCommand(start), 0, answerTimeoutMs)) return false;
+        if (start == 0) result.left = BoardLeft::unsure;
+        return exchange(link, programPageCommand(page), 0, answerTimeoutMs).has_value();
+    };
+    const auto noAnswerAt = [&](std::uint32_t start) {
+        result.outcome = ProgramResult::noAnswer;
+        result.address = start;
+        return result;
+    };
+    // Whatever reads back wrong, the board is left running nothing rather than a page it did not
+    // take beside pages of another program.
+    const auto idleAgain = [&] {
+        if (!write(0, idlePage)) return BoardLeft::unsure;
+        const auto read = readFlash(link, 0, pageSize);
+        return read && std::equal(idleVector.begin(), idleVector.end(), read->begin())
+                   ? BoardLeft::runsNothing
+                   : BoardLeft::unsure;
+    };
+    // Reads the page back and compares its first `compared` bytes; on a difference, says where and
+    // leaves the board idle.
+    const auto readsBack = [&](std::uint32_t start, const std::vector<std::uint8_t>& page,
+                               std::size_t compared) {
+        const auto read = readFlash(link, start, pageSize);
+        if (!read) {
+            noAnswerAt(start);
             return false;
-        progress(++done, steps);
-        return true;
+        }
+        const auto differ =
+            std::mismatch(page.begin(), page.begin() + static_cast<std::ptrdiff_t>(compared), read->begin());
+        if (differ.first == page.begin() + static_cast<std::ptrdiff_t>(compared)) return true;
+        result.outcome = ProgramResult::mismatch;
+        result.address = start;
+        result.firstBad = start + static_cast<std::uint32_t>(differ.first - page.begin());
+        result.wrote = *differ.first;
+        result.read = *differ.second;
+        result.left = idleAgain();
+        return false;
     };
 
-    ProgramResult result;
-    if (vectorsLast && !write(0, std::vector<std::uint8_t>(pageSize, 0xFF))) {
-        result.outcome = ProgramResult::noAnswer;
-        return result;
+    // The page 0 the board ends with.
+    std::vector<std::uint8_t> vectors;
+    if (vectorsHeld) {
+        vectors = pageOf(0);
+    } else {
+        const auto kept = readFlash(link, 0, pageSize);
+        if (!kept) return noAnswerAt(0);
+        vectors = *kept;
+        step();
     }
-    std::vector<std::uint32_t> order(pages.begin() + (vectorsLast ? 1 : 0), pages.end());
-    if (vectorsLast) order.push_back(0);
-    for (const std::uint32_t start : order) {
-        if (!write(start, pageOf(start))) {
-            result.outcome = ProgramResult::noAnswer;
-            result.address = start;
-            return result;
-        }
-        ++result.pages;
+
+    // Only the idle vector is compared: interrupts stay off after a reset, so a board looping there
+    // never reaches the rest of the page.
+    if (!write(0, idlePage)) return noAnswerAt(0);
+    step();
+    if (!readsBack(0, idlePage, idleVector.size())) return result;
+    result.left = BoardLeft::runsNothing;
+    step();
+
+    for (const std::uint32_t start : rest) {
+        if (!write(start, pageOf(start))) return noAnswerAt(start);
+        step();
     }
-    for (std::size_t read = 0; read < pages.size(); ++read) {
-        const std::uint32_t start = pages[read];
-        const auto readBack = readFlash(link, start, pageSize);
-        if (!readBack) {
-            result.outcome = ProgramResult::noAnswer;
-            result.address = start;
-            return result;
-        }
-        const auto expected = pageOf(start);
-        const auto differ = std::mismatch(expected.begin(), expected.end(), readBack->begin());
-        if (differ.first != expected.end()) {
-            result.outcome = ProgramResult::mismatch;
-            result.address = start;
-            result.firstBad = start + static_cast<std::uint32_t>(differ.first - expected.begin());
-            result.wrote = *differ.first;
-            result.read = *differ.second;
-            return result;
-        }
-        progress(++done, steps);
+    for (const std::uint32_t start : rest) {
+        if (!readsBack(start, pageOf(start), pageSize)) return result;
+        step();
     }
+
+    if (!write(0, vectors)) return noAnswerAt(0);
+    step();
+    if (!readsBack(0, vectors, pageSize)) return result;
+    result.pages = rest.size() + (vectorsHeld ? 1 : 0);
+    result.left = BoardLeft::theImage;
+    step();
     return result;
 }
 

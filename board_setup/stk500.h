@@ -65,19 +65,38 @@ std::optional<std::uint8_t> queryParameter(Link& link, std::uint8_t parameter);
 std::optional<std::vector<std::uint8_t>> readFlash(Link& link, std::uint32_t byteAddress, std::size_t size);
 bool leave(Link& link);
 
+// The reset vector a write puts in page 0 while the rest of the image goes in: `rjmp .`, a jump
+// to itself. A board reset into it loops there with every pin an input (its reset state), so it
+// runs neither its old program nor part of the new one, and keeps the fans off, until page 0 is
+// written for real; the bootloader, started first by every reset, still answers.
+inline constexpr std::array<std::uint8_t, 2> idleVector{0xFF, 0xCF};
+
+// What the board runs if a write stops at this point (unplugged, stalled, the tool ended).
+enum class BoardLeft {
+    asItWas,     // nothing was written yet
+    runsNothing, // page 0 read back as the idle vector
+    unsure,      // page 0 is being written, or did not read back as the idle vector
+    theImage,    // every page read back equal
+};
+
 // How a write of an image went.
 struct ProgramResult {
     enum Outcome { written, noAnswer, mismatch } outcome = written;
-    std::size_t pages = 0;      // pages written (and, when written, read back equal)
+    std::size_t pages = 0;      // the image's pages, written and read back equal (when written)
     std::uint32_t address = 0;  // noAnswer, mismatch: the page's first byte
     std::uint32_t firstBad = 0; // mismatch: the first byte that differs
     std::uint8_t wrote = 0, read = 0;
+    BoardLeft left = BoardLeft::asItWas;
 };
 
-// Writes every page the image holds a byte of, page 0 erased first and for real last, then reads
-// each back and compares it. progress is told (steps done, steps in all) after each page written
-// and each page read back.
-ProgramResult programImage(Link& link, const FlashImage& image,
-                           const std::function<void(std::size_t, std::size_t)>& progress);
+// Told after each page written and each page read back: steps done of all, and what the board
+// runs if the write stops there.
+using Progress = std::function<void(std::size_t done, std::size_t all, BoardLeft left)>;
+
+// Writes every page the image holds a byte of and reads each back. Page 0 (the vectors) first gets
+// the idle vector, read back; it is written for real only once every other page reads back equal,
+// and gets the idle vector again after any page reads back wrong, its own included. A page 0 the
+// image leaves alone ends as the board had it.
+ProgramResult programImage(Link& link, const FlashImage& image, const Progress& progress);
 
 } // namespace stk500

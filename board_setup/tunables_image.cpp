@@ -116,6 +116,40 @@ std::string applyTunables(std::span<std::uint8_t> flash, const std::vector<Tunab
     return {};
 }
 
+std::string blockProblem(std::span<const std::uint8_t> flash, std::uint8_t expectedVariant) {
+    const TunablesReading reading = readTunables(flash);
+    if (!reading.offset) return {};
+    if (!reading.tunables) return "its tunables block cannot be checked: " + reading.problem;
+    const std::uint8_t* block = flash.data() + *reading.offset;
+    const tunablesBlock::Verdict verdict = tunablesBlock::checkBlock(block, expectedVariant);
+    char text[200];
+    switch (verdict.problem) {
+    case tunablesBlock::whole: return {};
+    case tunablesBlock::fieldOutOfRange: {
+        const TunableField& field = tunableFields[verdict.field];
+        std::snprintf(text, sizeof text, "its tunables block is not whole: --%s is %u, outside %u to %u %s",
+                      field.option, reading.tunables->values[verdict.field], field.range.lowest,
+                      field.range.highest, field.unit);
+        return text;
+    }
+    case tunablesBlock::pulsesTooClose:
+        std::snprintf(
+            text, sizeof text,
+            "its tunables block is not whole: --esc-full-us (%u) is not at least %u above --esc-off-us (%u)",
+            reading.tunables->values[fieldIndex("esc-full-us")], tunablesBlock::escPulseSpanAtLeast,
+            reading.tunables->values[fieldIndex("esc-off-us")]);
+        return text;
+    case tunablesBlock::unknownVariant:
+        std::snprintf(text, sizeof text, "its tunables block is not whole: it names output kind %u%s%s",
+                      block[tunablesBlock::variantOffset], expectedVariant ? ", not the " : "",
+                      expectedVariant ? variantName(expectedVariant) : "");
+        return text;
+    case tunablesBlock::noMarker:
+    case tunablesBlock::unknownFormat: break;
+    }
+    return "its tunables block is not whole";
+}
+
 const char* variantName(std::uint8_t variant) {
     const auto kind = outputKindOf(variant);
     return kind ? kind->shortName : "an output this tool does not know";

@@ -87,6 +87,12 @@ std::optional<std::size_t> findTunableField(std::string_view option);
 // the image is left as it was and the message says what to fix.
 std::string applyTunables(std::span<std::uint8_t> flash, const std::vector<TunableChange>& changes);
 
+// Why the image's tunables block is not whole (the field out of range named as the option that
+// sets it, its value and its range), checked as the firmware checks it at start; empty when it is
+// whole, or when the image holds no block at all (another program, flashed as the user gave it).
+// expectedVariant 0 takes any kind.
+std::string blockProblem(std::span<const std::uint8_t> flash, std::uint8_t expectedVariant);
+
 // What the variant drives, in words: "4-pin PWM fans", "the L293D motor shield", "ESCs".
 const char* variantName(std::uint8_t variant);
 // The tunables the variant uses, as the options that would set them: "--min-duty 30 --kick-below 50 ...".

@@ -8,12 +8,26 @@
 
 #include "board_setup/stk500.h"
 
+namespace stk500 {
+// Readable names in a failure's message.
+void PrintTo(BoardLeft left, std::ostream* out) {
+    static const char* const names[] = {"asItWas", "runsNothing", "unsure", "theImage"};
+    *out << names[static_cast<int>(left)];
+}
+void PrintTo(ProgramResult::Outcome outcome, std::ostream* out) {
+    static const char* const names[] = {"written", "noAnswer", "mismatch"};
+    *out << names[outcome];
+}
+} // namespace stk500
+
 namespace {
 
 using namespace stk500;
 
-// Answers whole commands from a 32 KB flash. flipAt corrupts what a write stores there;
-// silentAfter stops all answers after that many commands, as an unplugged board does.
+// Answers whole commands from a 32 KB flash. flipAt corrupts what every write stores there, as a
+// worn cell does; silentAfter stops all answers after that many commands, as an unplugged board
+// does; everyOtherSync leaves every second GET_SYNC unanswered, as a board that answers only now
+// and then.
 struct FakeBootloader {
     std::vector<std::uint8_t> flash = std::vector<std::uint8_t>(0x8000, 0xFF);
     std::deque<std::uint8_t> toHost;
@@ -21,6 +35,8 @@ struct FakeBootloader {
     std::uint32_t address = 0;
     long flipAt = -1;
     int silentAfter = -1;
+    bool everyOtherSync = false;
+    int syncs = 0;
     int commands = 0;
     int pagesWritten = 0;
 
@@ -62,6 +78,8 @@ struct FakeBootloader {
         if (command.back() != crcEop) return;
         switch (command[0]) {
         case getSync:
+            if (!everyOtherSync || syncs++ % 2 == 0) answer();
+            break;
         case enterProgramming:
         case leaveProgramming: answer(); break;
         case readSignature: answer({0x1E, 0x95, 0x0F}); break;
@@ -151,7 +169,10 @@ TEST(Stk500, AnAnswerCountsOnlyWithItsFrame) {
         EXPECT_EQ(unframe(c.answer, c.payload).has_value(), c.framed) << c.answer.size() << " bytes";
 }
 
-TEST(Stk500, WritesEveryHeldPageAndReadsItBack) {
+const std::vector<std::uint8_t> oldVectors(2, 0x0C);
+const std::vector<std::uint8_t> idle{0xFF, 0xCF};
+
+TEST(Stk500, WritesEveryHeldPageAndReadsItBackWithPageZeroLast) {
     struct Case {
         const char* what;
         FlashImage image;
@@ -160,18 +181,37 @@ TEST(Stk500, WritesEveryHeldPageAndReadsItBack) {
         {"whole pages", imageOf(0x300), 6},
         {"a last page padded with erased bytes", imageOf(0x2C5), 6},
         {"a page no record holds is left alone", imageOf(0x300, 0x100, 0x180), 5},
+        {"an image that leaves page 0 alone", imageOf(0x300, 0, 0x80), 5},
     };
     for (const Case& c : cases) {
         FakeBootloader board;
-        board.flash[0x100] = 0x42; // an earlier program's byte, in the page no record holds
+        std::fill_n(board.flash.begin(), pageSize, 0x0C); // an earlier program's vectors
+        board.flash[0x100] = 0x42;                        // and a byte of its code
         Link link = board.link();
         ASSERT_TRUE(synchronise(link, 3)) << c.what;
-        const ProgramResult result = programImage(link, c.image, [](std::size_t, std::size_t) {});
+        std::vector<BoardLeft> told;
+        std::size_t steps = 0;
+        const ProgramResult result =
+            programImage(link, c.image, [&](std::size_t done, std::size_t all, BoardLeft left) {
+                EXPECT_EQ(done, ++steps) << c.what;
+                EXPECT_LE(done, all) << c.what;
+                if (told.empty() || told.back() != left) told.push_back(left);
+            });
         EXPECT_EQ(result.outcome, ProgramResult::written) << c.what;
         EXPECT_EQ(result.pages, c.pages) << c.what;
+        // Page 0 in doubt while the idle vector goes in, then safe while the rest goes in, in doubt
+        // again while it is written for real: what a console stop is told.
+        const auto first = c.image.held[0] ? told.begin() : told.begin() + 1;
+        EXPECT_EQ(std::vector<BoardLeft>(first, told.end()),
+                  (std::vector<BoardLeft>{BoardLeft::unsure, BoardLeft::runsNothing, BoardLeft::unsure,
+                                          BoardLeft::theImage}))
+            << c.what;
         // Held bytes as the image has them, the rest as the board had them.
         for (std::size_t i = 0; i < c.image.end(); ++i) {
-            const int expected = c.image.held[i] ? c.image.bytes[i] : i == 0x100 ? 0x42 : 0xFF;
+            const int expected = c.image.held[i] ? c.image.bytes[i]
+                                 : i < pageSize  ? 0x0C
+                                 : i == 0x100    ? 0x42
+                                                 : 0xFF;
             ASSERT_EQ(board.flash[i], expected) << c.what << " at " << i;
         }
         const std::size_t paddedEnd = (c.image.end() + pageSize - 1) / pageSize * pageSize;
@@ -180,52 +220,91 @@ TEST(Stk500, WritesEveryHeldPageAndReadsItBack) {
     }
 }
 
-TEST(Stk500, ReportsWhereAWriteWentWrong) {
+TEST(Stk500, AWriteCutShortOrReadBackWrongLeavesABoardThatRunsNothing) {
+    // Two commands for each page written or read, after the two GET_SYNCs: the idle vector written
+    // and read (3 to 6), pages 0x80 to 0x280 written (7 to 16) and read (17 to 26), page 0 written
+    // (27, 28) and read (29, 30).
     struct Case {
         const char* what;
+        std::size_t imageSize;
         long flipAt;
         int silentAfter;
         ProgramResult::Outcome outcome;
         std::uint32_t address;
-        bool vectorsErased; // page 0 left erased, so the board starts its bootloader
+        BoardLeft left;
+        std::vector<std::uint8_t> vectors; // what the board's page 0 starts with
     } cases[] = {
-        // Two commands a page: page 0 erased, then pages 0x80 and 0x100.
-        {"a byte that does not take", 0x1A5, -1, ProgramResult::mismatch, 0x180, false},
-        {"unplugged while writing", -1, 2 + 2 * 3, ProgramResult::noAnswer, 0x180, true},
-        {"unplugged before the vectors", -1, 2 + 2 * 6, ProgramResult::noAnswer, 0x0, true},
-        {"unplugged while reading back", -1, 2 + 2 * 7 + 1, ProgramResult::noAnswer, 0x0, false},
+        {"unplugged before anything was written", 0x300, -1, 2, ProgramResult::noAnswer, 0x0,
+         BoardLeft::asItWas, oldVectors},
+        {"unplugged while the idle vector goes in", 0x300, -1, 3, ProgramResult::noAnswer, 0x0,
+         BoardLeft::unsure, oldVectors},
+        {"unplugged once the idle vector is in", 0x300, -1, 6, ProgramResult::noAnswer, 0x80,
+         BoardLeft::runsNothing, idle},
+        {"unplugged while writing", 0x300, -1, 2 + 4 + 2 * 2 + 1, ProgramResult::noAnswer, 0x180,
+         BoardLeft::runsNothing, idle},
+        {"unplugged while reading back", 0x300, -1, 2 + 4 + 10 + 3, ProgramResult::noAnswer, 0x100,
+         BoardLeft::runsNothing, idle},
+        {"unplugged just before page 0 is written for real", 0x300, -1, 26, ProgramResult::noAnswer, 0x0,
+         BoardLeft::runsNothing, idle},
+        {"unplugged while page 0 is written for real", 0x300, -1, 27, ProgramResult::noAnswer, 0x0,
+         BoardLeft::unsure, idle},
+        {"the first page reads back wrong", 0x300, 0x05, -1, ProgramResult::mismatch, 0x0,
+         BoardLeft::runsNothing, idle},
+        {"a middle page reads back wrong", 0x300, 0x1A5, -1, ProgramResult::mismatch, 0x180,
+         BoardLeft::runsNothing, idle},
+        {"the last page reads back wrong", 0x300, 0x2FF, -1, ProgramResult::mismatch, 0x280,
+         BoardLeft::runsNothing, idle},
+        {"the padding of the last page reads back wrong", 0x2C5, 0x2F0, -1, ProgramResult::mismatch, 0x280,
+         BoardLeft::runsNothing, idle},
+        {"the idle vector does not take",
+         0x300,
+         0x00,
+         -1,
+         ProgramResult::mismatch,
+         0x0,
+         BoardLeft::unsure,
+         {0xFE, 0xCF}},
     };
     for (const Case& c : cases) {
         FakeBootloader board;
-        // An earlier program's vectors, which must not stay beside the new code.
         std::fill_n(board.flash.begin(), pageSize, 0x0C);
         board.flipAt = c.flipAt;
         board.silentAfter = c.silentAfter;
         Link link = board.link();
         ASSERT_TRUE(synchronise(link, 3)) << c.what;
-        const ProgramResult result = programImage(link, imageOf(0x300), [](std::size_t, std::size_t) {});
+        const FlashImage image = imageOf(c.imageSize);
+        const ProgramResult result = programImage(link, image, [](std::size_t, std::size_t, BoardLeft) {});
         EXPECT_EQ(result.outcome, c.outcome) << c.what;
         EXPECT_EQ(result.address, c.address) << c.what;
-        const bool vectorsErased = std::all_of(board.flash.begin(), board.flash.begin() + pageSize,
-                                               [](std::uint8_t byte) { return byte == 0xFF; });
-        EXPECT_EQ(vectorsErased, c.vectorsErased) << c.what;
+        EXPECT_EQ(result.left, c.left) << c.what;
+        EXPECT_EQ(std::vector<std::uint8_t>(board.flash.begin(), board.flash.begin() + 2), c.vectors)
+            << c.what;
         if (c.outcome == ProgramResult::mismatch) {
-            EXPECT_EQ(result.firstBad, 0x1A5u);
-            EXPECT_EQ(result.wrote ^ result.read, 0x01);
+            EXPECT_EQ(result.firstBad, static_cast<std::uint32_t>(c.flipAt)) << c.what;
+            EXPECT_EQ(result.wrote ^ result.read, 0x01) << c.what;
         }
     }
 }
 
 TEST(Stk500, SynchronisingNeedsTwoAnswersInARow) {
-    FakeBootloader silent;
-    silent.silentAfter = 0;
-    Link silentLink = silent.link();
-    EXPECT_FALSE(synchronise(silentLink, 5));
-
-    FakeBootloader once;
-    once.silentAfter = 1;
-    Link onceLink = once.link();
-    EXPECT_FALSE(synchronise(onceLink, 5));
+    struct Case {
+        const char* what;
+        int silentAfter;
+        bool everyOtherSync;
+        bool inSync;
+    } cases[] = {
+        {"a silent line", 0, false, false},
+        {"one answer, then silence", 1, false, false},
+        {"every other GET_SYNC answered", -1, true, false},
+        {"every GET_SYNC answered", -1, false, true},
+    };
+    for (const Case& c : cases) {
+        FakeBootloader board;
+        board.silentAfter = c.silentAfter;
+        board.everyOtherSync = c.everyOtherSync;
+        Link link = board.link();
+        EXPECT_EQ(synchronise(link, 5), c.inSync) << c.what;
+    }
 }
 
 } // namespace

@@ -152,6 +152,92 @@ TEST(TunablesImage, RefusesAValueOutsideItsRangeOrVariantAndChangesNothing) {
               std::string::npos);
 }
 
+TEST(TunablesImage, TakesEachFieldsLowestAndHighestAndRefusesOnePast) {
+    // The ranges written out here, not taken from the block's header: a bound mistyped there is
+    // caught too.
+    struct Case {
+        const char* option;
+        std::uint8_t variant;
+        std::uint32_t lowest, highest;
+        std::vector<TunableChange> with; // what the lowest needs beside it
+    } cases[] = {
+        {"min-duty", pwmFans, 1, 100, {}},
+        {"kick-below", pwmFans, 0, 100, {}},
+        {"kick-ms", pwmFans, 0, 5000, {}},
+        {"failsafe-ms", pwmFans, 300, 5000, {}},
+        {"arming-ms", escs, 0, 10000, {}},
+        {"esc-off-us", escs, 500, 1200, {}},
+        {"esc-full-us", escs, 800, 2500, {{field("esc-off-us"), 500}}},
+        {"pwm-hz", driver, 1000, 25000, {}},
+    };
+    for (const Case& c : cases) {
+        for (const std::uint32_t value : {c.lowest, c.highest}) {
+            auto image = imageWithBlock(c.variant);
+            auto changes = c.with;
+            changes.push_back({field(c.option), value});
+            EXPECT_EQ(applyTunables(image, changes), "") << c.option << ' ' << value;
+            EXPECT_EQ(readTunables(image).tunables->values[field(c.option)], value) << c.option;
+        }
+        std::vector<std::uint32_t> onePast{c.highest + 1};
+        if (c.lowest > 0) onePast.push_back(c.lowest - 1);
+        for (const std::uint32_t value : onePast) {
+            const auto original = imageWithBlock(c.variant);
+            auto image = original;
+            auto changes = c.with;
+            changes.push_back({field(c.option), value});
+            const std::string message = applyTunables(image, changes);
+            EXPECT_NE(message.find("--" + std::string(c.option) + " must be from " +
+                                   std::to_string(c.lowest) + " to " + std::to_string(c.highest)),
+                      std::string::npos)
+                << c.option << ' ' << value << ": " << message;
+            EXPECT_EQ(image, original) << c.option << ' ' << value;
+        }
+    }
+}
+
+TEST(TunablesImage, NamesWhatMakesAnImagesBlockNotWhole) {
+    const auto with16 = [](std::uint8_t variant, std::uint8_t offset, std::uint16_t value) {
+        auto image = imageWithBlock(variant);
+        image[0x68 + offset] = static_cast<std::uint8_t>(value);
+        image[0x68 + offset + 1] = static_cast<std::uint8_t>(value >> 8);
+        return image;
+    };
+    struct Case {
+        const char* what;
+        std::vector<std::uint8_t> image;
+        std::uint8_t expectedVariant;
+        const char* problem; // empty: flashed as it is
+    } cases[] = {
+        {"a whole block", imageWithBlock(pwmFans), pwmFans, ""},
+        {"a whole block of any kind", imageWithBlock(driver), 0, ""},
+        {"another program, without a block", std::vector<std::uint8_t>(0x400, 0x0C), pwmFans, ""},
+        {"a failsafe of a minute", with16(pwmFans, failsafeMillisecondsOffset, 60000), 0,
+         "--failsafe-ms is 60000, outside 300 to 5000 ms"},
+        {"an off pulse that turns a motor", with16(escs, escOffPulseMicrosecondsOffset, 2499), escs,
+         "--esc-off-us is 2499, outside 500 to 1200 us"},
+        {"an erased PWM rate", with16(driver, pwmFrequencyHzOffset, 0xFFFF), 0,
+         "--pwm-hz is 65535, outside 1000 to 25000 Hz"},
+        {"pulses too close", with16(escs, escFullPulseMicrosecondsOffset, 1100), escs,
+         "--esc-full-us (1100) is not at least 300 above --esc-off-us (1000)"},
+        {"another kind than asked for", imageWithBlock(pwmFans), escs, "output kind 1, not the ESCs"},
+        {"a kind that does not exist", imageWithBlock(9), 0, "output kind 9"},
+        {"an erased block after the marker",
+         [] {
+             auto i = imageWithBlock(pwmFans);
+             std::fill(i.begin() + 0x68 + sizeof marker, i.begin() + 0x68 + blockSize, 0xFF);
+             return i;
+         }(),
+         0, "cannot be checked: a tunables block of format 255"},
+    };
+    for (const Case& c : cases) {
+        const std::string problem = blockProblem(c.image, c.expectedVariant);
+        if (*c.problem == 0)
+            EXPECT_EQ(problem, "") << c.what;
+        else
+            EXPECT_NE(problem.find(c.problem), std::string::npos) << c.what << ": " << problem;
+    }
+}
+
 TEST(TunablesImage, KnowsEveryOptionByItsName) {
     for (const TunableField& f : tunableFields)
         EXPECT_EQ(tunableFields[findTunableField(f.option).value()].offset, f.offset);

@@ -69,10 +69,11 @@ class RigBoard:
     no reset on open); firmware None leaves the application flash erased; flash_file keeps the
     whole flash in that file (raw), rewritten whenever it changes and when the board stops; shield
     (an output kind: "l293d-shield", "motor-shield-v2", ...) puts that shield's chips on the board
-    and reports its fans, read by shield_states."""
+    and reports its fans, read by shield_states; options are more of the board's command-line
+    options (--corrupt-page N, say)."""
 
     def __init__(self, firmware="ventora-fan.elf", bootloader="optiboot", flash_file=None, rate_check=True,
-                 shield=None):
+                 shield=None, options=()):
         firmware_path = FIRMWARE_BUILD / firmware if firmware else None
         for path in (BOARD_PROGRAM, firmware_path):
             if path and not path.exists():
@@ -86,6 +87,7 @@ class RigBoard:
             command.append("--no-rate-check")
         if shield:
             command += ["--shield", shield]
+        command += list(options)
         self.process = subprocess.Popen(command,
                                         stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                         stderr=subprocess.DEVNULL, text=True, bufsize=1)

@@ -1,11 +1,13 @@
 """ventora-board.exe under Wine, against the simulated Uno (Optiboot, 115200) and old-bootloader
 Nano (ATmegaBOOT, 57600) on COM ports, each the real bootloader in its boot section and reset when
 its port is opened: the wizard end to end, a flash with tunables, list, a running Ventora on the
-port, the bad inputs, a board unplugged mid-flash, and the same flash as avrdude leaves."""
+port, the bad inputs, a board unplugged mid-flash, a write cut short or read back wrong followed by a
+power-on, and the same flash as avrdude leaves."""
 
 import random
 import re
 import subprocess
+import time
 import unittest
 
 from tests.wine.harness import HIGHEST_COM_PORT, Session, WindowsProcess, wait_until
@@ -17,6 +19,12 @@ PWM_HEX = FIRMWARE_BUILD / "ventora-fan.hex"
 # The first byte of the boot section of each, which no image may reach.
 BOOT_SECTION = {"optiboot": 0x7E00, "old-nano": 0x7800}
 DEFAULT_TUNABLES_PWM = "--min-duty 30 --kick-below 50 --kick-ms 500 --failsafe-ms 1000"
+# A board's earlier program whose code from page 2 on drives D8, D9 and D10 high: page 0 `jmp 0x100`;
+# at 0x100 `sbi DDRB,0 ; sbi PORTB,0 ; sbi DDRB,1 ; sbi PORTB,1 ; sbi DDRB,2 ; sbi PORTB,2 ; rjmp .`.
+OLD_PROGRAM = ((0, bytes.fromhex("0C948000")), (0x100, bytes.fromhex("209A289A219A299A229A2A9AFFCF")))
+# How long a board powered on after a write that did not finish is watched, on its own clock.
+WATCH_SECONDS = 3.0
+PAGE = 128
 
 
 def hex_record(kind, address, data):
@@ -39,6 +47,15 @@ def image_of(text):
             address = record[1] << 8 | record[2]
             image.update((address + i, byte) for i, byte in enumerate(record[4:4 + record[0]]))
     return image
+
+
+def firmware_with(failsafe_ms):
+    """The PWM fan firmware's bytes with another failsafe time in its tunables block."""
+    image = image_of(PWM_HEX.read_text())
+    data = bytearray(image.get(address, 0xFF) for address in range(max(image) + 1))
+    at = data.index(b"VENTORA\0") + 18  # the failsafe's offset in the block
+    data[at:at + 2] = failsafe_ms.to_bytes(2, "little")
+    return bytes(data)
 
 
 class BoardSetupTest(unittest.TestCase):
@@ -253,6 +270,7 @@ class BoardSetupTest(unittest.TestCase):
         self.addCleanup(session._make_port_absent, 10)
         settings = session.read_settings()
 
+        flash_before = uno.flash_file.read_bytes()
         lines = PWM_HEX.read_text().splitlines(keepends=True)
         fourth = lines[3].rstrip()
         lines[3] = fourth[:-2] + f"{(int(fourth[-2:], 16) + 1) & 0xFF:02X}\n"
@@ -261,6 +279,7 @@ class BoardSetupTest(unittest.TestCase):
             "overlapping.hex": hex_file([(0x100, bytes(32)), (0x110, bytes(4))]),
             "too-large.hex": hex_file([(0, bytes(64)), (0x7E00, bytes(16))]),
             "too-large-for-the-old-bootloader.hex": hex_file([(0, bytes(64)), (0x7900, bytes(16))]),
+            "failsafe-a-minute.hex": hex_file([(0, firmware_with(failsafe_ms=60000))]),
         }
         for name, text in files.items():
             (session.tmp / name).write_text(text)
@@ -275,6 +294,8 @@ class BoardSetupTest(unittest.TestCase):
             (("flash", "COM2", "--hex", "too-large.hex"), r"too large: it ends at 0x7E10"),
             (("flash", "COM9", "--hex", "too-large-for-the-old-bootloader.hex"),
              r"too large: it ends at 0x7910, and the flash below the old bootloader ends at 0x7800"),
+            (("flash", "COM2", "--hex", "failsafe-a-minute.hex"),
+             r"its tunables block is not whole: --failsafe-ms is 60000, outside 300 to 5000 ms\. Nothing was written"),
             (("flash", "COM2", "--min-duty", "101"), r"--min-duty must be from 1 to 100 %; 101 is out of range"),
             (("flash", "COM2", "--failsafe-ms", "100"), r"--failsafe-ms must be from 300 to 5000 ms"),
             (("flash", "COM2", "--esc", "--min-duty", "40"), r"--min-duty is for every kind but ESCs"),
@@ -289,6 +310,7 @@ class BoardSetupTest(unittest.TestCase):
                 self.assertRegex(result.text, message)
         for board in (uno, nano):
             self.assertFalse([line for line in board.lines if "flash written" in line], board.lines[-10:])
+        self.assertEqual(self.flash_of(uno), flash_before)
         self.assertEqual(session.read_settings(), settings)
 
     def test_a_board_unplugged_mid_flash_takes_the_whole_image_once_plugged_back_in(self):
@@ -303,7 +325,8 @@ class BoardSetupTest(unittest.TestCase):
                    message=lambda: f"no page was written: {board.lines[-5:]} {flashing.stdout()[-300:]!r}")
         board.stop()
         self.assertEqual(flashing.wait(60), 1)
-        self.assertRegex(flashing.stdout(), r"COM11 stopped answering .*plug it back in and run this again")
+        self.assertRegex(flashing.stdout(), r"COM11 stopped answering .*The board is safe with its fans off: it runs "
+                         r"nothing.*Plug it back in and run the same command again")
 
         # Plugged back in: the same flash, reset on open, the bootloader as it was.
         again = RigBoard(None, bootloader="optiboot", flash_file=board.flash_file)
@@ -313,6 +336,78 @@ class BoardSetupTest(unittest.TestCase):
         result = self.tool("flash", "COM11", "--hex", large)
         self.assertEqual(result.returncode, 0, result.text)
         self.assert_holds_image(self.flash_of(again), dict(enumerate(data)))
+
+    def test_a_write_cut_short_or_read_back_wrong_leaves_a_board_that_runs_nothing_until_flashed_again(self):
+        session = self.session
+        old_program = session.tmp / "old-program.hex"
+        old_program.write_text(hex_file(OLD_PROGRAM))
+        firmware = image_of(PWM_HEX.read_text())
+        # Filler far above the firmware, never run, so that a write lasts seconds at 57600 baud.
+        longer = session.tmp / "firmware-and-filler.hex"
+        longer.write_text(hex_file([(0, bytes(firmware.get(a, 0xFF) for a in range(max(firmware) + 1))),
+                                    (0x2000, bytes(0x2000))]))
+        pages = sorted({address // PAGE for address in firmware})
+        middle = len(pages) // 2
+        safe = r"The board is safe with its fans off: it runs nothing, every pin an input"
+        # The bootloader's page writes come in this order: page 0's idle vector, the other pages, page 0.
+        cases = [
+            ("optiboot", ["--unplug-at-page-write", "2"], None,
+             rf"stopped answering at the page at 0x{pages[1] * PAGE:04X}: was the board unplugged\? {safe}"),
+            ("optiboot", ["--unplug-at-page-write", str(middle + 1)], None,
+             rf"stopped answering at the page at 0x{pages[middle] * PAGE:04X}: .* {safe}"),
+            # The tool cannot know whether the page 0 it sent was taken, and says so.
+            ("optiboot", ["--unplug-at-page-write", str(len(pages) + 1)], None,
+             r"stopped answering at the page at 0x0000: .* the board may run part of a program: keep the fans' "
+             r"power off"),
+            ("old-nano", [], longer, None),  # the tool ended (Ctrl+C, its console closed) once writing began
+            ("optiboot", ["--corrupt-page", "0"], None,
+             rf"the page at 0x0000 reads back wrong \(0x007F: wrote .*\): .*{safe}"),
+            ("optiboot", ["--corrupt-page", str(pages[middle])], None,
+             rf"the page at 0x{pages[middle] * PAGE:04X} reads back wrong .*{safe}"),
+            ("optiboot", ["--corrupt-page", str(pages[-1])], None,
+             rf"the page at 0x{pages[-1] * PAGE:04X} reads back wrong \(0x{pages[-1] * PAGE + PAGE - 1:04X}: .*{safe}"),
+        ]
+        for bootloader, options, hex_path, message in cases:
+            with self.subTest(bootloader=bootloader, options=" ".join(options) or "tool ended"):
+                flash_file = session.tmp / f"cut-{random.random()}.bin"
+                board = RigBoard(str(old_program), bootloader=bootloader, flash_file=flash_file, options=options)
+                self.addCleanup(board.stop)
+                # The old program runs, and the board's report shows it driving the pins.
+                board.wait_for_event("firmware started")
+                wait_until(lambda: "pins D8 high, D9 high, D10 high" in " ".join(board.lines), 30)
+                connect_board(session, 5, board)
+                self.addCleanup(session.unmap_port, 5)
+                flashing = session.start(session.build / "ventora-board.exe", "flash", "COM5",
+                                         *(["--hex", hex_path] if hex_path else []))
+                self.addCleanup(flashing.kill)
+                if "--unplug-at-page-write" in options:
+                    # Its port goes with it, as a USB board's does.
+                    wait_until(lambda: any(" unplugged " in line for line in board.lines), 60,
+                               message=lambda: f"the board was never unplugged: {board.lines[-5:]}")
+                    board.stop()
+                elif not options:
+                    board.wait_for_event("flash written", timeout=60)
+                    flashing.kill()
+                if message:
+                    self.assertEqual(flashing.wait(60), 1, flashing.stdout())
+                    self.assertRegex(" ".join(flashing.stdout().split()), message)
+                board.stop()
+
+                # Powered on again: it runs nothing for seconds, and then takes the next flash.
+                again = RigBoard(None, bootloader=bootloader, flash_file=flash_file)
+                self.addCleanup(again.stop)
+                connect_board(session, 5, again)
+                time.sleep(WATCH_SECONDS)
+                result = self.tool("flash", "COM5")
+                self.assertEqual(result.returncode, 0, result.text)
+                again.stop()
+                reset = next(i for i, line in enumerate(again.lines) if "reset: the port was opened" in line)
+                watched = again.lines[:reset + 1]
+                self.assertGreaterEqual(float(watched[-1].split()[0]), WATCH_SECONDS, watched[-3:])
+                self.assertTrue([line for line in watched if "firmware started" in line], watched[:5])
+                self.assertEqual([line for line in watched if "pins" in line][:3], [])
+                self.assert_holds_image(flash_file.read_bytes(), firmware)
+                session.unmap_port(5)
 
     def test_avrdude_and_ventora_board_leave_the_same_flash(self):
         image = image_of(PWM_HEX.read_text())

@@ -36,7 +36,11 @@ constexpr unsigned tccr1aAddress = 0x80, tccr1bAddress = 0x81, icr1Address = 0x8
 constexpr unsigned portdAddress = 0x2B, tccr0aAddress = 0x44, tccr2aAddress = 0xB0;
 // The same on the ATmega328P and the ATmega168.
 constexpr unsigned mcusrAddress = 0x54, wdtcsrAddress = 0x60, ucsr0aAddress = 0xC0, ubrr0Address = 0xC4;
-constexpr unsigned ucsr0bAddress = 0xC1;
+constexpr unsigned ucsr0bAddress = 0xC1, spmcsrAddress = 0x57;
+// SPMCSR's command bits as the bootloaders set them before SPM: SPMEN with PGERS or with PGWRT.
+constexpr std::uint8_t spmCommandBits = 0x3F, pageErase = 0x03, pageWrite = 0x05;
+constexpr std::uint16_t spmOpcode = 0x95E8;
+constexpr std::uint32_t flashPageSize = 128; // the ATmega328P's and the ATmega168's
 constexpr std::uint8_t porf = 1 << 0, extrf = 1 << 1, u2x0 = 1 << 1, rxen0 = 1 << 4, wde = 1 << 3,
                        wdie = 1 << 6;
 constexpr unsigned usartCapacity = 3;
@@ -204,6 +208,8 @@ SimulatedBoard::SimulatedBoard(const BoardSetup& setup) {
     avr->sleep = countSleep;
     rateCheck = setup.rateCheck;
     flashFile = setup.flashFile;
+    corruptPage = setup.corruptPage;
+    unplugAtPageWrite = setup.unplugAtPageWrite;
 
     std::memset(avr->flash, 0xFF, avr->flashend + 1);
     std::ifstream kept(flashFile, std::ios::binary);
@@ -286,7 +292,7 @@ void SimulatedBoard::deliver(std::uint8_t byte, double lineBaud) {
     // A receiver that is off hears nothing, and one whose two-byte buffer and shift register are
     // full loses what comes next (a data overrun): a bootloader that has stopped reading, waiting
     // for its watchdog, does not hand a firmware the levels of its last second.
-    if (!(avr->data[ucsr0bAddress] & rxen0)) return;
+    if (unplugged || !(avr->data[ucsr0bAddress] & rxen0)) return;
     const std::vector<ReceivedByte> read =
         rateCheck ? receiveAtRate(byte, lineBaud, uartBaud()) : std::vector<ReceivedByte>{{byte, false}};
     for (const ReceivedByte& one : read) {
@@ -364,12 +370,18 @@ Outputs SimulatedBoard::outputs() const {
 void SimulatedBoard::step(const ChangeListener& onChange) {
     const avr_cycle_count_t before = avr->cycle;
     sleptThisStep = 0;
-    if (halted) {
-        // A chip stuck in a bad firmware still lets time pass until its next reset.
+    if (halted || unplugged) {
+        // A chip stuck in a bad firmware, or without power, still lets time pass.
         avr->cycle += clockHz / 1000;
         return;
     }
+    const bool spoiled = (corruptPage >= 0 || unplugAtPageWrite > 0) && spoilPageWrite();
+    if (unplugged) return;
     const int state = avr_run(avr);
+    if (spoiled) {
+        const std::uint32_t page = word(avr, 30) / flashPageSize; // Z
+        avr->flash[page * flashPageSize + flashPageSize - 1] ^= 0x01;
+    }
     awake += avr->cycle - before - sleptThisStep;
     if ((state == cpu_Done || state == cpu_Crashed) && bootStart != 0) {
         // A firmware for another chip (or none that makes sense): a board with a bootloader waits
@@ -452,7 +464,7 @@ void SimulatedBoard::lookAfterRig() {
         bool opened = false;
         while (read(ptyOpens, events, sizeof events) > 0)
             opened = true;
-        if (opened) {
+        if (opened && !unplugged) {
             resetExternally();
             tell(BoardEvent::resetByPortOpen);
         }
@@ -461,6 +473,19 @@ void SimulatedBoard::lookAfterRig() {
         lastFlashCheckCycle = cycle();
         saveFlash();
     }
+}
+
+bool SimulatedBoard::spoilPageWrite() {
+    // Looked at just before SPM runs: the bootloader has set SPMCSR's command and Z the page.
+    if ((avr->flash[avr->pc] | avr->flash[avr->pc + 1] << 8) != spmOpcode) return false;
+    const std::uint8_t command = avr->data[spmcsrAddress] & spmCommandBits;
+    // Both bootloaders erase a page before they write it: the erase starts a page write.
+    if (command == pageErase && ++pageWrites == unplugAtPageWrite) {
+        unplugged = true;
+        saveFlash();
+        tell(BoardEvent::unplugged);
+    }
+    return command == pageWrite && static_cast<int>(word(avr, 30) / flashPageSize) == corruptPage;
 }
 
 std::string SimulatedBoard::connectPty() {

@@ -83,6 +83,13 @@ struct BoardSetup {
     std::string flashFile;
     // Off: every byte reaches the USART whole, whatever the two rates.
     bool rateCheck = true;
+    // A page whose last byte comes out flipped each time the bootloader writes it, as a worn page
+    // of flash; -1: none.
+    int corruptPage = -1;
+    // The cable pulled as the bootloader starts its this-many-th page write since the board
+    // started (1 is the first): that write never happens, the chip stops and the line goes silent,
+    // for good; 0: never.
+    int unplugAtPageWrite = 0;
 };
 
 // The Intel HEX image of a bootloader: Optiboot as the firmware build makes it, the old Nano's as
@@ -90,7 +97,7 @@ struct BoardSetup {
 std::string bootloaderImage(Bootloader bootloader);
 
 // Something the board did on its own, for a report.
-enum class BoardEvent { resetByPortOpen, firmwareStarted, flashWritten, firmwareCrashed };
+enum class BoardEvent { resetByPortOpen, firmwareStarted, flashWritten, firmwareCrashed, unplugged };
 
 class SimulatedBoard {
   public:
@@ -158,6 +165,8 @@ class SimulatedBoard {
     void deliver(std::uint8_t byte, double lineBaud);
     void passLineByte();
     void lookAfterRig();
+    // A test's faults in the bootloader's page writes (BoardSetup's corruptPage, unplugAtPageWrite).
+    bool spoilPageWrite();
     void tell(BoardEvent event) {
         if (eventListener) eventListener(event);
     }
@@ -177,6 +186,10 @@ class SimulatedBoard {
     std::uint32_t bootStart = 0; // 0: no bootloader
     bool running = true;
     bool halted = false; // crashed, until the next reset
+    int corruptPage = -1;
+    int unplugAtPageWrite = 0;
+    int pageWrites = 0;
+    bool unplugged = false;
     std::uint8_t lastWatchdogControl = 0;
     bool rateCheck = true;
     std::string flashFile;

@@ -4,7 +4,7 @@
 //       Feeds each BYTE at its simulated time and prints every change of the outputs with its
 //       simulated time, then the share of time the CPU was awake. No wall clock is involved.
 //   simulated_board rig [FIRMWARE] [--bootloader optiboot|old-nano|atmega168] [--flash-file FILE]
-//                       [--no-rate-check] [--shield KIND]
+//                       [--no-rate-check] [--shield KIND] [--corrupt-page N] [--unplug-at-page-write K]
 //       Bridges the serial port to a new pty (its name is the first line printed: "pty NAME"), runs
 //       paced to the wall clock, and prints each change of level, duty and power pin, until
 //       SIGINT or SIGTERM. With a bootloader the board is an Uno or Nano: the bootloader in the boot
@@ -13,6 +13,10 @@
 //       the USART's read as garbage (unless --no-rate-check), FIRMWARE (ELF or Intel HEX) in the
 //       application flash or none (erased). --flash-file keeps the whole flash, raw, between runs:
 //       loaded when it exists, written back whenever the bootloader changed the flash and at the end.
+//       For a flashing tool's tests: --corrupt-page N flips the last byte of flash page N whenever
+//       the bootloader writes it; --unplug-at-page-write K stops the chip and the line for good as
+//       the bootloader starts its K-th page write (1 is the first). Each change of pins D8, D9 and
+//       D10 from their reset state (inputs) is a "pins" line (without --shield).
 //
 //   --shield KIND (pwm-fans, escs, driver, l293d-shield, motor-shield-v2, arduino-motor-shield,
 //   monster-moto) reads the fans through that kind's wiring or shield, with the chips the shield
@@ -48,7 +52,8 @@ void requestStop(int) {
                  "simulated_board: %s\nusage: simulated_board test FIRMWARE.elf [--shield KIND] [--until "
                  "SECONDS] [SECONDS=BYTE ...]\n       simulated_board rig [FIRMWARE] [--bootloader "
                  "optiboot|old-nano|atmega168] "
-                 "[--flash-file FILE] [--no-rate-check] [--shield KIND]\n"
+                 "[--flash-file FILE] [--no-rate-check] [--shield KIND] [--corrupt-page N] "
+                 "[--unplug-at-page-write K]\n"
                  "KIND: pwm-fans, escs, driver, l293d-shield, motor-shield-v2, arduino-motor-shield, "
                  "monster-moto\n",
                  why);
@@ -162,6 +167,10 @@ RigOptions readRigOptions(int argc, char** argv) {
             options.setup.flashFile = argv[++i];
         } else if (arg == "--shield" && hasValue) {
             options.shield = shieldNamed(argv[++i]);
+        } else if (arg == "--corrupt-page" && hasValue) {
+            options.setup.corruptPage = std::atoi(argv[++i]);
+        } else if (arg == "--unplug-at-page-write" && hasValue) {
+            options.setup.unplugAtPageWrite = std::atoi(argv[++i]);
         } else if (arg == "--no-rate-check") {
             options.setup.rateCheck = false;
         } else if (arg.starts_with("--") || !options.firmware.empty()) {
@@ -211,6 +220,9 @@ int runRig(board::SimulatedBoard& simulated, std::optional<board::OutputKind> sh
         case board::BoardEvent::firmwareCrashed:
             std::printf("%10.3f s  firmware crashed: the chip waits for a reset\n", at);
             break;
+        case board::BoardEvent::unplugged:
+            std::printf("%10.3f s  unplugged as the bootloader began a page write\n", at);
+            break;
         }
     });
     std::printf("pty %s\n", simulated.connectPty().c_str());
@@ -224,8 +236,21 @@ int runRig(board::SimulatedBoard& simulated, std::optional<board::OutputKind> sh
     // and reading it after every instruction would slow a bootloader's run.
     std::string shownShield, shieldNow;
     std::uint64_t shieldReadAt = 0;
+    constexpr std::uint8_t pinBits = board::powerPinBit | board::fanPinBits;
+    int shownPins = 0; // DDRB and PORTB's bits of D8 to D10: all clear after a reset
     simulated.runPaced(stopRequested, [&] {
         const board::Outputs& out = simulated.settledOutputs();
+        // (A shield's own lines are left out: the L293D shield's 74HC595 is fed through D8.)
+        if (const int pins = (out.ddrb & pinBits) << 8 | (out.portb & pinBits); !shield && pins != shownPins) {
+            shownPins = pins;
+            const auto pin = [&](std::uint8_t bit) {
+                return out.ddrb & bit    ? (out.portb & bit ? "high" : "low")
+                       : out.portb & bit ? "pulled up"
+                                         : "input";
+            };
+            std::printf("%10.3f s  pins D8 %s, D9 %s, D10 %s\n", simulated.seconds(), pin(1 << 0),
+                        pin(1 << 1), pin(1 << 2));
+        }
         const int nowLevel = level;
         if (shield && simulated.cycle() - shieldReadAt >= board::clockHz / 1000) {
             shieldReadAt = simulated.cycle();
