@@ -122,6 +122,9 @@ std::string describeFirmware(std::span<const std::uint8_t> flash) {
     std::snprintf(text, sizeof text, "Ventora firmware %u.%u.%u for %s; tunables %s", tunables.version[0],
                   tunables.version[1], tunables.version[2], variantName(tunables.variant),
                   describeTunables(tunables).c_str());
+    // The firmware runs none of a block that is not whole: the values above are not what it runs.
+    const std::string problem = blockProblem(flash, 0);
+    if (!problem.empty()) return text + ("; but " + problem + ", so the board runs its compiled defaults");
     return text;
 }
 

@@ -54,10 +54,17 @@ TunablesReading readTunables(std::span<const std::uint8_t> flash) {
     if (block[tunablesBlock::formatVersionOffset] != tunablesBlock::formatVersion ||
         block[tunablesBlock::blockSizeOffset] != tunablesBlock::blockSize) {
         char text[160];
-        std::snprintf(text, sizeof text,
-                      "a tunables block of format %u (size %u) that this tool does not know: use a newer "
-                      "ventora-board",
-                      block[tunablesBlock::formatVersionOffset], block[tunablesBlock::blockSizeOffset]);
+        // An older format is a board flashed by an older ventora-board: this one's firmware replaces it.
+        if (block[tunablesBlock::formatVersionOffset] < tunablesBlock::formatVersion)
+            std::snprintf(text, sizeof text,
+                          "an older tunables block (format %u) that this tool does not read: flash the board "
+                          "again to bring it up to date",
+                          block[tunablesBlock::formatVersionOffset]);
+        else
+            std::snprintf(text, sizeof text,
+                          "a tunables block of format %u (size %u) that this tool does not know: use a newer "
+                          "ventora-board",
+                          block[tunablesBlock::formatVersionOffset], block[tunablesBlock::blockSizeOffset]);
         reading.problem = text;
         return reading;
     }

@@ -78,6 +78,13 @@ TEST(TunablesImage, SaysWhyAnImageHasNoBlockToRead) {
              return i;
          }(),
          "format 3"},
+        {"the older format a 1.1.0 board holds",
+         [] {
+             auto i = imageWithBlock(pwmFans);
+             i[0x68 + formatVersionOffset] = 1;
+             return i;
+         }(),
+         "older tunables block (format 1)"},
         {"a longer block",
          [] {
              auto i = imageWithBlock(pwmFans);
