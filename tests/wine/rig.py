@@ -16,6 +16,7 @@ prefix at that pty, so Ventora writes to the simulated chip exactly as to a real
 
 import os
 import re
+import signal
 import subprocess
 import threading
 import time
@@ -146,6 +147,17 @@ class RigBoard:
                 return next((event for event in self.events[start:] if event[2].startswith(beginning)), None)
         return wait_until(found, timeout, interval=0.02,
                           message=lambda: f"the board never said {beginning!r}; its last lines: {self.lines[-8:]}")
+
+    def wait_until_simulated(self, seconds, timeout=60):
+        """Waits until the board has run this many simulated seconds, which a busy host may take
+        longer than the wall clock to reach."""
+        def reached():
+            self.process.send_signal(signal.SIGUSR1)
+            time.sleep(0.2)
+            with self._lock:
+                times = [float(line.split()[0]) for line in self.lines if line.endswith(" s  time")]
+            return times and times[-1] >= seconds
+        wait_until(reached, timeout, message=lambda: f"the board never reached {seconds} s: {self.lines[-4:]}")
 
     def stop(self):
         if self.process.poll() is None:

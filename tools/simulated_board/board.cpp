@@ -437,9 +437,10 @@ void SimulatedBoard::runForSeconds(double seconds, const ChangeListener& onChang
 
 void SimulatedBoard::runPaced(const volatile bool& stop, const std::function<void()>& observe) {
     // The simulation runs ahead in bursts of a simulated millisecond and waits for the wall clock
-    // whenever it is more than a millisecond ahead, so simulated time never drifts from real time,
-    // however the host schedules. A bootloader never sleeps: it polls the USART, one step per
-    // instruction, so the burst keeps the clock out of the inner loop.
+    // whenever it is more than a millisecond ahead, so it never runs ahead of real time. On a busy
+    // host it may fall behind and stay behind: a test that needs so many simulated seconds asks the
+    // board (SIGUSR1) rather than the wall clock. A bootloader never sleeps: it polls the USART, one
+    // step per instruction, so the burst keeps the clock out of the inner loop.
     using clock = std::chrono::steady_clock;
     const auto start = clock::now();
     const std::uint64_t startCycle = cycle();

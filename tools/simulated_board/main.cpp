@@ -16,7 +16,8 @@
 //       For a flashing tool's tests: --corrupt-page N flips the last byte of flash page N whenever
 //       the bootloader writes it; --unplug-at-page-write K stops the chip and the line for good as
 //       the bootloader starts its K-th page write (1 is the first). Each change of pins D8, D9 and
-//       D10 from their reset state (inputs) is a "pins" line (without --shield).
+//       D10 from their reset state (inputs) is a "pins" line (without --shield). SIGUSR1 prints the
+//       simulated time ("12.345 s  time").
 //
 //   --shield KIND (pwm-fans, escs, driver, l293d-shield, motor-shield-v2, arduino-motor-shield,
 //   monster-moto) reads the fans through that kind's wiring or shield, with the chips the shield
@@ -45,6 +46,14 @@ volatile bool stopRequested = false;
 
 void requestStop(int) {
     stopRequested = true;
+}
+
+// SIGUSR1 asks for the simulated time: a board whose program prints nothing (a stub looping in
+// place) still says how far it has run, since on a busy host that can lag the wall clock.
+volatile std::sig_atomic_t timeAsked = 0;
+
+void askTime(int) {
+    timeAsked = 1;
 }
 
 [[noreturn]] void badUsage(const char* why) {
@@ -239,6 +248,10 @@ int runRig(board::SimulatedBoard& simulated, std::optional<board::OutputKind> sh
     constexpr std::uint8_t pinBits = board::powerPinBit | board::fanPinBits;
     int shownPins = 0; // DDRB and PORTB's bits of D8 to D10: all clear after a reset
     simulated.runPaced(stopRequested, [&] {
+        if (timeAsked) {
+            timeAsked = 0;
+            std::printf("%10.3f s  time\n", simulated.seconds());
+        }
         const board::Outputs& out = simulated.settledOutputs();
         // (A shield's own lines are left out: the L293D shield's 74HC595 is fed through D8.)
         if (const int pins = (out.ddrb & pinBits) << 8 | (out.portb & pinBits); !shield && pins != shownPins) {
@@ -295,6 +308,7 @@ int main(int argc, char** argv) {
     const RigOptions options = readRigOptions(argc - 2, argv + 2);
     std::signal(SIGINT, requestStop);
     std::signal(SIGTERM, requestStop);
+    std::signal(SIGUSR1, askTime);
     // A rig whose starter (a test, the demo) was killed would otherwise run and hold its pty forever.
     prctl(PR_SET_PDEATHSIG, SIGTERM);
     if (options.setup.bootloader == board::Bootloader::none) {
