@@ -5,6 +5,7 @@
 
 #include "board_setup/console.h"
 #include "board_setup/tunables_image.h"
+#include "board_setup/ventora_aside.h"
 
 namespace {
 
@@ -130,6 +131,7 @@ std::string describeFirmware(std::span<const std::uint8_t> flash) {
 
 PortReport probePort(const ComPort& port) {
     PortReport report{port, false, {}, std::nullopt};
+    waitForFailsafe(port.number);
     Board board;
     const std::string problem = reachBootloader(port, board);
     if (!problem.empty()) {

@@ -11,6 +11,7 @@
 #include "board_setup/firmware_images.h"
 #include "board_setup/intel_hex.h"
 #include "board_setup/stk500.h"
+#include "board_setup/ventora_aside.h"
 
 namespace {
 
@@ -145,15 +146,21 @@ std::string whatTheBoardRuns(stk500::BoardLeft left, Stop stop) {
            " may run part of a program: keep the fans' power off until you have run the same command again.";
 }
 
-// The board's state while a write goes on, for a console stop (Ctrl+C, Ctrl+Break, the window
-// closed), after which Windows ends the tool wherever it is.
-std::atomic<stk500::BoardLeft> boardLeft{stk500::BoardLeft::asItWas};
+// A console stop (Ctrl+C, Ctrl+Break, the window closed) while a write goes on: Windows ends the
+// tool once the handlers return, wherever it is. So the handler asks the write to stop where the
+// board runs nothing, and waits for the writing thread to get there and say so.
 std::atomic<int> flashingPort{0};
+std::atomic<bool> stopAsked{false};
+HANDLE writeEnded = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+// Within the five seconds Windows gives a closing console, and longer than a page's answer.
+constexpr DWORD stopWaitMs = 4000;
 
 BOOL WINAPI onStopWhileWriting(DWORD) {
-    if (flashingPort && boardLeft != stk500::BoardLeft::theImage)
+    if (!flashingPort) return FALSE;
+    stopAsked = true;
+    if (WaitForSingleObject(writeEnded, stopWaitMs) != WAIT_OBJECT_0)
         complain("stopped while writing COM%d. %s", flashingPort.load(),
-                 whatTheBoardRuns(boardLeft, Stop::consoleClosed).c_str());
+                 whatTheBoardRuns(stk500::BoardLeft::unsure, Stop::consoleClosed).c_str());
     return FALSE; // the tool ends, after the handlers registered before this one
 }
 
@@ -165,6 +172,7 @@ bool flashBoard(const FlashRequest& request) {
     if (!image) return false;
     const std::string title = imageTitle(*image, imageName);
 
+    waitForFailsafe(request.port);
     const ULONGLONG started = GetTickCount64();
     say("Looking for the bootloader on COM%d...\n", request.port);
     Board board;
@@ -186,13 +194,13 @@ bool flashBoard(const FlashRequest& request) {
 
     say("Writing %s to COM%d\n", title.c_str(), request.port);
     const bool console = onConsole();
-    boardLeft = stk500::BoardLeft::asItWas;
+    stopAsked = false;
+    ResetEvent(writeEnded);
     flashingPort = request.port;
     SetConsoleCtrlHandler(onStopWhileWriting, TRUE);
-    const auto progress = [&](std::size_t done, std::size_t all, stk500::BoardLeft left) {
-        // A second try reads before it writes: the board is still as the first one left it.
-        if (left != stk500::BoardLeft::asItWas) boardLeft = left;
+    const auto progress = [&](std::size_t done, std::size_t all, stk500::BoardLeft) {
         if (console) say("\r  [%s] %3zu %%", bar(done, all, 40).c_str(), done * 100 / all);
+        return !stopAsked;
     };
     stk500::ProgramResult result = stk500::programImage(board.link, *image, progress);
     if (result.outcome == stk500::ProgramResult::noAnswer &&
@@ -206,9 +214,15 @@ bool flashBoard(const FlashRequest& request) {
         result = stk500::programImage(board.link, *image, progress);
         if (result.left == stk500::BoardLeft::asItWas) result.left = before;
     }
+    if (console) say("\n");
+    if (result.outcome == stk500::ProgramResult::stopped) {
+        complain("stopped while writing COM%d, as asked. %s", request.port,
+                 whatTheBoardRuns(result.left, Stop::consoleClosed).c_str());
+        SetEvent(writeEnded);
+        return false;
+    }
     SetConsoleCtrlHandler(onStopWhileWriting, FALSE);
     flashingPort = 0;
-    if (console) say("\n");
     if (result.outcome == stk500::ProgramResult::noAnswer) {
         complain("COM%d stopped answering at the page at 0x%04X: was the board unplugged? %s", request.port,
                  static_cast<unsigned>(result.address),

@@ -108,7 +108,17 @@ ProgramResult programImage(Link& link, const FlashImage& image, const Progress& 
     const std::size_t steps = 2 * rest.size() + 4 + (vectorsHeld ? 0 : 1);
     std::size_t done = 0;
     ProgramResult result;
-    const auto step = [&] { progress(++done, steps, result.left); };
+    bool stopAsked = false;
+    const auto step = [&] {
+        if (!progress(++done, steps, result.left)) stopAsked = true;
+    };
+    // A stop asked for waits for a point where the board runs nothing (or is as it was).
+    const auto stopsHere = [&] {
+        if (!stopAsked || (result.left != BoardLeft::asItWas && result.left != BoardLeft::runsNothing))
+            return false;
+        result.outcome = ProgramResult::stopped;
+        return true;
+    };
     // Page 0 is in doubt from its write command on (Optiboot erases a page as the command comes
     // in) until it reads back.
     const auto write = [&](std::uint32_t start, const std::vector<std::uint8_t>& page) {
@@ -160,6 +170,7 @@ ProgramResult programImage(Link& link, const FlashImage& image, const Progress& 
         if (!kept) return noAnswerAt(0);
         vectors = *kept;
         step();
+        if (stopsHere()) return result;
     }
 
     // Only the idle vector is compared: interrupts stay off after a reset, so a board looping there
@@ -169,14 +180,17 @@ ProgramResult programImage(Link& link, const FlashImage& image, const Progress& 
     if (!readsBack(0, idlePage, idleVector.size())) return result;
     result.left = BoardLeft::runsNothing;
     step();
+    if (stopsHere()) return result;
 
     for (const std::uint32_t start : rest) {
         if (!write(start, pageOf(start))) return noAnswerAt(start);
         step();
+        if (stopsHere()) return result;
     }
     for (const std::uint32_t start : rest) {
         if (!readsBack(start, pageOf(start), pageSize)) return result;
         step();
+        if (stopsHere()) return result;
     }
 
     if (!write(0, vectors)) return noAnswerAt(0);

@@ -81,7 +81,7 @@ enum class BoardLeft {
 
 // How a write of an image went.
 struct ProgramResult {
-    enum Outcome { written, noAnswer, mismatch } outcome = written;
+    enum Outcome { written, noAnswer, mismatch, stopped } outcome = written;
     std::size_t pages = 0;      // the image's pages, written and read back equal (when written)
     std::uint32_t address = 0;  // noAnswer, mismatch: the page's first byte
     std::uint32_t firstBad = 0; // mismatch: the first byte that differs
@@ -90,8 +90,9 @@ struct ProgramResult {
 };
 
 // Told after each page written and each page read back: steps done of all, and what the board
-// runs if the write stops there.
-using Progress = std::function<void(std::size_t done, std::size_t all, BoardLeft left)>;
+// runs if the write stops there. Returning false asks the write to stop (the user pressed Ctrl+C):
+// it stops at the next point where the board runs nothing, or as it was, and never in between.
+using Progress = std::function<bool(std::size_t done, std::size_t all, BoardLeft left)>;
 
 // Writes every page the image holds a byte of and reads each back. Page 0 (the vectors) first gets
 // the idle vector, read back; it is written for real only once every other page reads back equal,

@@ -4,16 +4,23 @@
 #include <mutex>
 #include <string>
 
+#include "firmware/tunables_block.h"
 #include "board_setup/console.h"
 #include "board_setup/running_ventora.h"
 
+namespace {
 
 // The exe of the Ventora this tool closed, until it is started again. Ctrl+C, Ctrl+Break and
 // closing the console window end the tool from another thread, so it is held under a lock.
-namespace {
-
 std::mutex asideLock;
 std::optional<std::string> asideExe;
+
+// The port the closed Ventora drove, and when it closed: its board ran its last level until then.
+std::optional<int> closedPort;
+ULONGLONG closedAt = 0;
+
+// The longest failsafe a board may be tuned to, and a margin for its clock and the line.
+constexpr ULONGLONG longestFailsafeMs = tunablesBlock::failsafeMillisecondsRange.highest + 500;
 
 } // namespace
 
@@ -34,7 +41,11 @@ bool makeWayFromVentora(std::optional<int> port) {
         const std::lock_guard<std::mutex> hold(asideLock);
         asideExe = ventora->exePath;
     }
-    if (closeVentora()) return true;
+    if (closeVentora()) {
+        closedPort = ventora->port;
+        closedAt = GetTickCount64();
+        return true;
+    }
     {
         const std::lock_guard<std::mutex> hold(asideLock);
         asideExe.reset();
@@ -63,7 +74,16 @@ void restoreVentora() {
         complain("Ventora could not be started again: start it yourself.");
 }
 
-// Starts the Ventora set aside again however the tool ends: on return, and on the console's
+void waitForFailsafe(int port) {
+    if (closedPort != port) return;
+    const ULONGLONG until = closedAt + longestFailsafeMs;
+    const ULONGLONG now = GetTickCount64();
+    if (now >= until) return;
+    say("Waiting %.0f s for the board on COM%d to switch its fans off by itself, as it does once Ventora "
+        "falls silent, before it restarts.\n",
+        static_cast<double>(until - now) / 1000.0, port);
+    Sleep(static_cast<DWORD>(until - now));
+}
 
 BOOL WINAPI onConsoleControl(DWORD event) {
     if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) restoreVentora();

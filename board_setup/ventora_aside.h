@@ -9,6 +9,12 @@
 // user; it starts again with restoreVentora. False when it would not close.
 bool makeWayFromVentora(std::optional<int> port);
 
+// Waits, when the Ventora this tool closed drove the port, until the board's failsafe has switched
+// its fans off. Opening the port restarts the board, and what a shield's own chip drives (the
+// Adafruit v2 shield's PCA9685) outlives the restart: run through a flash, or past one cut short,
+// it would hold Ventora's last level with no firmware to stop it.
+void waitForFailsafe(int port);
+
 // Starts the Ventora set aside, once, or with always the one beside this tool when none was.
 // Nothing when there was none to start, else whether it came up.
 std::optional<bool> startAsideVentora(bool always);

@@ -196,6 +196,7 @@ TEST(Stk500, WritesEveryHeldPageAndReadsItBackWithPageZeroLast) {
                 EXPECT_EQ(done, ++steps) << c.what;
                 EXPECT_LE(done, all) << c.what;
                 if (told.empty() || told.back() != left) told.push_back(left);
+                return true;
             });
         EXPECT_EQ(result.outcome, ProgramResult::written) << c.what;
         EXPECT_EQ(result.pages, c.pages) << c.what;
@@ -273,7 +274,7 @@ TEST(Stk500, AWriteCutShortOrReadBackWrongLeavesABoardThatRunsNothing) {
         Link link = board.link();
         ASSERT_TRUE(synchronise(link, 3)) << c.what;
         const FlashImage image = imageOf(c.imageSize);
-        const ProgramResult result = programImage(link, image, [](std::size_t, std::size_t, BoardLeft) {});
+        const ProgramResult result = programImage(link, image, [](std::size_t, std::size_t, BoardLeft) { return true; });
         EXPECT_EQ(result.outcome, c.outcome) << c.what;
         EXPECT_EQ(result.address, c.address) << c.what;
         EXPECT_EQ(result.left, c.left) << c.what;
@@ -283,6 +284,34 @@ TEST(Stk500, AWriteCutShortOrReadBackWrongLeavesABoardThatRunsNothing) {
             EXPECT_EQ(result.firstBad, static_cast<std::uint32_t>(c.flipAt)) << c.what;
             EXPECT_EQ(result.wrote ^ result.read, 0x01) << c.what;
         }
+    }
+}
+
+// Ctrl+C or a closed console asks the write to stop: wherever it is asked, the write ends with the
+// board as it was or running nothing, never with page 0 in doubt, or goes on to the whole image.
+TEST(Stk500, AStopAskedAnywhereEndsWhereTheBoardRunsNothing) {
+    const FlashImage image = imageOf(0x300);
+    for (std::size_t askedAt = 1;; ++askedAt) {
+        FakeBootloader board;
+        std::fill_n(board.flash.begin(), pageSize, 0x0C);
+        Link link = board.link();
+        ASSERT_TRUE(synchronise(link, 3));
+        std::size_t steps = 0;
+        const ProgramResult result = programImage(link, image, [&](std::size_t done, std::size_t all, BoardLeft) {
+            steps = all;
+            return done < askedAt;
+        });
+        const std::vector<std::uint8_t> vectors(board.flash.begin(), board.flash.begin() + 2);
+        if (result.outcome == ProgramResult::written) {
+            // Asked only once page 0 was being written for real: it went on to the whole image.
+            EXPECT_GE(askedAt, steps - 1);
+            EXPECT_EQ(result.left, BoardLeft::theImage);
+            break;
+        }
+        EXPECT_EQ(result.outcome, ProgramResult::stopped) << askedAt;
+        EXPECT_EQ(result.left, BoardLeft::runsNothing) << askedAt;
+        EXPECT_EQ(vectors, std::vector<std::uint8_t>(idleVector.begin(), idleVector.end())) << askedAt;
+        ASSERT_LT(askedAt, 100u) << "the write never finished";
     }
 }
 
