@@ -95,9 +95,13 @@ std::string bar(std::size_t done, std::size_t all, std::size_t width) {
 
 // One answer typed (or piped in); nothing at the end of input.
 std::optional<std::string> ask(const char* prompt) {
-    say("%s", prompt);
     TypedLines& typed = typedLines();
     std::unique_lock<std::mutex> hold(typed.lock);
+    // On a console, an Enter pressed while the tool was busy (probing, flashing) answers nothing it
+    // has not asked yet; piped answers, a script's, are taken in order.
+    DWORD mode = 0;
+    if (GetConsoleMode(GetStdHandle(STD_INPUT_HANDLE), &mode)) typed.lines.clear();
+    say("%s", prompt);
     typed.arrived.wait(hold, [&] { return !typed.lines.empty() || typed.ended; });
     if (typed.lines.empty()) return std::nullopt;
     std::string answer = std::move(typed.lines.front());

@@ -203,8 +203,10 @@ int runWizardSteps() {
     say("\nWhat does the board on COM%d drive?\n", port);
     for (std::size_t i = 0; i < outputKinds.size(); ++i)
         say("  %zu  %s\n", i + 1, outputKinds[i].plainName);
-    const std::string prompt = "Enter 1 to " + std::to_string(outputKinds.size()) + " [1]: ";
-    const auto kind = askChoice(prompt.c_str(), static_cast<int>(outputKinds.size()), 1);
+    // No default: a firmware for the wrong kind drives the wrong pins (on a shield, brake or
+    // direction lines), so the kind is always a number typed.
+    const std::string prompt = "Enter 1 to " + std::to_string(outputKinds.size()) + ": ";
+    const auto kind = askChoice(prompt.c_str(), static_cast<int>(outputKinds.size()), 0);
     if (!kind) return exitFailed;
 
     say("\n");
