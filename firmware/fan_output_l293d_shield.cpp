@@ -7,6 +7,7 @@
 // Off is every 595 bit low and both enables low: the L293D's outputs let go and the fans coast.
 #include "fan_duty.h"
 #include "fan_output.h"
+#include "timer2_pwm.h"
 
 #include <avr/io.h>
 
@@ -20,12 +21,7 @@ constexpr uint8_t m1Enable = PB3;     // D11, OC2A
 constexpr uint8_t m2Enable = PD3;     // D3, OC2B
 constexpr uint8_t m3m4Enables = _BV(PD5) | _BV(PD6);
 constexpr uint8_t forwardBits = _BV(2) | _BV(1);                 // M1_A and M2_A
-constexpr uint8_t fanCompareOutputs = _BV(COM2A1) | _BV(COM2B1); // non-inverting
-// Fast PWM (mode 3, TOP 255) at clk / 8: 16 MHz / (8 * 256) = 7.8 kHz, as the shield's library
-// runs M1 and M2. Duty is (OCR + 1) / 256, so full is 256 counts and 0 needs the pins let go of
-// by the timer (OCR 0 would still be a one-count spike).
-constexpr uint16_t fullDuty = 256;
-constexpr uint8_t fastPwm = _BV(WGM21) | _BV(WGM20);
+// Timer2's 7.8 kHz is the rate the shield's own library runs M1 and M2 at.
 
 uint8_t latched = 0xFF; // none yet
 
@@ -44,20 +40,10 @@ void shiftOut(uint8_t bits) {
     PORTB |= _BV(latchStrobe);
 }
 
-void setDuty(uint16_t duty) {
-    if (duty == 0) {
-        TCCR2A = fastPwm; // the pins' own low
-        return;
-    }
-    OCR2A = static_cast<uint8_t>(duty - 1);
-    OCR2B = static_cast<uint8_t>(duty - 1);
-    TCCR2A = fastPwm | fanCompareOutputs;
-}
-
 } // namespace
 
 void setUpFanOutputs() {
-    setUpFanDuty(fullDuty);
+    setUpFanDuty(timer2FullDuty);
 
     PORTB &= ~(_BV(latchData) | _BV(latchStrobe) | _BV(m1Enable));
     PORTD &= ~(_BV(latchClock) | _BV(m2Enable) | m3m4Enables);
@@ -69,28 +55,22 @@ void setUpFanOutputs() {
     PORTD &= ~_BV(outputEnable);
     DDRD |= _BV(outputEnable);
 
-    TCCR2B = 0;
-    TIMSK2 = 0;
-    TCCR2A = fastPwm;
-    TCNT2 = 0;
-    OCR2A = 0;
-    OCR2B = 0;
-    TCCR2B = _BV(CS21); // clk / 8
+    startTimer2Pwm();
 }
 
 void driveFans(uint8_t level) {
     const uint16_t duty = dutyForLevel(level);
     if (level == 0) {
-        setDuty(0);
+        setTimer2Duty(0);
         shiftOut(0);
         return;
     }
     shiftOut(forwardBits);
-    setDuty(duty);
+    setTimer2Duty(duty);
 }
 
 void advanceFanOutputs() {
-    if (kickStartEnded()) setDuty(levelDuty());
+    if (kickStartEnded()) setTimer2Duty(levelDuty());
 }
 
 bool fanOutputsAnswer() {

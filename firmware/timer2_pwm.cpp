@@ -1,0 +1,31 @@
+// Timer2's fast PWM on OC2A and OC2B.
+#include "timer2_pwm.h"
+
+#include <avr/io.h>
+
+namespace {
+
+constexpr uint8_t fastPwm = _BV(WGM21) | _BV(WGM20);
+constexpr uint8_t compareOutputs = _BV(COM2A1) | _BV(COM2B1); // non-inverting
+
+} // namespace
+
+void startTimer2Pwm() {
+    TCCR2B = 0;
+    TIMSK2 = 0;
+    TCCR2A = fastPwm;
+    TCNT2 = 0;
+    OCR2A = 0;
+    OCR2B = 0;
+    TCCR2B = _BV(CS21); // clk / 8
+}
+
+void setTimer2Duty(uint16_t duty) {
+    if (duty == 0) {
+        TCCR2A = fastPwm; // the pins' own low
+        return;
+    }
+    OCR2A = static_cast<uint8_t>(duty - 1);
+    OCR2B = static_cast<uint8_t>(duty - 1);
+    TCCR2A = fastPwm | compareOutputs;
+}
