@@ -164,6 +164,24 @@ BOOL WINAPI onStopWhileWriting(DWORD) {
     return FALSE; // the tool ends, after the handlers registered before this one
 }
 
+// From the first page written until the write's outcome has been said, however it ends: a console
+// stop waits for this.
+struct WriteUnderWay {
+    explicit WriteUnderWay(int port) {
+        stopAsked = false;
+        ResetEvent(writeEnded);
+        flashingPort = port;
+        SetConsoleCtrlHandler(onStopWhileWriting, TRUE);
+    }
+    WriteUnderWay(const WriteUnderWay&) = delete;
+    WriteUnderWay& operator=(const WriteUnderWay&) = delete;
+    ~WriteUnderWay() {
+        SetConsoleCtrlHandler(onStopWhileWriting, FALSE);
+        flashingPort = 0;
+        SetEvent(writeEnded);
+    }
+};
+
 } // namespace
 
 bool flashBoard(const FlashRequest& request) {
@@ -194,10 +212,7 @@ bool flashBoard(const FlashRequest& request) {
 
     say("Writing %s to COM%d\n", title.c_str(), request.port);
     const bool console = onConsole();
-    stopAsked = false;
-    ResetEvent(writeEnded);
-    flashingPort = request.port;
-    SetConsoleCtrlHandler(onStopWhileWriting, TRUE);
+    const WriteUnderWay underWay(request.port);
     const auto progress = [&](std::size_t done, std::size_t all, stk500::BoardLeft) {
         if (console) say("\r  [%s] %3zu %%", bar(done, all, 40).c_str(), done * 100 / all);
         return !stopAsked;
@@ -218,11 +233,8 @@ bool flashBoard(const FlashRequest& request) {
     if (result.outcome == stk500::ProgramResult::stopped) {
         complain("stopped while writing COM%d, as asked. %s", request.port,
                  whatTheBoardRuns(result.left, Stop::consoleClosed).c_str());
-        SetEvent(writeEnded);
         return false;
     }
-    SetConsoleCtrlHandler(onStopWhileWriting, FALSE);
-    flashingPort = 0;
     if (result.outcome == stk500::ProgramResult::noAnswer) {
         complain("COM%d stopped answering at the page at 0x%04X: was the board unplugged? %s", request.port,
                  static_cast<unsigned>(result.address),
