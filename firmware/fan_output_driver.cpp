@@ -7,6 +7,7 @@
 // enables have no pull-down of their own), so D8, D9 and D10 are outputs held low.
 #include "fan_duty.h"
 #include "fan_output.h"
+#include "timer1_pwm.h"
 #include "tunables_in_flash.h"
 
 #include <avr/io.h>
@@ -15,53 +16,37 @@ namespace {
 
 constexpr uint8_t enablePin = PB0;                               // D8: IN1/IN3, R_EN/L_EN
 constexpr uint8_t fanPins = _BV(PB1) | _BV(PB2);                 // D9 (OC1A), D10 (OC1B)
-constexpr uint8_t fanCompareOutputs = _BV(COM1A1) | _BV(COM1B1); // non-inverting
-
-// Phase-and-frequency-correct PWM (mode 8, TOP = ICR1), no prescaler: 16 MHz / (2 * TOP) is the
-// rate, so TOP = 8 MHz / rate: 400 counts at 20 kHz, 8000 at 1 kHz (the range a block allows).
-uint16_t pwmTop;
-
-void setDuty(uint16_t duty) {
-    OCR1A = duty;
-    OCR1B = duty;
-}
 
 } // namespace
 
 void setUpFanOutputs() {
-    pwmTop = static_cast<uint16_t>((8000000UL + tuned.pwmFrequencyHz / 2) / tuned.pwmFrequencyHz);
+    // 16 MHz / (2 * TOP) is the rate, so TOP = 8 MHz / rate: 400 counts at 20 kHz, 8000 at 1 kHz
+    // (the range a block allows).
+    const uint16_t pwmTop =
+        static_cast<uint16_t>((8000000UL + tuned.pwmFrequencyHz / 2) / tuned.pwmFrequencyHz);
     setUpFanDuty(pwmTop);
 
     PORTB &= ~(_BV(enablePin) | fanPins);
     DDRB |= _BV(enablePin) | fanPins;
-    // The mode first, with the clock stopped, then TOP and the compare values, then the clock. A
-    // bootloader may have left Timer1 set up: every register is written whole. Not connected to
-    // the pins until the fans run: the pins' own low is off without the timer's spike.
-    TCCR1B = 0;
-    TCCR1A = 0;
-    TIMSK1 = 0;
-    TCCR1C = 0;
-    TCCR1B = _BV(WGM13);
-    TCNT1 = 0;
-    ICR1 = pwmTop;
-    setDuty(0);
-    TCCR1B = _BV(WGM13) | _BV(CS10);
+    // Not connected to the pins until the fans run: the pins' own low is off without the timer's
+    // spike.
+    startTimer1Pwm(pwmTop);
 }
 
 void driveFans(uint8_t level) {
     const uint16_t duty = dutyForLevel(level);
-    setDuty(duty);
+    setTimer1Duty(duty);
     if (level == 0) {
-        TCCR1A = 0;
+        connectTimer1(false);
         PORTB &= ~_BV(enablePin);
         return;
     }
-    TCCR1A = fanCompareOutputs;
+    connectTimer1(true);
     PORTB |= _BV(enablePin);
 }
 
 void advanceFanOutputs() {
-    if (kickStartEnded()) setDuty(levelDuty());
+    if (kickStartEnded()) setTimer1Duty(levelDuty());
 }
 
 bool fanOutputsAnswer() {
