@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "board_setup/stk500.h"
-#include "firmware/tunables_block.h"
+#include "board_setup/tunables_image.h"
 
 namespace {
 
@@ -16,9 +16,8 @@ bool erased(std::span<const std::uint8_t> bytes) {
 
 FlashContents classifyFlash(std::span<const std::uint8_t> firstPages) {
     if (erased(firstPages)) return FlashContents::empty;
-    const std::span<const std::uint8_t> marker(tunablesBlock::marker);
-    if (std::search(firstPages.begin(), firstPages.end(), marker.begin(), marker.end()) != firstPages.end())
-        return FlashContents::ventoraFirmware;
+    // The block's marker, whether or not this tool reads its format.
+    if (readTunables(firstPages).offset) return FlashContents::ventoraFirmware;
     // This tool writes page 0 last: first erased or as a stub whose reset vector is "rjmp ." (a loop
     // on itself, 0xCFFF), then the other pages. No other writer leaves page 0 so while the pages
     // after it hold code, and a program that starts in a loop on itself does nothing to lose.
