@@ -27,11 +27,11 @@ uint16_t dutyOfLevel(uint8_t level) {
 
 void setUpFanDuty(uint16_t fullDuty) {
     fullCount = fullDuty;
-    const uint8_t percent = tuned.minimumDutyPercent > 100 ? 100 : tuned.minimumDutyPercent;
-    minimumDuty = roundedShare(fullDuty, percent, 100);
+    // Both percentages are at most 100: the firmware runs no block that says otherwise.
+    minimumDuty = roundedShare(fullDuty, tuned.minimumDutyPercent, 100);
     // Below this count a duty is under the kick-start percentage (rounded up).
-    const uint8_t kickPercent = tuned.kickStartBelowPercent > 100 ? 100 : tuned.kickStartBelowPercent;
-    kickStartBelowDuty = static_cast<uint16_t>((static_cast<uint32_t>(kickPercent) * fullDuty + 99) / 100);
+    kickStartBelowDuty =
+        static_cast<uint16_t>((static_cast<uint32_t>(tuned.kickStartBelowPercent) * fullDuty + 99) / 100);
     fansRunning = false;
     currentLevelDuty = 0;
     kickMillisecondsLeft = 0;

@@ -34,9 +34,8 @@ void setPulse(uint16_t microseconds) {
 
 void setUpFanOutputs() {
     offPulse = tuned.escOffPulseMicroseconds;
-    // A block with full below off (the tool refuses to write one) gets the off pulse throughout.
-    const uint16_t full = tuned.escFullPulseMicroseconds;
-    pulseSpan = full > offPulse ? full - offPulse : 0;
+    // Full lies at least 300 us above off: the firmware runs no block that says otherwise.
+    pulseSpan = tuned.escFullPulseMicroseconds - offPulse;
     armingMillisecondsLeft = tuned.escArmingMilliseconds;
 
     PORTB &= ~(_BV(unusedPowerPin) | escPins);
