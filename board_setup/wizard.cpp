@@ -59,6 +59,9 @@ bool isQuit(const std::string& answer) {
 // goes away (the board unplugged to be plugged in again) is forgotten, so it counts as new when it
 // comes back. Nothing is opened meanwhile. Enter ends the wait early, for the list.
 Found waitForPluggedBoard() {
+    // The ports there before the user is asked: a board plugged in the moment the question shows is
+    // still a new one.
+    const std::vector<int> before = presentComPorts();
     say("\nPlug in the fan board\n"
         "  Plug the Uno or Nano that drives the fans into a USB port now. If it is plugged in already,\n"
         "  unplug it, wait two seconds and plug it back in. No COM port is opened until the board's port\n"
@@ -66,7 +69,6 @@ Found waitForPluggedBoard() {
         "  Waiting up to %u s. Press Enter to pick the port from a list instead, or type q and Enter to\n"
         "  stop.\n",
         plugWaitSeconds);
-    const std::vector<int> before = presentComPorts();
     std::set<int> known(before.begin(), before.end());
     ULONGLONG deadline = GetTickCount64() + plugWaitSeconds * 1000ull;
     for (;;) {
