@@ -125,7 +125,16 @@ class BoardSetupTest(unittest.TestCase):
         other = self.board("optiboot", 9, firmware="ventora-fan.hex")
         board = self.board(bootloader, None if plugged else port)
         wizard = start_wizard(session)
-        self.addCleanup(wizard.kill)
+        try:
+            self.check_wizard(wizard, other, board, bootloader, port, settings, plugged)
+        finally:
+            # Nothing of this subtest runs on into the next.
+            wizard.kill()
+            other.stop()
+            board.stop()
+
+    def check_wizard(self, wizard, other, board, bootloader, port, settings, plugged):
+        session = self.session
         wizard.wait_for_output(r"Waiting up to 30 s")
         if plugged:
             connect_board(session, port, board)
