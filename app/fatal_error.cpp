@@ -1,5 +1,5 @@
 // The one way start-up gives up: a box the user must acknowledge, then exit code 1.
-#include "app/fatal_error.h"
+#include "fatal_error.h"
 
 #include <cstdlib>
 

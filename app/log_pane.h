@@ -1,8 +1,6 @@
 // The event log at the bottom of the main window: one line per event, newest at the end.
 #pragma once
-#include <string>
-
+#include "event_log.h"
 #include "win32.h"
 
 void attachLogPane(HWND logPane);
-void appendLogLine(std::string text);

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "app/log_pane.h"
+#include "event_log.h"
 #include "win32.h"
 #include "settings/settings_file.h"
 

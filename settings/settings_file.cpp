@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "app/fatal_error.h"
+#include "fatal_error.h"
 #include "settings/settings_store.h"
 
 SettingsRecord settings;

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/fatal_error.h"
+#include "fatal_error.h"
 #include "win32.h"
 #include "telemetry/created/game_pages.h"
 #include "telemetry/created/game_readers.h"
