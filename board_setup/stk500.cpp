@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "board_setup/idle_page.h"
+
 namespace stk500 {
 
 namespace {
@@ -99,11 +101,10 @@ ProgramResult programImage(Link& link, const FlashImage& image, const Progress& 
         std::copy_n(image.bytes.begin() + start, count, page.begin());
         return page;
     };
-    std::vector<std::uint8_t> idlePage(pageSize, 0xFF);
-    std::copy(idleVector.begin(), idleVector.end(), idlePage.begin());
+    const std::vector<std::uint8_t> idle(idlePage().begin(), idlePage().end());
 
     const bool vectorsHeld = image.pageHeld(0, pageSize);
-    // Page 0 twice (the idle vector, then for real) and every other page once, each written and
+    // Page 0 twice (the idle page, then for real) and every other page once, each written and
     // read back; and the board's own page 0 read first when the image leaves it alone.
     const std::size_t steps = 2 * rest.size() + 4 + (vectorsHeld ? 0 : 1);
     std::size_t done = 0;
@@ -134,24 +135,19 @@ ProgramResult programImage(Link& link, const FlashImage& image, const Progress& 
     // Whatever reads back wrong, the board is left running nothing rather than a page it did not
     // take beside pages of another program.
     const auto idleAgain = [&] {
-        if (!write(0, idlePage)) return BoardLeft::unsure;
+        if (!write(0, idle)) return BoardLeft::unsure;
         const auto read = readFlash(link, 0, pageSize);
-        return read && std::equal(idleVector.begin(), idleVector.end(), read->begin())
-                   ? BoardLeft::runsNothing
-                   : BoardLeft::unsure;
+        return read && isIdlePage(*read) ? BoardLeft::runsNothing : BoardLeft::unsure;
     };
-    // Reads the page back and compares its first `compared` bytes; on a difference, says where and
-    // leaves the board idle.
-    const auto readsBack = [&](std::uint32_t start, const std::vector<std::uint8_t>& page,
-                               std::size_t compared) {
+    // Reads the page back and compares it; on a difference, says where and leaves the board idle.
+    const auto readsBack = [&](std::uint32_t start, const std::vector<std::uint8_t>& page) {
         const auto read = readFlash(link, start, pageSize);
         if (!read) {
             noAnswerAt(start);
             return false;
         }
-        const auto differ =
-            std::mismatch(page.begin(), page.begin() + static_cast<std::ptrdiff_t>(compared), read->begin());
-        if (differ.first == page.begin() + static_cast<std::ptrdiff_t>(compared)) return true;
+        const auto differ = std::mismatch(page.begin(), page.end(), read->begin(), read->end());
+        if (differ.first == page.end()) return true;
         result.outcome = ProgramResult::mismatch;
         result.address = start;
         result.firstBad = start + static_cast<std::uint32_t>(differ.first - page.begin());
@@ -173,11 +169,10 @@ ProgramResult programImage(Link& link, const FlashImage& image, const Progress& 
         if (stopsHere()) return result;
     }
 
-    // Only the idle vector is compared: interrupts stay off after a reset, so a board looping there
-    // never reaches the rest of the page.
-    if (!write(0, idlePage)) return noAnswerAt(0);
+    // The whole idle page is compared: a board reset into it runs more than its first word.
+    if (!write(0, idle)) return noAnswerAt(0);
     step();
-    if (!readsBack(0, idlePage, idleVector.size())) return result;
+    if (!readsBack(0, idle)) return result;
     result.left = BoardLeft::runsNothing;
     step();
     if (stopsHere()) return result;
@@ -188,14 +183,14 @@ ProgramResult programImage(Link& link, const FlashImage& image, const Progress& 
         if (stopsHere()) return result;
     }
     for (const std::uint32_t start : rest) {
-        if (!readsBack(start, pageOf(start), pageSize)) return result;
+        if (!readsBack(start, pageOf(start))) return result;
         step();
         if (stopsHere()) return result;
     }
 
     if (!write(0, vectors)) return noAnswerAt(0);
     step();
-    if (!readsBack(0, vectors, pageSize)) return result;
+    if (!readsBack(0, vectors)) return result;
     result.pages = rest.size() + (vectorsHeld ? 1 : 0);
     result.left = BoardLeft::theImage;
     step();

@@ -65,17 +65,11 @@ std::optional<std::uint8_t> queryParameter(Link& link, std::uint8_t parameter);
 std::optional<std::vector<std::uint8_t>> readFlash(Link& link, std::uint32_t byteAddress, std::size_t size);
 bool leave(Link& link);
 
-// The reset vector a write puts in page 0 while the rest of the image goes in: `rjmp .`, a jump
-// to itself. A board reset into it loops there with every pin an input (its reset state), so it
-// runs neither its old program nor part of the new one, and keeps the fans off, until page 0 is
-// written for real; the bootloader, started first by every reset, still answers.
-inline constexpr std::array<std::uint8_t, 2> idleVector{0xFF, 0xCF};
-
 // What the board runs if a write stops at this point (unplugged, stalled, the tool ended).
 enum class BoardLeft {
     asItWas,     // nothing was written yet
-    runsNothing, // page 0 read back as the idle vector
-    unsure,      // page 0 is being written, or did not read back as the idle vector
+    runsNothing, // page 0 read back as the idle page
+    unsure,      // page 0 is being written, or did not read back as the idle page
     theImage,    // every page read back equal
 };
 
@@ -95,9 +89,9 @@ struct ProgramResult {
 using Progress = std::function<bool(std::size_t done, std::size_t all, BoardLeft left)>;
 
 // Writes every page the image holds a byte of and reads each back. Page 0 (the vectors) first gets
-// the idle vector, read back; it is written for real only once every other page reads back equal,
-// and gets the idle vector again after any page reads back wrong, its own included. A page 0 the
-// image leaves alone ends as the board had it.
+// the idle page (idle_page.h), read back whole; it is written for real only once every other page
+// reads back equal, and gets the idle page again after any page reads back wrong, its own included. A page 0
+// the image leaves alone ends as the board had it.
 ProgramResult programImage(Link& link, const FlashImage& image, const Progress& progress);
 
 } // namespace stk500
