@@ -136,7 +136,10 @@ std::string whatTheBoardRuns(stk500::BoardLeft left, Stop stop) {
     switch (left) {
     case stk500::BoardLeft::asItWas: return "Nothing was written: the board runs what it ran before." + again;
     case stk500::BoardLeft::runsNothing:
-        return "The board is safe with its fans off: it runs nothing, every pin an input." + again;
+        return "The board is safe with its fans off: once its bootloader lets go (a second or two), it runs "
+               "only "
+               "a page that switches a motor shield's own PWM chip off, and every pin is an input." +
+               again;
     case stk500::BoardLeft::unsure:
     case stk500::BoardLeft::theImage: break;
     }
@@ -263,4 +266,3 @@ bool flashBoard(const FlashRequest& request) {
              : "The board runs it once it is reset (unplug it and plug it back in).\n");
     return true;
 }
-
