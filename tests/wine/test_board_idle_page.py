@@ -113,7 +113,7 @@ class BoardIdlePageTest(unittest.TestCase):
         # A sketch whose upload by another tool was cut during its first page: page 0 erased as the
         # write command came, the code above it from before.
         sketch = self.session.tmp / "cut-sketch.hex"
-        sketch.write_text(hex_file([(0x100, bytes.fromhex("259A2D9AFFCF"))]))
+        sketch.write_text(hex_file([(0x80, bytes.fromhex("259A2D9AFFCF"))]))
         board = self.board(str(sketch), 6)
         before = len(board.lines)
         result = self.session.run([self.session.build / "ventora-board.exe", "flash", "COM6"], timeout=240)
