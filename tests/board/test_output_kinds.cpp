@@ -168,15 +168,19 @@ TEST(OutputKinds, ShowTheLinkOnTheLedWhereDThirteenIsFree) {
 // The main loop stuck where it stands, as a bug or a wild jump would leave it: the program counter
 // sent to a jump to itself in flash no image uses, taken while the loop sleeps (interrupts on), so
 // the serial and clock interrupts go on and only the loop never comes round again.
-void hangMainLoop(board::SimulatedBoard& simulated) {
+void hangHere(board::SimulatedBoard& simulated) {
     constexpr std::uint32_t loopAt = 0x6000;
     simulated.writeFlash(loopAt, {0xFF, 0xCF}); // rjmp .
+    simulated.chip()->pc = loopAt;
+    simulated.chip()->state = cpu_Running;
+}
+
+void hangMainLoop(board::SimulatedBoard& simulated) {
     avr_t* avr = simulated.chip();
     for (int step = 0; step < 100000 && avr->state != cpu_Sleeping; ++step)
         simulated.runUntil(simulated.cycle() + 1);
     ASSERT_EQ(avr->state, cpu_Sleeping) << "the loop never went to sleep";
-    avr->pc = loopAt;
-    avr->state = cpu_Running;
+    hangHere(simulated);
 }
 
 struct HangCase {
@@ -236,6 +240,28 @@ INSTANTIATE_TEST_SUITE_P(OutputKinds, AHungMainLoop, testing::ValuesIn(hangCases
                              return name + (info.param.bootloader == board::Bootloader::optiboot ? "Optiboot"
                                                                                                  : "OldNano");
                          });
+
+// Hung halfway through writing the channels, the chip part-way into a transfer and part-way to the
+// new level: the watchdog's general call still reaches it, and every channel goes full off.
+TEST(MotorShieldV2, AMainLoopHungInsideATransferStillHasEveryChannelSwitchedOff) {
+    FirmwareRun run("ventora-fan-motor-shield-v2.elf");
+    Shield shield(run.board, OutputKind::motorShieldV2);
+    board::Pca9685& pca = *shield.pca();
+    run.feedEvery100ms(0.1, 0.5, 79);
+    run.feedAt(0.5, 40);
+    const std::size_t before = pca.writes().size();
+    for (int step = 0; step < 1000000 && pca.writes().size() < before + 2; ++step)
+        run.board.runUntil(run.board.cycle() + 1);
+    ASSERT_EQ(pca.writes().size(), before + 2) << "the transfer never began";
+    ASSERT_TRUE(run.board.chip()->sreg[S_I]) << "the main loop, not an interrupt";
+    hangHere(run.board);
+    const double hungAt = run.board.seconds();
+    run.feedEvery100ms(hungAt + 0.1, hungAt + 1.5, 40);
+    run.runTo(hungAt + 1.5);
+    EXPECT_EQ(pca.resets(), 1u);
+    for (int channel = 0; channel < 16; ++channel)
+        EXPECT_TRUE(pca.fullOff(channel)) << "channel " << channel;
+}
 
 TEST(MotorShieldV2, SetsEveryChannelFullOffBeforeAnythingElse) {
     FirmwareRun run("ventora-fan-motor-shield-v2.elf");
