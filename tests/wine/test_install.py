@@ -219,7 +219,8 @@ class UpgradeTest(InstallTestCase):
         ignores bytes past the image), so that a replaced file can be told from an old one."""
         staged = self.session.tmp / "earlier"
         staged.mkdir()
-        for name in ("ventora.exe", "publish_game.exe", "ventora-board.exe", "ventora-trucks.dll", "README.txt"):
+        for name in ("ventora.exe", "publish_game.exe", "ventora-board.exe", "ventora-trucks.dll", "ventora-krp.dlo",
+                     "ventora-mxbikes.dlo", "ventora-gpbikes.dlo", "README.txt"):
             shutil.copy(self.session.build / name, staged / name)
         with open(staged / "ventora.exe", "ab") as exe:
             exe.write(b"earlier release")
@@ -610,6 +611,18 @@ class TruckPluginDllTest(unittest.TestCase):
         exports = dump[dump.index("[Ordinal/Name Pointer] Table"):].split("\n\n")[0]
         self.assertEqual(re.findall(r"^\t\[\s*\d+\] (\S+)$", exports, re.M),
                          ["scs_telemetry_init", "scs_telemetry_shutdown"])
+
+    def test_each_kart_and_bike_plugin_needs_only_system_dlls_and_exports_only_the_games_functions(self):
+        for plugin in ("ventora-krp.dlo", "ventora-mxbikes.dlo", "ventora-gpbikes.dlo"):
+            with self.subTest(plugin=plugin):
+                dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", str(harness.WINDOWS_BUILD / plugin)],
+                                      capture_output=True, text=True, check=True).stdout
+                self.assertEqual(sorted(re.findall(r"DLL Name: (\S+)", dump)), ["KERNEL32.dll", "msvcrt.dll"])
+                exports = dump[dump.index("[Ordinal/Name Pointer] Table"):].split("\n\n")[0]
+                self.assertEqual(re.findall(r"^\t\[\s*\d+\] (\S+)$", exports, re.M),
+                                 ["EventDeinit", "EventInit", "GetInterfaceVersion", "GetModDataVersion", "GetModID",
+                                  "RaceEvent", "RunDeinit", "RunInit", "RunStart", "RunStop", "RunTelemetry",
+                                  "Shutdown", "Startup"])
 
 
 if __name__ == "__main__":
