@@ -172,15 +172,4 @@ TEST(RbrDatagrams, UnitsOnceKnownOutlastARestartAndAStretchOffTheLine) {
     EXPECT_NEAR(overlay(state, stage.now).speedKmh, 100.0f, 0.01f);
 }
 
-TEST(RbrDatagrams, ACarOrStageOfItsOwnIsAComboOfItsOwn) {
-    Stage stage;
-    stage.speedKmh = 60.0f;
-    RbrState state;
-    stage.drive(state, 1.0f);
-    stage.car = 7;
-    stage.stage = 10;
-    stage.drive(state, 0.1f);
-    EXPECT_EQ(overlay(state, stage.now).combo, "Car 7 @ Stage 10 @ Richard Burns Rally");
-}
-
 } // namespace
