@@ -23,6 +23,7 @@ struct Plugin {
     bool onTrack = false;   // from RunInit to RunDeinit
     bool running = false;   // from RunStart to RunStop: the simulation is not paused
     bool replay = false;    // the event is a replay the player watches
+    bool replayRan = false; // a run has begun since the replay was announced
     bool telemetry = false; // RunTelemetry has come since the last RunStart
 };
 
@@ -79,6 +80,9 @@ void shutdownPiBoSoPlugin() {
 
 void takeEventInit(const void* data, int size) {
     if (!plugin.started) return;
+    // A replay announced before this event is this event's; one whose runs have been played
+    // belonged to the event before, which ended without its EventDeinit.
+    if (plugin.replayRan) plugin.replay = plugin.replayRan = false;
     const PageView block = blockOf(data, size, plugin.game->eventInitSize);
     // Each event names its kart or bike and its track whole: a name it does not carry is cleared.
     copyName(block, plugin.game->vehicleName, plugin.record.firstName, sizeof plugin.record.firstName);
@@ -89,7 +93,7 @@ void takeEventInit(const void* data, int size) {
 
 void takeEventDeinit() {
     if (!plugin.started) return;
-    plugin.onTrack = plugin.running = plugin.replay = false;
+    plugin.onTrack = plugin.running = plugin.replay = plugin.replayRan = false;
     publish();
 }
 
@@ -97,6 +101,7 @@ void takeRunInit() {
     if (!plugin.started) return;
     plugin.onTrack = true;
     plugin.running = plugin.telemetry = false;
+    plugin.replayRan = plugin.replay;
     publish();
 }
 
@@ -134,5 +139,6 @@ void takeRaceEvent(const void* data, int size) {
     const PageView block = blockOf(data, size, piboso::raceEventType + sizeof(int));
     if (!fieldFits(block, piboso::raceEventType, sizeof(int))) return;
     plugin.replay = loadI32(block, piboso::raceEventType) == piboso::replayRaceEvent;
+    plugin.replayRan = false;
     publish();
 }

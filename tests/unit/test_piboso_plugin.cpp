@@ -159,4 +159,43 @@ TEST_F(PiBoSoPlugin, VentoraSeesTheComboWhileTelemetryComesAndNotASecondAfterThe
     EXPECT_EQ(read(1101).combo, "");
 }
 
+// The games may announce a replay before or after its EventInit, and a host may start the next
+// event without ending the one before.
+TEST_F(PiBoSoPlugin, AReplayIsNotDrivenWhicheverSideOfItsEventItIsAnnounced) {
+    struct Case {
+        const char* what;
+        void (*play)(PiBoSoGameHost&);
+        bool driven;
+    };
+    const Case cases[] = {
+        {"announced before its event", [](PiBoSoGameHost& h) { h.raceEvent(-1), h.eventInit("k", "t"); },
+         false},
+        {"announced after its event", [](PiBoSoGameHost& h) { h.eventInit("k", "t"), h.raceEvent(-1); },
+         false},
+        {"a race, announced after its event",
+         [](PiBoSoGameHost& h) { h.eventInit("k", "t"), h.raceEvent(2); }, true},
+        {"the next event, after a replay's runs and no EventDeinit",
+         [](PiBoSoGameHost& h) {
+             h.eventInit("k", "t"), h.raceEvent(-1), h.runInit(), h.runDeinit();
+             h.eventInit("k", "t");
+         },
+         true},
+        {"the next replay, announced before its event and no EventDeinit",
+         [](PiBoSoGameHost& h) {
+             h.raceEvent(-1), h.eventInit("k", "t"), h.runInit(), h.runDeinit();
+             h.raceEvent(-1), h.eventInit("k", "t");
+         },
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(host.load());
+        c.play(host);
+        onTrackRunning();
+        host.telemetry(10.0f);
+        EXPECT_EQ(record().live, c.driven);
+        host.shutdown();
+    }
+}
+
 } // namespace
