@@ -14,7 +14,8 @@
 ; when Steam's libraries hold either game, the installer offers to copy Ventora's plugin there, and
 ; the uninstaller removes exactly the copies it made (listed in the Uninstall key). A copy a running
 ; game holds is marked for deletion at the next restart of Windows and stays listed, so that a later
-; run of the installer finishes the job.
+; run of the installer finishes the job. Kart Racing Pro, MX Bikes and GP Bikes load plugins (.dlo)
+; from the plugins folder beside their program: the same offer, the same care.
 
 ; Debian's Wine is 64-bit only: the default 32-bit stub does not start there at all.
 Target amd64-unicode
@@ -44,6 +45,11 @@ ManifestDPIAware true
 !define TRUCK_PLUGIN "ventora-trucks.dll"
 !define ETS2_APP_ID "227300"
 !define ATS_APP_ID "270880"
+; The PiBoSo games' plugins, one per game, found by the game's program in a folder of a library's
+; steamapps\common (no verified app ids to read manifests by).
+!define KRP_PLUGIN "ventora-krp.dlo"
+!define MXBIKES_PLUGIN "ventora-mxbikes.dlo"
+!define GPBIKES_PLUGIN "ventora-gpbikes.dlo"
 ; MoveFileEx's flag: the file is deleted when Windows next starts, before any game can hold it.
 !define MOVEFILE_DELAY_UNTIL_REBOOT 4
 
@@ -97,11 +103,15 @@ VIAddVersionKey /LANG=1033 "OriginalFilename" "ventora-${VERSION}-setup.exe"
 Var ventoraWasRunning
 ; 1 when this run upgrades an installed Ventora, rather than installing afresh.
 Var ventoraWasInstalled
-; 1 when the uninstaller leaves a copy of the plugin that a running game holds.
+; 1 when the uninstaller leaves a copy of a plugin that a running game holds.
 Var truckPluginLeft
 ; The games' bin\win_x64 folders found in Steam's libraries, empty when not found.
 Var ets2Bin
 Var atsBin
+; The PiBoSo games' folders (where their program is) found in Steam's libraries, empty when not found.
+Var krpDir
+Var mxbikesDir
+Var gpbikesDir
 
 ; Closes every running Ventora as a user would (WM_CLOSE to its window), so that it saves its
 ; settings, and waits for its process to end, so that its exe can be replaced or deleted. Sets
@@ -156,6 +166,10 @@ Section "-${PRODUCT}" SecProgram
   File "${BUILD_DIR}/ventora-board.exe"
   ; Beside publish_game, which loads it to stand in for the truck games, and for copying by hand.
   File "${BUILD_DIR}/${TRUCK_PLUGIN}"
+  ; The same for the PiBoSo games; the copies into the games are made from these.
+  File "${BUILD_DIR}/${KRP_PLUGIN}"
+  File "${BUILD_DIR}/${MXBIKES_PLUGIN}"
+  File "${BUILD_DIR}/${GPBIKES_PLUGIN}"
   File "${BUILD_DIR}/README.txt"
   File "/oname=LICENSE.txt" "${SOURCE_DIR}/LICENSE"
   WriteUninstaller "$INSTDIR\uninstall.exe"
@@ -334,6 +348,149 @@ Section "-Truck plugin leftovers"
     StrCpy $1 ""
     !insertmacro finishTruckPluginLeftover ${ETS2_APP_ID} "Euro Truck Simulator 2" $ets2Bin
     !insertmacro finishTruckPluginLeftover ${ATS_APP_ID} "American Truck Simulator" $atsBin
+    ${If} $1 != ""
+      MessageBox MB_OK|MB_ICONINFORMATION "$1" /SD IDOK
+    ${EndIf}
+  ${EndIf}
+SectionEnd
+
+; Removes the recorded copy of a PiBoSo plugin in $R3 and the one moved aside beside it (.old), and
+; their plugins folder when the installer made it and nothing else is in it, as for the trucks. In:
+; $R1 the game's key (krp, mxbikes, gpbikes), $R2 its name. Out: $R4 1 when nothing is left, else 0.
+!macro defineRemovePiBoSoPluginCopy prefix
+Function ${prefix}removePiBoSoPluginCopy
+  Push $0
+  Push $2
+  Delete "$R3.old"
+  Delete "$R3"
+  ${If} ${FileExists} "$R3"
+  ${AndIfNot} ${FileExists} "$R3.old"
+    Rename "$R3" "$R3.old"
+  ${EndIf}
+  StrCpy $R4 1
+  ${If} ${FileExists} "$R3"
+    StrCpy $0 "$R3"
+    Call ${prefix}deleteAtRestart
+    StrCpy $R4 0
+  ${EndIf}
+  ${If} ${FileExists} "$R3.old"
+    StrCpy $0 "$R3.old"
+    Call ${prefix}deleteAtRestart
+    StrCpy $R4 0
+  ${EndIf}
+  ReadRegDWORD $0 HKCU "${UNINSTALL_KEY}" "PiBoSoPluginFolder$R1"
+  ${If} $0 == 1
+    ${GetParent} "$R3" $2
+    RMDir "$2"
+    ${If} $R4 == 0
+      System::Call "kernel32::MoveFileExW(w r2, p 0, i ${MOVEFILE_DELAY_UNTIL_REBOOT}) i"
+    ${EndIf}
+  ${EndIf}
+  Pop $2
+  Pop $0
+FunctionEnd
+!macroend
+!insertmacro defineRemovePiBoSoPluginCopy ""
+!insertmacro defineRemovePiBoSoPluginCopy "un."
+
+; Copies one PiBoSo game's plugin from the install folder into the game's plugins folder (made when
+; missing) and records the copy, and whether the folder was made, for the uninstaller. A copy a
+; running game holds is moved aside, as for the trucks: the game keeps it until it restarts.
+; In: $R0 the game's folder, $R1 its key, $R2 its name, $R6 the plugin's file name.
+Function copyPiBoSoPlugin
+  Push $0
+  Push $1
+  Push $R3
+  Push $R4
+  Push $R5
+  StrCpy $R5 "$R0\plugins"
+  StrCpy $1 ""
+  ; The game moved since the last install: the copy at the old place goes.
+  ReadRegStr $R3 HKCU "${UNINSTALL_KEY}" "PiBoSoPlugin$R1"
+  ${If} $R3 != ""
+  ${AndIf} $R3 != "$R5\$R6"
+    Call removePiBoSoPluginCopy
+    DeleteRegValue HKCU "${UNINSTALL_KEY}" "PiBoSoPluginFolder$R1"
+  ${EndIf}
+  ${IfNot} ${FileExists} "$R5\*.*"
+    CreateDirectory "$R5"
+    WriteRegDWORD HKCU "${UNINSTALL_KEY}" "PiBoSoPluginFolder$R1" 1
+  ${EndIf}
+  ${If} ${FileExists} "$R5\$R6"
+    ClearErrors
+    FileOpen $0 "$R5\$R6" a
+    ${If} ${Errors}
+      Delete "$R5\$R6.old"
+      Rename "$R5\$R6" "$R5\$R6.old"
+      DetailPrint "$R2 is running and keeps the plugin it loaded: restart it to load the new one"
+      StrCpy $1 "$R2 is running and keeps the Ventora plugin it loaded. Restart the game to load the new one."
+    ${Else}
+      FileClose $0
+    ${EndIf}
+  ${EndIf}
+  ClearErrors
+  CopyFiles /SILENT "$INSTDIR\$R6" "$R5"
+  ${If} ${Errors}
+    DetailPrint "Wind in $R2: the plugin could not be copied into $R5"
+  ${Else}
+    WriteRegStr HKCU "${UNINSTALL_KEY}" "PiBoSoPlugin$R1" "$R5\$R6"
+    DetailPrint "Wind in $R2: the plugin is in $R5"
+  ${EndIf}
+  Delete "$R5\$R6.old"
+  ${If} ${FileExists} "$R5\$R6.old"
+    StrCpy $0 "$R5\$R6.old"
+    Call deleteAtRestart
+  ${EndIf}
+  ${If} $1 != ""
+    MessageBox MB_OK|MB_ICONINFORMATION "$1" /SD IDOK
+  ${EndIf}
+  Pop $R5
+  Pop $R4
+  Pop $R3
+  Pop $1
+  Pop $0
+FunctionEnd
+
+!macro copyPiBoSoPluginInto gameDir key gameName pluginFile
+  ${If} ${gameDir} != ""
+    StrCpy $R0 ${gameDir}
+    StrCpy $R1 ${key}
+    StrCpy $R2 "${gameName}"
+    StrCpy $R6 "${pluginFile}"
+    Call copyPiBoSoPlugin
+  ${EndIf}
+!macroend
+
+Section "Wind in Kart Racing Pro, MX Bikes and GP Bikes" SecKartsAndBikes
+  !insertmacro copyPiBoSoPluginInto $krpDir krp "Kart Racing Pro" ${KRP_PLUGIN}
+  !insertmacro copyPiBoSoPluginInto $mxbikesDir mxbikes "MX Bikes" ${MXBIKES_PLUGIN}
+  !insertmacro copyPiBoSoPluginInto $gpbikesDir gpbikes "GP Bikes" ${GPBIKES_PLUGIN}
+SectionEnd
+
+; A copy an uninstall had to leave in a running PiBoSo game, recorded: taken away now, unless this
+; install has just put a new copy in its place.
+!macro finishPiBoSoPluginLeftover key gameName gameDir
+  ${IfNot} ${SectionIsSelected} ${SecKartsAndBikes}
+  ${OrIf} ${gameDir} == ""
+    ReadRegStr $R3 HKCU "${UNINSTALL_KEY}" "PiBoSoPlugin${key}"
+    ${If} $R3 != ""
+      StrCpy $R1 ${key}
+      StrCpy $R2 "${gameName}"
+      Call removePiBoSoPluginCopy
+      ${If} $R4 == 1
+        DeleteRegValue HKCU "${UNINSTALL_KEY}" "PiBoSoPlugin${key}"
+        DeleteRegValue HKCU "${UNINSTALL_KEY}" "PiBoSoPluginFolder${key}"
+      ${EndIf}
+    ${EndIf}
+  ${EndIf}
+!macroend
+
+Section "-Kart and bike plugin leftovers"
+  ${If} $ventoraWasInstalled != 1
+    StrCpy $1 ""
+    !insertmacro finishPiBoSoPluginLeftover krp "Kart Racing Pro" $krpDir
+    !insertmacro finishPiBoSoPluginLeftover mxbikes "MX Bikes" $mxbikesDir
+    !insertmacro finishPiBoSoPluginLeftover gpbikes "GP Bikes" $gpbikesDir
     ${If} $1 != ""
       MessageBox MB_OK|MB_ICONINFORMATION "$1" /SD IDOK
     ${EndIf}
@@ -576,6 +733,76 @@ Function findTruckGames
   Pop $0
 FunctionEnd
 
+; The PiBoSo games in one Steam library: each folder of its steamapps\common that holds the game's
+; program. In: $R0 the library. Sets $krpDir, $mxbikesDir, $gpbikesDir when found there.
+Function piBoSoGamesIn
+  Push $0
+  Push $1
+  ClearErrors
+  FindFirst $0 $1 "$R0\steamapps\common\*"
+  ${DoUntil} ${Errors}
+    ${If} $1 != "."
+    ${AndIf} $1 != ".."
+      ${If} ${FileExists} "$R0\steamapps\common\$1\kart.exe"
+        StrCpy $krpDir "$R0\steamapps\common\$1"
+      ${EndIf}
+      ${If} ${FileExists} "$R0\steamapps\common\$1\mxbikes.exe"
+        StrCpy $mxbikesDir "$R0\steamapps\common\$1"
+      ${EndIf}
+      ${If} ${FileExists} "$R0\steamapps\common\$1\gpbikes.exe"
+        StrCpy $gpbikesDir "$R0\steamapps\common\$1"
+      ${EndIf}
+    ${EndIf}
+    FindNext $0 $1
+  ${Loop}
+  FindClose $0
+  Pop $1
+  Pop $0
+FunctionEnd
+
+; Finds the PiBoSo games through Steam's libraries, as findTruckGames finds its libraries; when
+; several hold a game, the last listed wins.
+Function findPiBoSoGames
+  Push $0
+  Push $1
+  Push $R0
+  Push $R1
+  Push $R2
+  Push $R7
+  StrCpy $krpDir ""
+  StrCpy $mxbikesDir ""
+  StrCpy $gpbikesDir ""
+  ReadRegStr $0 HKCU "Software\Valve\Steam" "SteamPath"
+  ${If} $0 == ""
+    ReadRegStr $0 HKLM "SOFTWARE\WOW6432Node\Valve\Steam" "InstallPath"
+  ${EndIf}
+  ${If} $0 != ""
+    ${WordReplace} $0 "/" "\" "+" $0
+    StrCpy $R0 "$0\steamapps\libraryfolders.vdf"
+    Call readUtf8Text
+    StrCpy $1 $R0
+    StrCpy $R7 $R0
+    ${DoWhile} $R7 P<> 0
+      Call nextLine
+      Call vdfKeyValue
+      ${If} $R1 == "path"
+      ${AndIf} $R2 != ""
+        StrCpy $R0 $R2
+        Call piBoSoGamesIn
+      ${EndIf}
+    ${Loop}
+    ${If} $1 P<> 0
+      System::Free $1
+    ${EndIf}
+  ${EndIf}
+  Pop $R7
+  Pop $R2
+  Pop $R1
+  Pop $R0
+  Pop $1
+  Pop $0
+FunctionEnd
+
 Function .onInit
   ; An upgrade keeps the earlier choice: no Startup shortcut then, none now.
   ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "UninstallString"
@@ -592,6 +819,13 @@ Function .onInit
   ${AndIf} $atsBin == ""
     !insertmacro UnselectSection ${SecTrucks}
     SectionSetText ${SecTrucks} ""
+  ${EndIf}
+  Call findPiBoSoGames
+  ${If} $krpDir == ""
+  ${AndIf} $mxbikesDir == ""
+  ${AndIf} $gpbikesDir == ""
+    !insertmacro UnselectSection ${SecKartsAndBikes}
+    SectionSetText ${SecKartsAndBikes} ""
   ${EndIf}
   ${GetParameters} $0
   ClearErrors
@@ -618,11 +852,29 @@ FunctionEnd
   ${EndIf}
 !macroend
 
+!macro removePiBoSoPlugin key gameName
+  ReadRegStr $R3 HKCU "${UNINSTALL_KEY}" "PiBoSoPlugin${key}"
+  ${If} $R3 != ""
+    StrCpy $R1 ${key}
+    StrCpy $R2 "${gameName}"
+    Call un.removePiBoSoPluginCopy
+    ${If} $R4 == 1
+      DeleteRegValue HKCU "${UNINSTALL_KEY}" "PiBoSoPlugin${key}"
+      DeleteRegValue HKCU "${UNINSTALL_KEY}" "PiBoSoPluginFolder${key}"
+    ${Else}
+      StrCpy $truckPluginLeft 1
+    ${EndIf}
+  ${EndIf}
+!macroend
+
 Section "Uninstall"
   Call un.closeVentora
   StrCpy $1 "" ; what the user is told about copies left in running games
   !insertmacro removeTruckPlugin ${ETS2_APP_ID} "Euro Truck Simulator 2"
   !insertmacro removeTruckPlugin ${ATS_APP_ID} "American Truck Simulator"
+  !insertmacro removePiBoSoPlugin krp "Kart Racing Pro"
+  !insertmacro removePiBoSoPlugin mxbikes "MX Bikes"
+  !insertmacro removePiBoSoPlugin gpbikes "GP Bikes"
   ${If} $1 != ""
     MessageBox MB_OK|MB_ICONINFORMATION "$1" /SD IDOK
   ${EndIf}
@@ -630,6 +882,9 @@ Section "Uninstall"
   Delete "$INSTDIR\publish_game.exe"
   Delete "$INSTDIR\ventora-board.exe"
   Delete "$INSTDIR\${TRUCK_PLUGIN}"
+  Delete "$INSTDIR\${KRP_PLUGIN}"
+  Delete "$INSTDIR\${MXBIKES_PLUGIN}"
+  Delete "$INSTDIR\${GPBIKES_PLUGIN}"
   Delete "$INSTDIR\README.txt"
   Delete "$INSTDIR\LICENSE.txt"
   Delete "$INSTDIR\uninstall.exe"
@@ -650,7 +905,9 @@ Section "Uninstall"
         ${Break}
       ${EndIf}
       StrCpy $3 $2 11
+      StrCpy $4 $2 12
       ${If} $3 == "TruckPlugin"
+      ${OrIf} $4 == "PiBoSoPlugin"
         IntOp $0 $0 + 1
       ${Else}
         DeleteRegValue HKCU "${UNINSTALL_KEY}" $2

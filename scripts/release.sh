@@ -2,7 +2,8 @@
 # A Ventora release in one command: installs what is missing, builds everything in Release and
 # writes into build/release/
 #   ventora-<version>-win64.zip   the portable program and its board set-up tool, with the README,
-#                                 licence and changes, the truck games' plugin (and the firmware
+#                                 licence and changes, the truck games' plugin and the karts' and
+#                                 bikes' three (and the firmware
 #                                 and wiring pictures, when the tree has them)
 #   ventora-<version>-setup.exe   the installer
 #   SHA256SUMS                    the checksum of each
@@ -29,7 +30,8 @@ if grep -q '"name": *"firmware"' CMakePresets.json; then
 fi
 
 cmake --preset windows >/dev/null
-cmake --build --preset windows --target ventora publish_game ventora-board ventora-trucks installer
+cmake --build --preset windows --target ventora publish_game ventora-board ventora-trucks \
+    ventora-krp ventora-mxbikes ventora-gpbikes installer
 build=build/windows
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 [[ -n $version ]] || {
@@ -42,8 +44,8 @@ rm -rf "$out"
 stage=$out/stage
 mkdir -p "$stage"
 cp "$build/ventora.exe" "$build/publish_game.exe" "$build/ventora-board.exe" "$build/ventora-trucks.dll" \
-    "$build/README.txt" LICENSE CHANGELOG.md \
-    scripts/ventora-proton.sh "${firmware[@]}" "$stage/"
+    "$build/ventora-krp.dlo" "$build/ventora-mxbikes.dlo" "$build/ventora-gpbikes.dlo" \
+    "$build/README.txt" LICENSE CHANGELOG.md scripts/ventora-proton.sh "${firmware[@]}" "$stage/"
 # Where README.txt points (Linux users, the wiring pictures), as in the source tree.
 mkdir "$stage/docs"
 cp docs/linux.md "${pictures[@]}" "$stage/docs/"

@@ -29,6 +29,7 @@
 #include "telemetry/opened/opened_game_pages.h"
 #include "tools/opened_game_writer.h"
 #include "tools/page_stores.h"
+#include "tools/piboso_game_host.h"
 #include "tools/speed_profile.h"
 #include "tools/truck_game_host.h"
 #include "tools/udp_game_sender.h"
@@ -65,10 +66,19 @@ plays a truck through it, one frame every 20 ms. The combo is "BRAND CAR @ game"
   --brand NAME          the truck's brand (default "brand"); --car is its name
   --plugin PATH         the plugin DLL to load instead
 
+Also krp (Kart Racing Pro), mxbikes (MX Bikes) and gpbikes (GP Bikes), which also publish only to
+a plugin: publish_game loads Ventora's (ventora-krp.dlo, ventora-mxbikes.dlo, ventora-gpbikes.dlo
+beside it, or --plugin PATH) as the game does, checks its identity, and plays an event through it:
+the kart or bike (--car) on the track (--track), on track and running, telemetry at the rate the
+plugin asks for. The combo is "CAR @ TRACK".
+  --replay              the event is a replay the player watches
+
 Commands on standard input, one per line; each is answered "ok" once the page holds it:
   speed KMH | lap SECONDS MIN MAX | live 0|1 | car NAME | track NAME | layout NAME | quit
   torn 0|1 | lock 0|1 (rFactor 2's half-done rewrites, Le Mans Ultimate's lock held)
   brand NAME (the trucks; live 0 pauses the game, live 1 drives on)
+  replay 0|1 (the karts and bikes: the event ends and a replay, or a new event, is loaded; car
+  and track end the event and start another; live 0 stops the run, live 1 runs on)
   wait-lock MS          Le Mans Ultimate: waits for the lock as the game does when it finds it
                         taken (counted among its waiters, on its event, at most MS milliseconds);
                         answered "woken" when whoever held the lock signalled the event, else
@@ -167,7 +177,10 @@ enum class Game {
     leMansUltimate,
     assettoCorsaEvo,
     euroTruck,
-    americanTruck
+    americanTruck,
+    kartRacingPro,
+    mxBikes,
+    gpBikes
 };
 
 struct Publication {
@@ -179,7 +192,8 @@ struct Publication {
     std::uint32_t newSectionSize = sectionSize; // for sections no one has made yet
     bool torn = false, lockHeld = false;
     std::string brand = "brand";
-    std::wstring pluginPath; // empty: ventora-trucks.dll beside publish_game.exe
+    std::wstring pluginPath; // empty: the game's plugin beside publish_game.exe
+    bool replay = false;
 };
 
 // The metres per second a game would hold for a speed in km/h. Of the floats nearest the quotient,
@@ -196,10 +210,10 @@ float metresPerSecond(float kmh) {
 
 using UniqueModule = Owned<HMODULE, FreeLibrary>;
 
-std::wstring pluginBesideExe() {
+std::wstring pluginBesideExe(const wchar_t* file = L"ventora-trucks.dll") {
     std::wstring path(MAX_PATH, L'\0');
     path.resize(GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size())));
-    return path.substr(0, path.find_last_of(L"\\/") + 1) + L"ventora-trucks.dll";
+    return path.substr(0, path.find_last_of(L"\\/") + 1) + file;
 }
 
 // An export of a DLL as the function it is (through void*: FARPROC's own type fits no function).
@@ -246,6 +260,82 @@ struct TruckGame {
     }
 };
 
+// A PiBoSo game: the plugin loaded and checked as the game does, and an event played through it.
+struct PiBoSoGame {
+    UniqueModule plugin;
+    PiBoSoGameHost host;
+    std::string vehicle, track;
+    bool inEvent = false, replay = false, running = false;
+    std::chrono::steady_clock::time_point nextTelemetry{};
+
+    static const wchar_t* pluginFile(Game game) {
+        return game == Game::kartRacingPro ? L"ventora-krp.dlo"
+               : game == Game::mxBikes     ? L"ventora-mxbikes.dlo"
+                                           : L"ventora-gpbikes.dlo";
+    }
+
+    explicit PiBoSoGame(const Publication& p)
+        : plugin(LoadLibraryW(
+              (p.pluginPath.empty() ? pluginBesideExe(pluginFile(p.game)) : p.pluginPath).c_str())) {
+        if (!plugin.get()) fail("cannot load the plugin, error " + std::to_string(GetLastError()));
+        HMODULE module = plugin.get();
+        host.game = p.game == Game::kartRacingPro ? piboso::kartRacingPro
+                    : p.game == Game::mxBikes     ? piboso::mxBikes
+                                                  : piboso::gpBikes;
+        host.plugin = {exported<piboso::GetModId>(module, "GetModID"),
+                       exported<piboso::GetModDataVersion>(module, "GetModDataVersion"),
+                       exported<piboso::GetInterfaceVersion>(module, "GetInterfaceVersion"),
+                       exported<piboso::Startup>(module, "Startup"),
+                       exported<piboso::Shutdown>(module, "Shutdown"),
+                       exported<piboso::EventInit>(module, "EventInit"),
+                       exported<piboso::EventDeinit>(module, "EventDeinit"),
+                       exported<piboso::RunInit>(module, "RunInit"),
+                       exported<piboso::RunDeinit>(module, "RunDeinit"),
+                       exported<piboso::RunStart>(module, "RunStart"),
+                       exported<piboso::RunStop>(module, "RunStop"),
+                       exported<piboso::RunTelemetry>(module, "RunTelemetry"),
+                       exported<piboso::RaceEvent>(module, "RaceEvent")};
+        if (!host.identityMatches()) fail("the plugin is not this game's (its identity or exports differ)");
+        if (!host.load())
+            fail("the plugin's Startup asked to be unloaded (" + std::to_string(host.rate) + ")");
+    }
+    ~PiBoSoGame() {
+        leaveEvent();
+        host.shutdown(); // before the DLL goes
+    }
+
+    void leaveEvent() {
+        if (!inEvent) return;
+        if (running) host.runStop();
+        host.runDeinit();
+        host.eventDeinit();
+        inEvent = running = false;
+    }
+
+    // One frame of the game: a new event when the kart, the track or the replay changed, the run
+    // started or stopped, and the telemetry when its time has come.
+    void play(const Publication& p, float kmh, std::chrono::steady_clock::time_point now) {
+        if (!inEvent || p.car != vehicle || p.track != track || p.replay != replay) {
+            leaveEvent();
+            vehicle = p.car;
+            track = p.track;
+            replay = p.replay;
+            if (replay) host.raceEvent(piboso::replayRaceEvent);
+            host.eventInit(vehicle, track);
+            host.runInit();
+            inEvent = true;
+        }
+        if (p.live != running) {
+            running = p.live;
+            running ? host.runStart() : host.runStop();
+        }
+        if (running && now >= nextTelemetry) {
+            host.telemetry(metresPerSecond(kmh));
+            nextTelemetry = now + std::chrono::microseconds(1000000 / host.telemetryPerSecond());
+        }
+    }
+};
+
 class Publisher {
   public:
     // Le Mans Ultimate's event is made first: whoever finds the lock section finds the event too.
@@ -283,6 +373,9 @@ class Publisher {
             break;
         case Game::euroTruck:
         case Game::americanTruck: truck_ = std::make_unique<TruckGame>(publication_); break;
+        case Game::kartRacingPro:
+        case Game::mxBikes:
+        case Game::gpBikes: piboso_ = std::make_unique<PiBoSoGame>(publication_); break;
         }
     }
 
@@ -357,6 +450,9 @@ class Publisher {
             break;
         case Game::euroTruck:
         case Game::americanTruck: truck_->play(p, kmh); break;
+        case Game::kartRacingPro:
+        case Game::mxBikes:
+        case Game::gpBikes: piboso_->play(p, kmh, now); break;
         }
     }
 
@@ -371,6 +467,7 @@ class Publisher {
     std::vector<Section> sections_;
     OpenedGameWriter opened_;
     std::unique_ptr<TruckGame> truck_;
+    std::unique_ptr<PiBoSoGame> piboso_;
 };
 
 bool parseVersion(std::string_view text, std::int32_t& major, std::int32_t& minor) {
@@ -411,6 +508,8 @@ bool runCommand(Publisher& publisher, const std::string& line) {
         if (kmh) publisher.change([&](Publication& p) { p.speed = fixedSpeed(static_cast<float>(*kmh)); });
     } else if (verb == "live" && (argument == "0" || argument == "1")) {
         publisher.change([&](Publication& p) { p.live = argument == "1"; });
+    } else if (verb == "replay" && (argument == "0" || argument == "1")) {
+        publisher.change([&](Publication& p) { p.replay = argument == "1"; });
     } else if ((verb == "torn" || verb == "lock") && (argument == "0" || argument == "1")) {
         publisher.change([&](Publication& p) { (verb == "torn" ? p.torn : p.lockHeld) = argument == "1"; });
     } else if (verb == "wait-lock") {
@@ -524,6 +623,12 @@ int wmain(int argc, wchar_t** argv) {
         publication.game = Game::euroTruck;
     else if (args[0] == "ats")
         publication.game = Game::americanTruck;
+    else if (args[0] == "krp")
+        publication.game = Game::kartRacingPro;
+    else if (args[0] == "mxbikes")
+        publication.game = Game::mxBikes;
+    else if (args[0] == "gpbikes")
+        publication.game = Game::gpBikes;
     else
         badUsage("unknown game " + args[0]);
 
@@ -552,6 +657,8 @@ int wmain(int argc, wchar_t** argv) {
             publication.torn = true;
         else if (option == "--lock-held")
             publication.lockHeld = true;
+        else if (option == "--replay")
+            publication.replay = true;
         else if (option == "--speed") {
             const auto kmh = parseNumber(value(1)[0]);
             if (!kmh) badUsage("--speed needs a number");

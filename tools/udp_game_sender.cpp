@@ -1,6 +1,6 @@
-// Datagrams laid out as F1 24 and F1 25, DiRT Rally (2.0, DiRT 4), EA SPORTS WRC, Forza's Data Out
-// and OutGauge lay them out, sent to 127.0.0.1 at the game's pace, with the same commands on
-// standard input as the page publisher.
+// Datagrams laid out as F1 24 and F1 25, DiRT Rally (2.0, DiRT 4), EA SPORTS WRC, Forza's Data Out,
+// OutGauge and Richard Burns Rally's NGP lay them out, sent to 127.0.0.1 at the game's pace, with the same
+// commands on standard input as the page publisher.
 #include "tools/udp_game_sender.h"
 
 #include "win32.h"
@@ -25,25 +25,29 @@
 #include "tools/speed_profile.h"
 
 const char* const udpGameUsage = R"(
-       publish_game f1|dirt|wrc|forza|outgauge [options]
+       publish_game f1|dirt|wrc|forza|outgauge|rbr [options]
 
 Sends the game's UDP telemetry to 127.0.0.1, as F1 24 or F1 25, DiRT Rally 2.0 (extradata 3),
-EA SPORTS WRC (its "wrc" session_update), Forza (Data Out) or OutGauge (Live for Speed,
-BeamNG.drive) would:
+EA SPORTS WRC (its "wrc" session_update), Forza (Data Out), OutGauge (Live for Speed,
+BeamNG.drive) or Richard Burns Rally (RSF's NGP telemetry) would:
   --port PORT           where to (default 20777 for f1, dirt and wrc, 5607 for forza, 4444 for
-                        outgauge)
+                        outgauge, 6776 for rbr)
   --rate HZ             datagrams a second (default 60; F1 sends a Session twice a second and its
                         Participants every 5 seconds beside them)
   --speed KMH, --lap SECONDS MIN MAX   as for the pages
   --not-live            f1: spectating; dirt: paused (only the run time moves); wrc: the stage
-                        clock stopped; forza: IsRaceOn 0; outgauge: nothing sent
+                        clock stopped; forza: IsRaceOn 0; outgauge: nothing sent; rbr: paused
+                        (the same steps and race time again)
   --year 2024|2025|2026 f1: the packet format (default 2025)
   --length METRES       dirt, wrc: the stage's length (default 10234.4)
   --team ID, --track ID f1: the player's team and the session's track (default 8 and 13)
   --kind sled|fm7|fh|fm23  forza: the datagram (default fm23)
   --car ORDINAL, --track ORDINAL   forza: the car and (fm23) the track (default 1234 and 860)
   --car CODE, --with-id outgauge: the car code (default XRT) and the 96-byte form
+  --car SLOT, --stage INDEX, --units kmh|mph   rbr: the car slot (default 3), the stage
+                        (default 41) and the game's units for its speed (default kmh)
 Commands on standard input: speed KMH | lap SECONDS MIN MAX | live 0|1 | quit
+  restart               rbr: the stage starts again (steps, race time and distance from 0)
 )";
 
 namespace {
@@ -60,6 +64,8 @@ struct Options {
     long carOrdinal = 1234, forzaTrack = 860;
     std::string carCode = "XRT";
     bool withId = false;
+    long rbrCar = 3, rbrStage = 41;
+    bool mph = false;
 };
 
 [[noreturn]] void usageError(const std::string& text) {
@@ -153,6 +159,31 @@ Bytes wrcDatagram(const Options& o, const RallyClock& clock, float kmh) {
     return d;
 }
 
+// Richard Burns Rally's stage as NGP counts it: physics steps, the race time and the distance along
+// the stage move on while the car is driven, and start again from 0 when the stage restarts.
+struct RbrRun {
+    std::uint32_t steps = 0;
+    float raceTime = 0.0f, distance = 0.0f;
+    void tick(float seconds, bool live, float kmh) {
+        if (!live) return;
+        steps += static_cast<std::uint32_t>(std::lround(seconds * 400.0f));
+        raceTime += seconds;
+        distance += kmh / 3.6f * seconds;
+    }
+};
+
+Bytes rbrDatagram(const Options& o, const RbrRun& run, float kmh) {
+    Bytes d(664);
+    put(d, 0, run.steps, 4);
+    put(d, 4, static_cast<std::uint32_t>(o.rbrStage), 4);
+    putFloat(d, 12, run.raceTime);
+    putFloat(d, 16, run.distance);
+    put(d, 56, static_cast<std::uint32_t>(o.rbrCar), 4);
+    putFloat(d, 60, o.mph ? kmh / 1.609344f : kmh);
+    putFloat(d, 88, kmh / 3.6f); // the car's forward velocity
+    return d;
+}
+
 Bytes forzaDatagram(const Options& o, float kmh) {
     const std::size_t size = o.kind == "sled" ? 232 : o.kind == "fm7" ? 311 : o.kind == "fh" ? 324 : 331;
     Bytes d(size);
@@ -205,9 +236,18 @@ class Sender {
                                          : wrcDatagram(options_, rally_, kmh));
         } else if (options_.game == "forza") {
             send(forzaDatagram(options_, kmh));
+        } else if (options_.game == "rbr") {
+            // NGP goes on sending while the game is paused, with the same steps and time.
+            rbr_.tick(static_cast<float>(1.0 / options_.rate), options_.live, kmh);
+            send(rbrDatagram(options_, rbr_, kmh));
         } else if (options_.live) {
             send(outGaugeDatagram(options_, kmh));
         }
+    }
+
+    void restart() {
+        std::lock_guard lock(mutex_);
+        rbr_ = {};
     }
 
     double rate() {
@@ -227,6 +267,7 @@ class Sender {
     sockaddr_in address_{};
     std::chrono::steady_clock::time_point nextParticipants_{}, nextSession_{};
     RallyClock rally_;
+    RbrRun rbr_;
 };
 
 void reply(const char* text) {
@@ -251,6 +292,9 @@ bool runCommand(Sender& sender, const std::string& line) {
         SpeedProfile lap;
         understood = parseLap(rest, lap);
         if (understood) sender.change([&](Options& o) { o.speed = lap; });
+    } else if (verb == "restart" && rest.empty()) {
+        sender.restart();
+        understood = true;
     } else if (verb == "live" && rest.size() == 1 && (rest[0] == "0" || rest[0] == "1")) {
         sender.change([&](Options& o) { o.live = rest[0] == "1"; });
         understood = true;
@@ -262,13 +306,14 @@ bool runCommand(Sender& sender, const std::string& line) {
 } // namespace
 
 bool isUdpGame(const std::string& game) {
-    return game == "f1" || game == "dirt" || game == "wrc" || game == "forza" || game == "outgauge";
+    return game == "f1" || game == "dirt" || game == "wrc" || game == "forza" || game == "outgauge" ||
+           game == "rbr";
 }
 
 int sendUdpGame(const std::vector<std::string>& args) {
     Options o;
     o.game = args[0];
-    o.port = o.game == "forza" ? 5607 : o.game == "outgauge" ? 4444 : 20777;
+    o.port = o.game == "forza" ? 5607 : o.game == "outgauge" ? 4444 : o.game == "rbr" ? 6776 : 20777;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& option = args[i];
         auto value = [&]() -> const std::string& {
@@ -311,7 +356,15 @@ int sendUdpGame(const std::vector<std::string>& args) {
             o.f1Track = static_cast<int>(integer());
         else if (option == "--track")
             o.forzaTrack = integer();
-        else if (option == "--car" && o.game == "outgauge")
+        else if (option == "--car" && o.game == "rbr")
+            o.rbrCar = integer();
+        else if (option == "--stage" && o.game == "rbr")
+            o.rbrStage = integer();
+        else if (option == "--units" && o.game == "rbr") {
+            const std::string& units = value();
+            if (units != "kmh" && units != "mph") usageError("--units takes kmh or mph");
+            o.mph = units == "mph";
+        } else if (option == "--car" && o.game == "outgauge")
             o.carCode = value();
         else if (option == "--car")
             o.carOrdinal = integer();

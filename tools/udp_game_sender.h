@@ -1,5 +1,5 @@
-// publish_game's UDP games: F1 24 and F1 25, DiRT, EA SPORTS WRC, Forza and OutGauge, sent as datagrams to
-// the port Ventora listens on, as the games send them.
+// publish_game's UDP games: F1 24 and F1 25, DiRT, EA SPORTS WRC, Forza, OutGauge and Richard Burns Rally,
+// sent as datagrams to the port Ventora listens on, as the games send them.
 #pragma once
 #include <string>
 #include <vector>

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "truck_plugin/truck_record.h"
+#include "plugin_record/plugin_record.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ struct Plugin {
     game::InitParams game{};
     RecordSection section{};
     std::span<std::uint8_t> page;
-    TruckRecord record;
+    PluginRecord record;
     std::uint32_t sequence = 0;
     // In this order: the four registrations below name them by place.
     EventRegistration events[4] = {
@@ -50,22 +50,24 @@ void log(game::LogType type, const char* text) {
 }
 
 void publish() {
-    writeTruckRecord(plugin.page, plugin.record, plugin.sequence);
+    writePluginRecord(plugin.page, plugin.record, plugin.sequence);
 }
 
 void onConfiguration(const game::ConfigurationInfo* info) {
     if (!info || !info->id || std::strcmp(info->id, game::truckConfiguration) != 0) return;
     // Each truck configuration lists the truck whole: what it leaves out is no longer there.
-    copyBoundedText({}, plugin.record.brand, sizeof plugin.record.brand);
-    copyBoundedText({}, plugin.record.name, sizeof plugin.record.name);
+    copyBoundedText({}, plugin.record.firstName, sizeof plugin.record.firstName);
+    copyBoundedText({}, plugin.record.secondName, sizeof plugin.record.secondName);
     const game::NamedValue* attribute = info->attributes;
     for (int i = 0; attribute && attribute->name && i < maxAttributes; ++i, ++attribute) {
         if (attribute->value.type != game::stringType || !attribute->value.stringValue) continue;
         // Copied now: the game's strings die with the callback.
         if (std::strcmp(attribute->name, "brand") == 0)
-            copyBoundedText(attribute->value.stringValue, plugin.record.brand, sizeof plugin.record.brand);
+            copyBoundedText(attribute->value.stringValue, plugin.record.firstName,
+                            sizeof plugin.record.firstName);
         else if (std::strcmp(attribute->name, "name") == 0)
-            copyBoundedText(attribute->value.stringValue, plugin.record.name, sizeof plugin.record.name);
+            copyBoundedText(attribute->value.stringValue, plugin.record.secondName,
+                            sizeof plugin.record.secondName);
     }
 }
 
@@ -140,7 +142,7 @@ game::Result initTruckPlugin(std::uint32_t version, const void* params, const Re
         return game::ok;
     }
     plugin.page = opened.page;
-    if (plugin.page.size() < truckRecord::size) {
+    if (plugin.page.size() < pluginRecord::size) {
         log(game::logError, "Ventora telemetry plugin: cannot make its shared memory; Ventora gets nothing");
         if (!plugin.page.empty()) section.close();
         plugin = Plugin{};

@@ -12,7 +12,7 @@
 #include "telemetry/opened/acevo_reader.h"
 #include "telemetry/opened/opened_game_pages.h"
 #include "telemetry/opened/opened_games.h"
-#include "truck_plugin/truck_record.h"
+#include "plugin_record/plugin_record.h"
 
 namespace {
 
@@ -38,6 +38,7 @@ enum SectionIndex {
     acEvoGraphics,
     acEvoStatic,
     truckSection,
+    kartsAndBikesSection,
     sectionCount
 };
 
@@ -50,11 +51,13 @@ OpenedSection sections[sectionCount] = {
     {acEvo::physics::sectionName, false, 0},
     {acEvo::graphics::sectionName, false, 0},
     {acEvo::statics::sectionName, false, 0},
-    {truckRecord::sectionName, false, truckRecord::sectionSize},
+    {pluginRecord::truckSectionName, false, pluginRecord::sectionSize},
+    {pluginRecord::kartsAndBikesSectionName, false, pluginRecord::sectionSize},
 };
 IRacingSessionCache iracingCache;
 std::string acEvoLoggedVersion; // kept across the game's restarts: a version is logged once
-TruckWatch truckWatch;
+PluginWatch truckWatch;
+PluginWatch kartsAndBikesWatch;
 HANDLE lmuLockEvent = nullptr; // woken when Le Mans Ultimate waits on a lock Ventora held
 ULONGLONG lastLook = 0;
 bool lookedOnce = false;
@@ -84,6 +87,7 @@ void closeSection(OpenedSection& section) {
     section.size = 0;
     if (&section == &sections[iracingData]) iracingCache = {};
     if (&section == &sections[truckSection]) truckWatch = {};
+    if (&section == &sections[kartsAndBikesSection]) kartsAndBikesWatch = {};
     if (&section == &sections[lmuLock] && lmuLockEvent) {
         CloseHandle(lmuLockEvent);
         lmuLockEvent = nullptr;
@@ -104,8 +108,10 @@ void lookForSections() {
     lastLook = now;
     // A game that quits and a game that starts within the second leave the name in place, but the
     // view is of the old, dead section: a record that stopped moving is let go and opened afresh.
-    if (sections[truckSection].view && truckRecordStale(truckWatch, now))
+    if (sections[truckSection].view && pluginRecordStale(truckWatch, now))
         closeSection(sections[truckSection]);
+    if (sections[kartsAndBikesSection].view && pluginRecordStale(kartsAndBikesWatch, now))
+        closeSection(sections[kartsAndBikesSection]);
     for (OpenedSection& section : sections) {
         if (!section.view)
             openSection(section);
@@ -133,7 +139,8 @@ void readOpenedGameSections(TelemetrySample& sample, OpenedGameLogLine log) {
                                 pageOf(acEvoPhysics),
                                 pageOf(acEvoGraphics),
                                 pageOf(acEvoStatic),
-                                {pageOf(truckSection), &truckWatch, GetTickCount64()}};
+                                {pageOf(truckSection), &truckWatch, GetTickCount64()},
+                                {pageOf(kartsAndBikesSection), &kartsAndBikesWatch, GetTickCount64()}};
     if (readOpenedGames(views, iracingCache, sample) && lmuLockEvent) SetEvent(lmuLockEvent);
     if (auto line = acEvoVersionLine(views.acEvoStatic, acEvoLoggedVersion)) log(std::move(*line));
 }

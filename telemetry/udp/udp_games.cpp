@@ -126,6 +126,46 @@ constexpr std::size_t car = 4;
 constexpr std::size_t speed = 12;
 } // namespace outGauge
 
+namespace rbr {
+constexpr std::size_t totalSteps = 0;
+constexpr std::size_t stage = 4;
+constexpr std::size_t raceTime = 12;
+constexpr std::size_t distance = 16;
+constexpr std::size_t car = 56;
+constexpr std::size_t speed = 60;
+constexpr float kmhPerMph = 1.609344f;
+// The speed summed over a stretch, in its units times seconds, against the metres covered: 3.6 in
+// km/h, 2.237 in mph, and more when the car's path is longer than the stage's line. The border
+// lies where the two are equally far apart (their geometric mean, 2.84); beyond the bounds the
+// stretch says nothing (the car slid, spun or was put back on the road).
+constexpr double unitsBorder = 2.838;
+constexpr double lowestRatio = 1.8, highestRatio = 5.0;
+// Datagrams further apart in race time than this do not make one stretch of driving.
+constexpr float longestStep = 0.5f;
+} // namespace rbr
+
+// Judges one stretch of driving, once it is long enough, and opens the next.
+void judgeRbrUnits(RbrState& state) {
+    const float seconds = state.raceTime - state.stretchStartTime;
+    if (seconds < rbrUnitWindowSeconds) return;
+    const double metres = state.distance - state.stretchStartDistance;
+    if (metres >= rbrUnitWindowMetres) {
+        const double ratio = state.stretchSpeedSeconds / metres;
+        if (ratio >= rbr::lowestRatio && ratio <= rbr::highestRatio) {
+            const bool mph = ratio < rbr::unitsBorder;
+            state.verdictsAgainst = mph == state.mph ? 0 : state.verdictsAgainst + 1;
+            if (!state.unitsKnown || state.verdictsAgainst >= rbrUnitVerdictsToChange) {
+                state.mph = mph;
+                state.unitsKnown = true;
+                state.verdictsAgainst = 0;
+            }
+        }
+    }
+    state.stretchStartTime = state.raceTime;
+    state.stretchStartDistance = state.distance;
+    state.stretchSpeedSeconds = 0.0;
+}
+
 float sledSpeedMetresPerSecond(Datagram datagram) {
     const float x = loadFloat(datagram, forza::velocityX), y = loadFloat(datagram, forza::velocityY),
                 z = loadFloat(datagram, forza::velocityZ);
@@ -231,6 +271,50 @@ bool takeOutGaugeDatagram(OutGaugeState& state, Datagram datagram, MonotonicTime
     return true;
 }
 
+bool takeRbrDatagram(RbrState& state, Datagram datagram, MonotonicTime now) {
+    if (datagram.size() != rbrDatagramSize) return false;
+    const std::uint32_t steps = loadU32(datagram, rbr::totalSteps);
+    const float raceTime = loadFloat(datagram, rbr::raceTime);
+    const std::int32_t stage = loadI32(datagram, rbr::stage), car = loadI32(datagram, rbr::car);
+    // Paused, the game goes on sending the same step and time; a restarted stage counts again from
+    // the start, its steps lower than before.
+    const bool sameRun = state.heard && stage == state.stage && car == state.car;
+    const bool advanced = sameRun && steps > state.totalSteps && raceTime > state.raceTime;
+    const float step = raceTime - state.raceTime;
+    if (advanced) {
+        state.advanced = true;
+        state.lastAdvanced = now;
+    }
+    state.heard = true;
+    state.lastHeard = now;
+    state.totalSteps = steps;
+    state.raceTime = raceTime;
+    state.distance = loadFloat(datagram, rbr::distance);
+    state.stage = stage;
+    state.car = car;
+    const float speed = loadFloat(datagram, rbr::speed);
+    state.speed = std::isfinite(speed) ? speed : 0.0f;
+
+    if (!advanced || !std::isfinite(raceTime) || !std::isfinite(state.distance) || step > rbr::longestStep) {
+        // A pause, a restart, a jump: the stretch starts afresh at the next step of driving.
+        state.stretchOpen = advanced;
+        state.stretchStartTime = raceTime;
+        state.stretchStartDistance = state.distance;
+        state.stretchSpeedSeconds = 0.0;
+        return true;
+    }
+    if (!state.stretchOpen) {
+        state.stretchOpen = true;
+        state.stretchStartTime = raceTime;
+        state.stretchStartDistance = state.distance;
+        state.stretchSpeedSeconds = 0.0;
+        return true;
+    }
+    state.stretchSpeedSeconds += static_cast<double>(std::fabs(state.speed)) * step;
+    judgeRbrUnits(state);
+    return true;
+}
+
 void overlayUdpGames(const UdpGameStates& states, MonotonicTime now, TelemetrySample& sample) {
     const F1State& f1 = states.f1;
     if (heardRecently(f1.heard, f1.lastHeard, now) && f1.playerIndexValid && !f1.spectating) {
@@ -275,5 +359,14 @@ void overlayUdpGames(const UdpGameStates& states, MonotonicTime now, TelemetrySa
         const auto carEnd = std::find(outGauge.car.begin(), outGauge.car.end(), '\0');
         sample.combo = std::string(outGauge.car.begin(), carEnd) + " @ OutGauge";
         sample.speedKmh = outGauge.speedKmh;
+    }
+
+    const RbrState& rbr = states.rbr;
+    if (heardRecently(rbr.advanced, rbr.lastAdvanced, now)) {
+        // The datagram names its stage and car slot by number only; their names live in the
+        // game's own files, wherever the game is installed.
+        sample.combo = "Car " + std::to_string(rbr.car) + " @ Stage " + std::to_string(rbr.stage) +
+                       " @ Richard Burns Rally";
+        sample.speedKmh = std::fabs(rbr.speed) * (rbr.mph ? rbr::kmhPerMph : 1.0f);
     }
 }

@@ -1,8 +1,8 @@
 // The games that send their telemetry as UDP datagrams (F1 24 and F1 25; DiRT Rally, DiRT Rally 2.0,
 // DiRT 4 and EA SPORTS WRC on F1's port; Forza Motorsport and Forza Horizon; OutGauge from
-// BeamNG.drive and Live for Speed): each datagram checked and taken into its game's newest state,
-// and the states laid over the tick's sample. Platform-neutral, so the parsers are tested, fuzzed
-// and benchmarked natively; the sockets are in udp_sources.
+// BeamNG.drive and Live for Speed; Richard Burns Rally's RSF build with NGP): each datagram checked and taken
+// into its game's newest state, and the states laid over the tick's sample. Platform-neutral, so the parsers
+// are tested, fuzzed and benchmarked natively; the sockets are in udp_sources.
 #pragma once
 #include <array>
 #include <chrono>
@@ -76,12 +76,45 @@ struct OutGaugeState {
     float speedKmh = 0.0f;
 };
 
+// Richard Burns Rally (RallySimFans, NGP physics): 664 bytes, no header, no paused flag, and a speed
+// in the game's own units, km/h or mph. Driven while both its physics step count and its race time
+// move on; the units are judged from the speed against the distance covered along the stage.
+inline constexpr std::size_t rbrDatagramSize = 664;
+
+// The units are judged over stretches of this long of driving...
+inline constexpr float rbrUnitWindowSeconds = 1.0f;
+// ...that cover at least this much of the stage (a car near standstill says nothing of them)...
+inline constexpr float rbrUnitWindowMetres = 10.0f;
+// ...the first one telling them, and two in a row that agree before they change again: one stretch
+// off the stage's line (a cut, a spin) does not turn the fan's scale over.
+inline constexpr int rbrUnitVerdictsToChange = 2;
+
+struct RbrState {
+    bool heard = false;
+    MonotonicTime lastHeard{};
+    std::uint32_t totalSteps = 0; // from the newest datagram
+    float raceTime = 0.0f;
+    float distance = 0.0f;
+    bool advanced = false;        // the steps and the race time have both moved on
+    MonotonicTime lastAdvanced{}; // when they last did
+    std::int32_t stage = 0, car = 0;
+    float speed = 0.0f; // as sent, in the game's units
+    bool mph = false;   // km/h until the driving shows otherwise
+    bool unitsKnown = false;
+    // The stretch of driving being judged: where it began, and the speed summed over its time.
+    bool stretchOpen = false;
+    float stretchStartTime = 0.0f, stretchStartDistance = 0.0f;
+    double stretchSpeedSeconds = 0.0;
+    int verdictsAgainst = 0; // stretches in a row that found the other units
+};
+
 struct UdpGameStates {
     F1State f1;
     DirtState dirt;
     WrcState wrc;
     ForzaState forza;
     OutGaugeState outGauge;
+    RbrState rbr;
 };
 
 // Each takes one datagram as it arrived at `now`. A datagram of any other length or format than
@@ -92,12 +125,13 @@ bool takeDirtDatagram(DirtState& state, Datagram datagram, MonotonicTime now);
 bool takeWrcDatagram(WrcState& state, Datagram datagram, MonotonicTime now);
 bool takeForzaDatagram(ForzaState& state, Datagram datagram, MonotonicTime now);
 bool takeOutGaugeDatagram(OutGaugeState& state, Datagram datagram, MonotonicTime now);
+bool takeRbrDatagram(RbrState& state, Datagram datagram, MonotonicTime now);
 
 // What arrives on F1's port: the rally games send there too, by default, and tell themselves apart
 // by their lengths (DiRT 264 bytes, WRC 237), unless the datagram carries F1's own header.
 bool takeF1PortDatagram(UdpGameStates& states, Datagram datagram, MonotonicTime now);
 
 // Lays the live UDP games over the sample that the shared-memory games made, in the order F1,
-// DiRT, WRC, Forza, OutGauge: each live one replaces the combo and the speed, so the last live one
-// wins.
+// DiRT, WRC, Forza, OutGauge, Richard Burns Rally: each live one replaces the combo and the speed, so the
+// last live one wins.
 void overlayUdpGames(const UdpGameStates& states, MonotonicTime now, TelemetrySample& sample);

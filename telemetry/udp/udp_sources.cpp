@@ -32,7 +32,7 @@ constexpr auto bindRetryInterval = std::chrono::seconds(5);
 // longest); a longer one arrives cut and is dropped.
 constexpr int receiveBufferSize = 2048;
 
-enum class UdpFamily { f1, forza, outGauge };
+enum class UdpFamily { f1, forza, outGauge, rbr };
 
 struct UdpSource {
     UdpFamily family;
@@ -44,10 +44,12 @@ struct UdpSource {
 };
 
 // F1's own default (DiRT's and WRC's too, which send there); Forza's outside 5200 to 5300, which the Forza
-// Horizon team asks users to avoid; the OutGauge port Live for Speed's and BeamNG's guides use.
-std::array<UdpSource, 3> udpSources = {{{UdpFamily::f1, "F1", 20777},
+// Horizon team asks users to avoid; the OutGauge port Live for Speed's and BeamNG's guides use; the
+// port RallySimFans' Richard Burns Rally sends its NGP telemetry to by default.
+std::array<UdpSource, 4> udpSources = {{{UdpFamily::f1, "F1", 20777},
                                         {UdpFamily::forza, "Forza", 5607},
-                                        {UdpFamily::outGauge, "OutGauge", 4444}}};
+                                        {UdpFamily::outGauge, "OutGauge", 4444},
+                                        {UdpFamily::rbr, "Richard Burns Rally", 6776}}};
 
 UdpGameStates udpGameStates;
 UdpLogLine logLine = nullptr;
@@ -58,14 +60,14 @@ void log(const std::string& text) {
 }
 
 // Test runs start many Ventoras side by side on one machine, where UDP ports are shared by all:
-// VENTORA_UDP_PORTS="F1,Forza,OutGauge" gives each its own. Anything else keeps the defaults.
+// VENTORA_UDP_PORTS="F1,Forza,OutGauge,RBR" gives each its own. Anything else keeps the defaults.
 void takePortsFromEnvironment() {
     char text[64];
     const DWORD length = GetEnvironmentVariableA("VENTORA_UDP_PORTS", text, sizeof text);
     if (length == 0 || length >= sizeof text) return;
-    unsigned ports[3];
+    unsigned ports[4];
     char extra;
-    if (std::sscanf(text, "%u,%u,%u%c", &ports[0], &ports[1], &ports[2], &extra) != 3) return;
+    if (std::sscanf(text, "%u,%u,%u,%u%c", &ports[0], &ports[1], &ports[2], &ports[3], &extra) != 4) return;
     for (unsigned port : ports)
         if (port == 0 || port > 65535) return;
     for (std::size_t i = 0; i < udpSources.size(); ++i)
@@ -118,6 +120,7 @@ bool takeDatagram(UdpFamily family, Datagram datagram, MonotonicTime now) {
     case UdpFamily::f1: return takeF1PortDatagram(udpGameStates, datagram, now);
     case UdpFamily::forza: return takeForzaDatagram(udpGameStates.forza, datagram, now);
     case UdpFamily::outGauge: return takeOutGaugeDatagram(udpGameStates.outGauge, datagram, now);
+    case UdpFamily::rbr: return takeRbrDatagram(udpGameStates.rbr, datagram, now);
     }
     return false;
 }

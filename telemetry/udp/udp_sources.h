@@ -7,7 +7,7 @@
 
 using UdpLogLine = void (*)(std::string);
 
-// Starts Winsock and opens the three sockets. A port another program holds is not fatal: it is
+// Starts Winsock and opens the four sockets. A port another program holds is not fatal: it is
 // logged through `log` and tried again every few seconds from the ticks.
 void openUdpSources(UdpLogLine log);
 

@@ -4,14 +4,14 @@
 
 #include <cstdint>
 
-#include "telemetry/opened/truck_reader.h"
+#include "telemetry/opened/plugin_readers.h"
 #include "tools/truck_game_host.h"
 #include "truck_plugin/truck_plugin.h"
-#include "truck_plugin/truck_record.h"
+#include "plugin_record/plugin_record.h"
 
 namespace {
 
-alignas(4096) std::uint8_t section[truckRecord::sectionSize];
+alignas(4096) std::uint8_t section[pluginRecord::sectionSize];
 
 game::Result initWithBuffer(std::uint32_t version, const void* params) {
     return initTruckPlugin(version, params, {[] { return OpenedSection{section}; }, [] {}});
@@ -33,24 +33,24 @@ void truckPluginFrame(benchmark::State& state) {
 BENCHMARK(truckPluginFrame);
 
 void readTrucksEachTick(benchmark::State& state) {
-    TruckRecord record;
+    PluginRecord record;
     record.live = true;
     record.metresPerSecond = 25.0f;
     copyBoundedText("eut2", record.gameId, sizeof record.gameId);
-    copyBoundedText("Scania", record.brand, sizeof record.brand);
-    copyBoundedText("R 730", record.name, sizeof record.name);
+    copyBoundedText("Scania", record.firstName, sizeof record.firstName);
+    copyBoundedText("R 730", record.secondName, sizeof record.secondName);
     std::uint32_t sequence = 0;
-    TruckWatch watch;
+    PluginWatch watch;
     std::uint64_t nowMs = 0;
     // The first sight only marks the sequence; from the second on the truck is driven.
     for (int tick = 0; tick < 2; ++tick) {
-        writeTruckRecord(section, record, sequence);
+        writePluginRecord(section, record, sequence);
         TelemetrySample sample;
         readTrucks({section, &watch, nowMs += 100}, sample);
         if (tick == 1 && sample.combo.empty()) state.SkipWithError("the record never counted as driven");
     }
     for (auto _ : state) {
-        writeTruckRecord(section, record, sequence); // as the game's frames do between ticks
+        writePluginRecord(section, record, sequence); // as the game's frames do between ticks
         TelemetrySample sample;
         readTrucks({section, &watch, nowMs += 100}, sample);
         benchmark::DoNotOptimize(sample);

@@ -6,13 +6,13 @@
 #include <cstring>
 #include <vector>
 
-#include "telemetry/opened/truck_reader.h"
+#include "telemetry/opened/plugin_readers.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // The allocator's alignment stands in for the section's.
     std::vector<std::uint8_t> exact(size);
     if (size) std::memcpy(exact.data(), data, size);
-    TruckWatch watch;
+    PluginWatch watch;
     for (int tick = 0; tick < 2; ++tick) {
         TelemetrySample sample;
         readTrucks({exact, &watch, 1000u + 100u * static_cast<unsigned>(tick)}, sample);

@@ -1,9 +1,9 @@
 // Random datagrams for the UDP games' parsers: what F1's port takes (F1 in its three formats, DiRT,
-// WRC), Forza and OutGauge. The first byte chooses the socket, whether an F1 header passes the
-// format check, and the length: one of the games' own lengths (or one byte
-// off), so the fuzzer starts inside the packets, or the input's own length. The rest is the
-// datagram's bytes, copied into a buffer of exactly its length so that AddressSanitizer catches a
-// read past its end. Then the states are laid over a sample, as a tick does.
+// WRC), Forza, OutGauge and Richard Burns Rally. The first byte chooses the socket, whether an F1 header
+// passes the format check, and the length: one of the games' own lengths (or one byte off), so the fuzzer
+// starts inside the packets, or the input's own length. The rest is the datagram's bytes, copied into a
+// buffer of exactly its length so that AddressSanitizer catches a read past its end. Then the states are laid
+// over a sample, as a tick does.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -26,16 +26,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint8_t> datagram(data + 1, data + size);
     // Every length one of the games sends, one byte longer, or the input's own.
     const std::size_t pick = (choice >> 4) % 16;
-    if (data[size - 1] & 1) datagram.resize(lengths[pick] + (choice & 8 ? 1 : 0));
+    const bool rbr = choice % 4 == 3;
+    if (data[size - 1] & 1) datagram.resize((rbr ? rbrDatagramSize : lengths[pick]) + (choice & 8 ? 1 : 0));
     if ((choice & 4) && datagram.size() >= 2) {
         const std::uint16_t format = 2024 + (choice & 8 ? 1 : 0) + (data[size - 1] & 2 ? 1 : 0);
         datagram[0] = static_cast<std::uint8_t>(format), datagram[1] = format >> 8;
     }
     const MonotonicTime now = MonotonicTime{} + std::chrono::milliseconds(choice);
-    switch (choice % 3) {
+    switch (choice % 4) {
     case 0: takeF1PortDatagram(states, datagram, now); break;
     case 1: takeForzaDatagram(states.forza, datagram, now); break;
-    default: takeOutGaugeDatagram(states.outGauge, datagram, now); break;
+    case 2: takeOutGaugeDatagram(states.outGauge, datagram, now); break;
+    default: takeRbrDatagram(states.rbr, datagram, now); break;
     }
     TelemetrySample sample;
     overlayUdpGames(states, now, sample);
@@ -46,6 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (states.f1.speedKmh < 0 || states.f1.speedKmh > 65535 ||
         states.f1.speedKmh != std::floor(states.f1.speedKmh))
         std::abort();
+    // Richard Burns Rally's speed is a finite number whatever the datagram holds.
+    if (sample.combo.ends_with(" @ Richard Burns Rally") && !std::isfinite(sample.speedKmh)) std::abort();
     if (sample.combo.starts_with("Stage ") &&
         sample.combo.find(' ', 6) != sample.combo.find_first_not_of("-0123456789", 6))
         std::abort();

@@ -245,6 +245,19 @@ TEST(ProjectCars2Reader, NamesAreCopiedAsBytesAndCutAtTheirRoom) {
     EXPECT_EQ(read(bytes).combo, "Caf\xe9\xff @ \x01\x7f\x80 \xc3\xa9");
 }
 
+// Project CARS 3 writes Project CARS 2's page under a version number of its own, unknown here.
+TEST(ProjectCars2Reader, ThePagesVersionNumberIsNotLookedAt) {
+    for (const std::uint32_t version : {0u, 9u, 12u, 14u, 0xFFFFFFFFu}) {
+        SCOPED_TRACE(version);
+        Pages pages;
+        setProjectCars2(pages, "Porsche 911 GT3 R", "Laguna Seca", "", 10.0f);
+        putU32(pages.pcars2, 0, version);
+        const TelemetrySample sample = read(pages);
+        EXPECT_EQ(sample.combo, "Porsche 911 GT3 R @ Laguna Seca ");
+        EXPECT_EQ(sample.speedKmh, 36.0f);
+    }
+}
+
 TEST(RaceRoomReader, LayoutVersionChoosesTheOffsets) {
     struct Case {
         std::int32_t major, minor;

@@ -11,7 +11,7 @@
 
 #include "tools/truck_game_host.h"
 #include "truck_plugin/truck_plugin.h"
-#include "truck_plugin/truck_record.h"
+#include "plugin_record/plugin_record.h"
 
 namespace {
 

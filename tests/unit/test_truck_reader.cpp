@@ -10,29 +10,29 @@
 #include <thread>
 
 #include "telemetry/opened/opened_games.h"
-#include "telemetry/opened/truck_reader.h"
-#include "truck_plugin/truck_record.h"
+#include "telemetry/opened/plugin_readers.h"
+#include "plugin_record/plugin_record.h"
 
 namespace {
 
 struct TruckSection {
-    alignas(4) std::uint8_t bytes[truckRecord::sectionSize] = {};
+    alignas(4) std::uint8_t bytes[pluginRecord::sectionSize] = {};
     std::uint32_t sequence = 0;
-    TruckRecord record;
+    PluginRecord record;
 
     TruckSection(const char* gameId, const char* brand, const char* name, bool live, float metresPerSecond) {
         copyBoundedText(gameId, record.gameId, sizeof record.gameId);
-        copyBoundedText(brand, record.brand, sizeof record.brand);
-        copyBoundedText(name, record.name, sizeof record.name);
+        copyBoundedText(brand, record.firstName, sizeof record.firstName);
+        copyBoundedText(name, record.secondName, sizeof record.secondName);
         record.live = live;
         record.metresPerSecond = metresPerSecond;
         frame();
     }
-    void frame() { writeTruckRecord(bytes, record, sequence); }
+    void frame() { writePluginRecord(bytes, record, sequence); }
 };
 
 // Reads the section at `nowMs` into a sample that an earlier game already filled.
-TelemetrySample readAt(const TruckSection& section, TruckWatch& watch, std::uint64_t nowMs) {
+TelemetrySample readAt(const TruckSection& section, PluginWatch& watch, std::uint64_t nowMs) {
     TelemetrySample sample{"earlier game", 1.0f};
     IRacingSessionCache cache;
     OpenedGameViews views{};
@@ -43,7 +43,7 @@ TelemetrySample readAt(const TruckSection& section, TruckWatch& watch, std::uint
 
 // The ticks at 1000 ms (the first sight, which only marks the sequence) and at 1100 ms, after one
 // frame: from then on the truck counts as driven. Returns the second tick's sample.
-TelemetrySample seeItMove(TruckSection& section, TruckWatch& watch) {
+TelemetrySample seeItMove(TruckSection& section, PluginWatch& watch) {
     EXPECT_EQ(readAt(section, watch, 1000).combo, "earlier game");
     section.frame();
     return readAt(section, watch, 1100);
@@ -65,7 +65,7 @@ TEST(TruckReader, ADrivenTruckGivesItsComboAndSpeedByGame) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.gameId);
         TruckSection section(c.gameId, "Scania", "R 730", true, c.metresPerSecond);
-        TruckWatch watch;
+        PluginWatch watch;
         const TelemetrySample sample = seeItMove(section, watch);
         EXPECT_EQ(sample.combo, c.combo);
         EXPECT_EQ(sample.speedKmh, c.kmh);
@@ -89,13 +89,13 @@ TEST(TruckReader, OnlyALiveRecordWhoseSequenceMovedWithinASecondCounts) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         TruckSection section("eut2", "DAF", "XF", true, 20.0f);
-        TruckWatch watch;
+        PluginWatch watch;
         seeItMove(section, watch);
         section.record.live = c.live;
         if (c.moveAgain) section.frame();
         EXPECT_EQ(readAt(section, watch, c.lastMs).combo != "earlier game", c.driven);
         // Stale, so that Ventora opens the name afresh, only when the frames stopped.
-        EXPECT_EQ(truckRecordStale(watch, c.lastMs), c.lastMs > 2100);
+        EXPECT_EQ(pluginRecordStale(watch, c.lastMs), c.lastMs > 2100);
     }
 }
 
@@ -107,14 +107,14 @@ TEST(TruckReader, ARecordNotWholeOrOfAnotherFormatGivesNoSampleThatTick) {
         std::size_t size;
     };
     const Case cases[] = {
-        {"mid-rewrite: the sequence is odd", 4, 5, truckRecord::size},
-        {"another format", 0, 2, truckRecord::size},
-        {"a section too small for the record", 0, 1, truckRecord::size - 1},
+        {"mid-rewrite: the sequence is odd", 4, 5, pluginRecord::size},
+        {"another format", 0, 2, pluginRecord::size},
+        {"a section too small for the record", 0, 1, pluginRecord::size - 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         TruckSection section("eut2", "Iveco", "S-Way", true, 20.0f);
-        TruckWatch watch;
+        PluginWatch watch;
         ASSERT_EQ(seeItMove(section, watch).combo, "Iveco S-Way @ Euro Truck Simulator 2");
         section.frame();
         section.bytes[c.offset] = c.value;
@@ -128,7 +128,7 @@ TEST(TruckReader, ARecordNotWholeOrOfAnotherFormatGivesNoSampleThatTick) {
 
 TEST(TruckReader, ANameWithoutItsNulIsCutAtItsRoom) {
     TruckSection section("eut2", "", "FH", true, 20.0f);
-    TruckWatch watch;
+    PluginWatch watch;
     seeItMove(section, watch);
     section.frame();
     std::memset(section.bytes + 32, 'x', 64); // the brand's whole room, NUL included
@@ -142,20 +142,20 @@ TEST(TruckReader, ACopyOvertakenByTheGamesNextFrameIsNeverTaken) {
     TruckSection second("ats", "Peterbilt", "579", true, 10.0f);
     const std::string firstCombo = "Scania R 730 @ Euro Truck Simulator 2";
     const std::string secondCombo = "Peterbilt 579 @ American Truck Simulator";
-    alignas(4) std::uint8_t shared[truckRecord::sectionSize] = {};
+    alignas(4) std::uint8_t shared[pluginRecord::sectionSize] = {};
     std::uint32_t sequence = 0;
-    writeTruckRecord(shared, first.record, sequence);
+    writePluginRecord(shared, first.record, sequence);
 
     std::atomic<bool> stop{false};
     std::thread writer([&] {
         for (std::uint64_t frame = 0; !stop.load(std::memory_order_relaxed); ++frame)
-            writeTruckRecord(shared, frame % 2 ? first.record : second.record, sequence);
+            writePluginRecord(shared, frame % 2 ? first.record : second.record, sequence);
     });
     // A reader that took torn copies met one well within this many reads, even with both threads
     // pinned to one busy core; the deadline only keeps a starved run from hanging.
     constexpr int reads = 4'000'000;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    TruckWatch watch;
+    PluginWatch watch;
     int taken[2] = {};
     std::string torn;
     for (int read = 0; read < reads && torn.empty(); ++read) {
@@ -180,7 +180,7 @@ TEST(TruckReader, ACopyOvertakenByTheGamesNextFrameIsNeverTaken) {
 }
 
 TEST(TruckReader, NoSectionNoSample) {
-    TruckWatch watch;
+    PluginWatch watch;
     TelemetrySample sample{"earlier game", 1.0f};
     readTrucks({{}, &watch, 1000}, sample);
     readTrucks({{}, &watch, 2000}, sample);

@@ -8,26 +8,26 @@
 
 #include "win32.h"
 #include "tools/truck_game_host.h"
-#include "truck_plugin/truck_record.h"
+#include "plugin_record/plugin_record.h"
 
 namespace {
 
 // The section as Ventora sees it: opened read-only, the record copied out whole.
 struct Reading {
     bool found = false;
-    TruckRecord record;
+    PluginRecord record;
 };
 
 Reading readSection() {
     Reading reading;
-    HANDLE section = OpenFileMappingA(FILE_MAP_READ, FALSE, truckRecord::sectionName);
+    HANDLE section = OpenFileMappingA(FILE_MAP_READ, FALSE, pluginRecord::truckSectionName);
     if (!section) return reading;
-    void* view = MapViewOfFile(section, FILE_MAP_READ, 0, 0, truckRecord::sectionSize);
+    void* view = MapViewOfFile(section, FILE_MAP_READ, 0, 0, pluginRecord::sectionSize);
     CloseHandle(section);
     if (!view) return reading;
     std::uint32_t sequence = 0;
-    reading.found = copyTruckRecord({static_cast<const std::uint8_t*>(view), truckRecord::sectionSize},
-                                    reading.record, sequence);
+    reading.found = copyPluginRecord({static_cast<const std::uint8_t*>(view), pluginRecord::sectionSize},
+                                     reading.record, sequence);
     UnmapViewOfFile(view);
     return reading;
 }
@@ -99,13 +99,13 @@ TEST_F(TruckPluginDll, PublishesTheDriveAndLeavesNoSectionAfterShutdown) {
         EXPECT_EQ(reading.record.live, step.live);
         EXPECT_EQ(reading.record.metresPerSecond, step.expectedSpeed);
         EXPECT_STREQ(reading.record.gameId, "ats");
-        EXPECT_STREQ(reading.record.brand, "Peterbilt");
-        EXPECT_STREQ(reading.record.name, "579");
+        EXPECT_STREQ(reading.record.firstName, "Peterbilt");
+        EXPECT_STREQ(reading.record.secondName, "579");
     }
     host.shutdown();
     EXPECT_EQ(host.registrations(), 0u);
     EXPECT_FALSE(readSection().found);
-    EXPECT_EQ(OpenFileMappingA(FILE_MAP_READ, FALSE, truckRecord::sectionName), nullptr);
+    EXPECT_EQ(OpenFileMappingA(FILE_MAP_READ, FALSE, pluginRecord::truckSectionName), nullptr);
 }
 
 TEST_F(TruckPluginDll, ARefusedRegistrationWarnsAndTheRestWorks) {
@@ -121,7 +121,7 @@ TEST_F(TruckPluginDll, ARefusedRegistrationWarnsAndTheRestWorks) {
     ASSERT_TRUE(reading.found);
     EXPECT_TRUE(reading.record.live);
     EXPECT_EQ(reading.record.metresPerSecond, 15.0f);
-    EXPECT_STREQ(reading.record.brand, "Mercedes-Benz");
+    EXPECT_STREQ(reading.record.firstName, "Mercedes-Benz");
 }
 
 TEST_F(TruckPluginDll, ASecondGameWarnsAndLeavesTheFirstGamesRecordAlone) {
@@ -166,7 +166,7 @@ TEST_F(TruckPluginDll, ASecondGameWarnsAndLeavesTheFirstGamesRecordAlone) {
     const Reading reading = readSection();
     ASSERT_TRUE(reading.found);
     EXPECT_STREQ(reading.record.gameId, "eut2");
-    EXPECT_STREQ(reading.record.brand, "Scania");
+    EXPECT_STREQ(reading.record.firstName, "Scania");
     EXPECT_TRUE(reading.record.live);
     EXPECT_EQ(reading.record.metresPerSecond, 21.0f);
     // The first game's shutdown still takes the section with it.

@@ -589,7 +589,7 @@ class Session:
             subprocess.run(["cp", "-a", str(template), str(self.prefix)], check=True)
             self.env = _base_environment(self.prefix, self.xvfb.display)
             # UDP ports are the machine's, shared by every session. Only a session that asks for
-            # them (games_udp_ports) may play the UDP games (F1, Forza, OutGauge) on their own
+            # them (games_udp_ports) may play the UDP games (F1, Forza, OutGauge, RBR) on their own
             # ports, as on a user's PC, and only one at a time; every other gives its Ventoras
             # free ports of its own, so that Ventoras side by side never meet and no UDP source's
             # log line (a port found taken, then opened) lands in a suite that is not about them.
@@ -957,7 +957,8 @@ class Session:
             self._guard.wait(10)
 
 
-GAMES_UDP_PORTS = (20777, 5607, 4444)  # F1, Forza, OutGauge, as Ventora listens by default
+# F1, Forza, OutGauge and Richard Burns Rally, as Ventora listens by default.
+GAMES_UDP_PORTS = (20777, 5607, 4444, 6776)
 UDP_PORTS_LOCK = Path(tempfile.gettempdir()) / "ventora-games-udp-ports.lock"
 
 
@@ -972,7 +973,7 @@ def udp_port_free(port):
 
 def _claim_udp_ports(games_own):
     """(lock, ports): with games_own, the games' own ports with the machine-wide lock that holds
-    them for this session, when no other session has them and they are free; else (None, three
+    them for this session, when no other session has them and they are free; else (None, as many
     free ports)."""
     if games_own:
         lock = open(UDP_PORTS_LOCK, "a")
@@ -983,7 +984,7 @@ def _claim_udp_ports(games_own):
         except OSError:
             pass
         lock.close()
-    return None, _free_udp_ports(3)
+    return None, _free_udp_ports(len(GAMES_UDP_PORTS))
 
 
 def _free_udp_ports(count):

@@ -15,7 +15,8 @@ from tests.wine.harness import REPO_ROOT, Session, wait_until
 VERSION = re.search(r"project\(Ventora VERSION (\d+\.\d+\.\d+)", (REPO_ROOT / "CMakeLists.txt").read_text())[1]
 UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Ventora"
 INSTALLED_FILES = ["LICENSE.txt", "README.txt", "publish_game.exe", "uninstall.exe", "ventora-board.exe",
-                   "ventora-trucks.dll", "ventora.exe"]
+                   "ventora-gpbikes.dlo", "ventora-krp.dlo", "ventora-mxbikes.dlo", "ventora-trucks.dll",
+                   "ventora.exe"]
 MANUAL_LINE = "Manual maximum car speed"
 # Slider positions a user moved (speed OFF, MIN, MAX, max car speed), and the settings file they give.
 MOVED_SLIDERS = (41, -7, 93, 210)
@@ -218,7 +219,8 @@ class UpgradeTest(InstallTestCase):
         ignores bytes past the image), so that a replaced file can be told from an old one."""
         staged = self.session.tmp / "earlier"
         staged.mkdir()
-        for name in ("ventora.exe", "publish_game.exe", "ventora-board.exe", "ventora-trucks.dll", "README.txt"):
+        for name in ("ventora.exe", "publish_game.exe", "ventora-board.exe", "ventora-trucks.dll", "ventora-krp.dlo",
+                     "ventora-mxbikes.dlo", "ventora-gpbikes.dlo", "README.txt"):
             shutil.copy(self.session.build / name, staged / name)
         with open(staged / "ventora.exe", "ab") as exe:
             exe.write(b"earlier release")
@@ -478,6 +480,71 @@ class TruckGameRunningTest(TruckGamesTestCase):
         self.assertEqual(self.plugins("270880"), ["other.dll", "ventora-trucks.dll"])
 
 
+# Kart Racing Pro in Steam's own folder, MX Bikes in the second library beside another plugin of
+# someone else's; GP Bikes not installed, though a folder of that name is left without its program.
+KRP_DIR = STEAM + r"\steamapps\common\Kart Racing Pro"
+MXBIKES_DIR = SECOND_LIBRARY + r"\steamapps\common\MX Bikes"
+GPBIKES_LEFTOVER_DIR = SECOND_LIBRARY + r"\steamapps\common\GP Bikes"
+
+
+class KartsAndBikesInstallTest(TruckGamesTestCase):
+    """The option to copy the PiBoSo plugins into the games, found by their programs."""
+
+    def make_piboso_games(self):
+        self.make_steam()
+        for folder, program in [(KRP_DIR, "kart.exe"), (MXBIKES_DIR, "mxbikes.exe")]:
+            self.unix_path(folder).mkdir(parents=True)
+            (self.unix_path(folder) / program).write_bytes(b"MZ")
+        (self.unix_path(MXBIKES_DIR) / "plugins").mkdir()
+        (self.unix_path(MXBIKES_DIR) / "plugins" / "other.dlo").write_bytes(b"another plugin")
+        self.unix_path(GPBIKES_LEFTOVER_DIR).mkdir(parents=True)
+
+    def piboso_plugins(self, folder):
+        plugins = self.unix_path(folder) / "plugins"
+        return sorted(entry.name for entry in plugins.iterdir()) if plugins.exists() else None
+
+    def piboso_values(self):
+        return {name: value for name, value in self.install.uninstall_values().items()
+                if name.startswith("PiBoSoPlugin")}
+
+    def test_each_game_found_gets_its_plugin_a_running_one_keeps_its_copy_and_uninstall_takes_back_only_ours(self):
+        self.make_piboso_games()
+        self.assertEqual(self.install.run_setup(self.setup, "/NOSTARTUP"), 0)
+        krp_copy, mxbikes_copy = KRP_DIR + r"\plugins\ventora-krp.dlo", MXBIKES_DIR + r"\plugins\ventora-mxbikes.dlo"
+        self.assertEqual(self.piboso_values(), {"PiBoSoPluginkrp": krp_copy, "PiBoSoPluginFolderkrp": 1,
+                                                "PiBoSoPluginmxbikes": mxbikes_copy})
+        for folder, plugin in [(KRP_DIR, "ventora-krp.dlo"), (MXBIKES_DIR, "ventora-mxbikes.dlo")]:
+            with self.subTest(plugin=plugin):
+                self.assertEqual((self.unix_path(folder) / "plugins" / plugin).read_bytes(),
+                                 (self.session.build / plugin).read_bytes())
+        self.assertEqual(self.piboso_plugins(MXBIKES_DIR), ["other.dlo", "ventora-mxbikes.dlo"])
+        self.assertIsNone(self.piboso_plugins(GPBIKES_LEFTOVER_DIR), "a folder without the game got a plugin")
+
+        # An upgrade while Kart Racing Pro runs with its plugin loaded: the copy it holds is moved
+        # aside and marked for the next restart of Windows, and the new one put in its place.
+        game = self.session.start_publisher("krp", "--plugin", krp_copy)
+        self.addCleanup(self.session.end_publisher, game)
+        self.assertEqual(game.read_line(60), "ready")
+        self.assertEqual(self.install.run_setup(self.setup, "/NOSTARTUP"), 0)
+        self.assertEqual(self.piboso_plugins(KRP_DIR), ["ventora-krp.dlo", "ventora-krp.dlo.old"])
+        self.assertEqual(self.pending_deletions(KRP_DIR), [krp_copy + ".old"])
+
+        # Uninstalled while the game still runs: its copy stays marked and recorded, the rest goes.
+        self.uninstall()
+        self.assertFalse(self.install.folder.exists(), self.install.files())
+        self.assertEqual(self.piboso_plugins(MXBIKES_DIR), ["other.dlo"])
+        self.assertEqual(self.piboso_values(), {"PiBoSoPluginkrp": krp_copy, "PiBoSoPluginFolderkrp": 1})
+
+        # The game ended: the next install takes the leftovers away, then copies afresh.
+        self.session.end_publisher(game)
+        self.assertEqual(self.install.run_setup(self.setup, "/NOSTARTUP"), 0)
+        self.assertEqual(self.piboso_plugins(KRP_DIR), ["ventora-krp.dlo"])
+        self.uninstall()
+        self.assertIsNone(self.piboso_plugins(KRP_DIR), "the plugins folder the installer made is left behind")
+        self.assertEqual(self.piboso_plugins(MXBIKES_DIR), ["other.dlo"])
+        self.assertIsNone(self.install.uninstall_values())
+
+
 class WithoutSteamInstallTest(InstallTestCase):
 
     def test_without_steam_it_installs_without_the_option(self):
@@ -544,6 +611,18 @@ class TruckPluginDllTest(unittest.TestCase):
         exports = dump[dump.index("[Ordinal/Name Pointer] Table"):].split("\n\n")[0]
         self.assertEqual(re.findall(r"^\t\[\s*\d+\] (\S+)$", exports, re.M),
                          ["scs_telemetry_init", "scs_telemetry_shutdown"])
+
+    def test_each_kart_and_bike_plugin_needs_only_system_dlls_and_exports_only_the_games_functions(self):
+        for plugin in ("ventora-krp.dlo", "ventora-mxbikes.dlo", "ventora-gpbikes.dlo"):
+            with self.subTest(plugin=plugin):
+                dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", str(harness.WINDOWS_BUILD / plugin)],
+                                      capture_output=True, text=True, check=True).stdout
+                self.assertEqual(sorted(re.findall(r"DLL Name: (\S+)", dump)), ["KERNEL32.dll", "msvcrt.dll"])
+                exports = dump[dump.index("[Ordinal/Name Pointer] Table"):].split("\n\n")[0]
+                self.assertEqual(re.findall(r"^\t\[\s*\d+\] (\S+)$", exports, re.M),
+                                 ["EventDeinit", "EventInit", "GetInterfaceVersion", "GetModDataVersion", "GetModID",
+                                  "RaceEvent", "RunDeinit", "RunInit", "RunStart", "RunStop", "RunTelemetry",
+                                  "Shutdown", "Startup"])
 
 
 if __name__ == "__main__":

@@ -101,7 +101,7 @@ class UdpGamesTest(LiveGameTestCase):
                           30, message=f"no level {level} on the wire")
 
     def test_each_game_gives_its_combo_its_levels_and_stops_after_a_second_of_silence(self):
-        f1, forza, out_gauge = self.session.udp_ports
+        f1, forza, out_gauge, _ = self.session.udp_ports
         games = [("F1 24", f1, f1_datagrams(212), "McLaren @ Suzuka", "212.000000"),
                  ("F1 25", f1, f1_datagrams(97, team=187, track=41, year=2025, entry=57),
                   "Red Bull Racing '24 @ Zandvoort (Reverse)", "97.000000"),
@@ -123,7 +123,7 @@ class UdpGamesTest(LiveGameTestCase):
         # 127.0.0.2 is this machine as well, yet not the address a game sends to: a socket that
         # listens there listens on every address the machine has, where anyone who can reach the PC
         # could set the fan.
-        f1, forza, out_gauge = self.session.udp_ports
+        f1, forza, out_gauge, _ = self.session.udp_ports
         games = [("F1", f1, f1_datagrams(212), "McLaren @ Suzuka"),
                  ("Forza", forza, forza_horizon_dash(41.5), "Car 3042 @ Forza Horizon"),
                  ("OutGauge", out_gauge, outgauge(27.25), "FBM @ OutGauge")]
@@ -141,7 +141,7 @@ class UdpGamesTest(LiveGameTestCase):
                 self.level_after(sender.stop(), SPEED_OFF_DEFAULT)
 
     def test_port_taken_before_the_start_is_logged_and_opened_once_free(self):
-        f1, _, out_gauge = self.session.udp_ports
+        f1, _, out_gauge, _ = self.session.udp_ports
         blocker = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         self.addCleanup(blocker.close)
         blocker.bind(("127.0.0.1", f1))
@@ -176,6 +176,30 @@ class UdpGamesTest(LiveGameTestCase):
         self.assertGreater(len(levels), 10, "the flood held the ticks up")
         self.assertLess(gaps[len(gaps) // 2], 0.15, f"the median time between two ticks; longest {gaps[-3:]}")
         self.assertEqual(set(levels), {79})
+
+    def test_richard_burns_rally_in_mph_drives_the_fan_in_km_h_and_not_while_paused(self):
+        rbr = self.session.udp_ports[3]
+        self.start_ventora()
+        game = self.publish("rbr", "--port", str(rbr), "--units", "mph", "--speed", "120")
+        self.session.wait_for_log_line("New combo: Car 3 @ Stage 41 @ Richard Burns Rally")
+        # Taken for km/h until a second of driving tells the units: 74.6 first, then 120.
+        try:
+            self.session.wait_for_log(lambda text: any(
+                line.startswith("New max speed: ") and abs(float(line.split()[-1]) - 120) < 0.01
+                for line in text.split("\r\n")))
+        except TimeoutError:
+            self.fail(f"no top speed of 120 km/h: {self.session.log_lines()!r}")
+        self.levels_settle_at(79)
+        self.command(game, "live 0")  # paused: the same datagram again and again
+        self.levels_settle_at(SPEED_OFF_DEFAULT)
+        self.command(game, "restart")
+        self.command(game, "speed 30")
+        self.command(game, "live 1")
+        self.levels_settle_at(20)  # 30 of 120 km/h: 79 / 4, rounded
+        lines = self.session.log_lines()
+        self.session.end_publisher(game)
+        self.level_after(time.monotonic(), SPEED_OFF_DEFAULT)
+        self.assertEqual(self.session.log_lines(), lines, "the restarted stage logged anew")
 
     def test_games_own_ports_and_publish_game_as_f1(self):
         if self.session.udp_ports != list(GAMES_UDP_PORTS):

@@ -1,6 +1,6 @@
-// Writing and copying the truck record: a sequence lock, so that the game never waits for Ventora
+// Writing and copying a plugin record: a sequence lock, so that the game never waits for Ventora
 // and Ventora never takes half of one frame and half of the next.
-#include "truck_plugin/truck_record.h"
+#include "plugin_record/plugin_record.h"
 
 #include <atomic>
 #include <bit>
@@ -11,11 +11,11 @@ namespace {
 // The sequence is one aligned 32-bit word, written and read whole, so a reader never sees half of
 // an increment. The sections are page-aligned; anything else is refused before it gets here.
 volatile std::uint32_t& sequenceWord(std::uint8_t* section) {
-    return *reinterpret_cast<volatile std::uint32_t*>(section + truckRecord::sequence);
+    return *reinterpret_cast<volatile std::uint32_t*>(section + pluginRecord::sequence);
 }
 
 bool holdsRecord(const std::uint8_t* section, std::size_t size) {
-    return size >= truckRecord::size &&
+    return size >= pluginRecord::size &&
            reinterpret_cast<std::uintptr_t>(section) % alignof(std::uint32_t) == 0;
 }
 
@@ -52,35 +52,35 @@ void copyBoundedText(std::string_view text, char* room, std::size_t roomSize) {
     std::memset(room + length, 0, roomSize - length);
 }
 
-void writeTruckRecord(std::span<std::uint8_t> section, const TruckRecord& record, std::uint32_t& sequence) {
+void writePluginRecord(std::span<std::uint8_t> section, const PluginRecord& record, std::uint32_t& sequence) {
     if (!holdsRecord(section.data(), section.size())) return;
     std::uint8_t* page = section.data();
     sequence |= 1; // odd: a rewrite has begun
     sequenceWord(page) = sequence;
     std::atomic_thread_fence(std::memory_order_release);
-    storeU32(page + truckRecord::format, truckRecord::currentFormat);
-    storeU32(page + truckRecord::live, record.live ? 1 : 0);
-    storeU32(page + truckRecord::speed, std::bit_cast<std::uint32_t>(record.metresPerSecond));
-    std::memcpy(page + truckRecord::gameId, record.gameId, truckRecord::gameIdRoom);
-    std::memcpy(page + truckRecord::brand, record.brand, truckRecord::brandRoom);
-    std::memcpy(page + truckRecord::name, record.name, truckRecord::nameRoom);
+    storeU32(page + pluginRecord::format, pluginRecord::currentFormat);
+    storeU32(page + pluginRecord::live, record.live ? 1 : 0);
+    storeU32(page + pluginRecord::speed, std::bit_cast<std::uint32_t>(record.metresPerSecond));
+    std::memcpy(page + pluginRecord::gameId, record.gameId, pluginRecord::gameIdRoom);
+    std::memcpy(page + pluginRecord::firstName, record.firstName, pluginRecord::firstNameRoom);
+    std::memcpy(page + pluginRecord::secondName, record.secondName, pluginRecord::secondNameRoom);
     std::atomic_thread_fence(std::memory_order_release);
     ++sequence; // even: the record is whole again
     sequenceWord(page) = sequence;
 }
 
-bool copyTruckRecord(std::span<const std::uint8_t> section, TruckRecord& record, std::uint32_t& sequence) {
+bool copyPluginRecord(std::span<const std::uint8_t> section, PluginRecord& record, std::uint32_t& sequence) {
     if (!holdsRecord(section.data(), section.size())) return false;
     auto* page = const_cast<std::uint8_t*>(section.data());
     const std::uint32_t before = sequenceWord(page);
     std::atomic_thread_fence(std::memory_order_acquire);
     if (before & 1) return false;
-    if (loadU32(page + truckRecord::format) != truckRecord::currentFormat) return false;
-    record.live = loadU32(page + truckRecord::live) == 1;
-    record.metresPerSecond = std::bit_cast<float>(loadU32(page + truckRecord::speed));
-    loadText(page, truckRecord::gameId, record.gameId);
-    loadText(page, truckRecord::brand, record.brand);
-    loadText(page, truckRecord::name, record.name);
+    if (loadU32(page + pluginRecord::format) != pluginRecord::currentFormat) return false;
+    record.live = loadU32(page + pluginRecord::live) == 1;
+    record.metresPerSecond = std::bit_cast<float>(loadU32(page + pluginRecord::speed));
+    loadText(page, pluginRecord::gameId, record.gameId);
+    loadText(page, pluginRecord::firstName, record.firstName);
+    loadText(page, pluginRecord::secondName, record.secondName);
     std::atomic_thread_fence(std::memory_order_acquire);
     if (sequenceWord(page) != before) return false;
     sequence = before;
