@@ -22,6 +22,8 @@ packages=(
     # The Arduino bootloaders the simulated board runs (Optiboot is built from this package's
     # source), and avrdude, the flashing tool the board is checked against.
     arduino-core-avr avrdude
+    # The stand-in PlayStation's Salsa20, independent of Ventora's own (Debian's python3 only).
+    python3-pycryptodome
 )
 
 missing=()

@@ -92,10 +92,10 @@ def _stop_wineserver(env):
     subprocess.run(["wineserver", "-w"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
 
 
-def _start_wineserver(env):
+def _start_wineserver(env, inside=lambda argv: argv):
     # -p keeps it alive between programs; it forks into the background, and with its output on
     # /dev/null nothing waits for the daemon.
-    subprocess.run(["wineserver", "-p"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+    subprocess.run(inside(["wineserver", "-p"]), env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                    stdin=subprocess.DEVNULL, check=True, timeout=60)
 
 
@@ -564,8 +564,14 @@ class Session:
     deletes its temporary directory.
     """
 
-    def __init__(self, build_dir=None, require=("ventora.exe", "ventora_driver.exe"), games_udp_ports=False):
+    def __init__(self, build_dir=None, require=("ventora.exe", "ventora_driver.exe"), games_udp_ports=False,
+                 network=None):
+        """network: a home_network.HomeNetwork whose PC side holds the whole Wine world (the
+        wineserver, which makes every program's sockets, and every program); the display stays
+        outside, reached through its socket file."""
         self.build = Path(build_dir or WINDOWS_BUILD)
+        self.network = network
+        self._inside = network.pc_command if network else (lambda argv: argv)
         for program in require:
             if not (self.build / program).exists():
                 raise HarnessError(f"{self.build / program} is missing: build the windows preset first")
@@ -593,11 +599,15 @@ class Session:
             # ports, as on a user's PC, and only one at a time; every other gives its Ventoras
             # free ports of its own, so that Ventoras side by side never meet and no UDP source's
             # log line (a port found taken, then opened) lands in a suite that is not about them.
-            self._udp_ports_lock, self.udp_ports = _claim_udp_ports(games_udp_ports)
-            if self._udp_ports_lock is None:
+            # A session on a home network of its own has the PC's ports to itself.
+            self._udp_ports_lock, self.udp_ports = (None, list(GAMES_UDP_PORTS)) if network else \
+                _claim_udp_ports(games_udp_ports)
+            if self._udp_ports_lock is None and not network:
                 self.env["VENTORA_UDP_PORTS"] = ",".join(map(str, self.udp_ports))
             _block_com_ports(self.prefix)
-            _start_wineserver(self.env)
+            _start_wineserver(self.env, self._inside)
+            if network and not network.processes_named(network.pc, "wineserver"):
+                raise HarnessError("the wineserver is not on the home network's PC side")
             # The first program boots the session (services, mount manager, the desktop and its
             # taskbar); only after it may ports be mapped.
             self.run(["wineboot"], timeout=BOOT_TIMEOUT)
@@ -636,7 +646,8 @@ class Session:
             if input is not None:
                 stdin.write(input.encode("latin-1"))
                 stdin.seek(0)
-            popen = subprocess.Popen(["wine", *map(str, argv)], env=self.env, stdout=out, stderr=err, stdin=stdin)
+            popen = subprocess.Popen(self._inside(["wine", *map(str, argv)]), env=self.env, stdout=out, stderr=err,
+                                     stdin=stdin)
             try:
                 returncode = popen.wait(timeout)
             except subprocess.TimeoutExpired:
@@ -660,7 +671,8 @@ class Session:
         name = name or Path(exe).stem
         stdout_path = self.tmp / f"{name}-{len(self.processes)}.out"
         with open(stdout_path, "wb") as out:
-            popen = subprocess.Popen(["wine", str(exe), *map(str, args)], env=dict(self.env, **(env or {})),
+            popen = subprocess.Popen(self._inside(["wine", str(exe), *map(str, args)]),
+                                     env=dict(self.env, **(env or {})),
                                      stdout=out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
         process = WindowsProcess(popen, stdout_path)
         self.processes.append(process)
@@ -671,7 +683,8 @@ class Session:
         it. Its stderr goes to a file."""
         stderr_path = self.tmp / f"{Path(exe).stem}-{len(self.processes)}.err"
         with open(stderr_path, "wb") as err:
-            popen = subprocess.Popen(["wine", str(exe), *map(str, args)], env=self.env, stdin=subprocess.PIPE,
+            popen = subprocess.Popen(self._inside(["wine", str(exe), *map(str, args)]), env=self.env,
+                                     stdin=subprocess.PIPE,
                                      stdout=subprocess.PIPE, stderr=err, text=True, encoding="latin-1", bufsize=1)
         process = WindowsProcess(popen, self.tmp / "unused", stdin=popen.stdin, stderr_path=stderr_path)
         self.processes.append(process)
