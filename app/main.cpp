@@ -13,7 +13,9 @@
 #include "fan/fan_level.h"
 #include "fan/graph.h"
 #include "serial/fan_port.h"
+#include "settings/network_listening_file.h"
 #include "settings/settings_file.h"
+#include "telemetry/consoles/console_sources.h"
 #include "telemetry/opened/opened_sections.h"
 #include "telemetry/created/shared_memory.h"
 #include "telemetry/udp/udp_sources.h"
@@ -98,7 +100,10 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     addTrayIcon(instance, main.window);
     showIfConsole(main.window);
     openSharedMemorySources();
-    openUdpSources(appendLogLine);
+    // Read once: ventora-board restarts Ventora when it turns listening on or off.
+    const bool homeNetwork = loadNetworkListening();
+    openUdpSources(appendLogLine, homeNetwork);
+    openConsoleSources(appendLogLine, homeNetwork);
     locateSettingsFile();
     loadSettings();
     applySettingsToControls(main.portCombo, main.speedOffSlider, main.speedMinSlider, main.speedMaxSlider,
@@ -111,6 +116,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         TelemetrySample sample = readTelemetrySample(sharedMemorySources);
         readOpenedGameSections(sample, appendLogLine);
         readUdpGames(sample);
+        readConsoleGames(sample);
         readSlidersIntoSettings(main);
         updateMaxSpeedMode(settings, tickState, logToPane);
         const FanLevel level = computeFanLevel(sample, settings, tickState, logToPane);

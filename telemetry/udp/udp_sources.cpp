@@ -1,5 +1,6 @@
-// The UDP games' sockets: bound to 127.0.0.1 (a game on the same PC sends to loopback, and
-// nothing of Ventora listens on the network), non-blocking, drained a bounded amount each tick.
+// The UDP games' sockets: bound to 127.0.0.1 (a game on the same PC sends to loopback), or to every
+// address while listening on the home network is on (a console sends to the PC's address, or
+// broadcasts); non-blocking, drained a bounded amount each tick.
 #include "win32.h"
 
 #include <winsock2.h>
@@ -11,18 +12,9 @@
 
 #include "telemetry/udp/udp_games.h"
 #include "telemetry/udp/udp_sources.h"
+#include "telemetry/udp/udp_tick_limits.h"
 
 namespace {
-
-// A socket's share of a tick: far more than any game sends at its highest rate (F1, the busiest,
-// some 36 datagrams a tick at 60 Hz). Each datagram costs a system call (some 50 to 100 us under
-// Wine, a few us on Windows), and a tick held up by a flood would miss its 100 ms beat, so a flood
-// is cut short: after 4 datagrams a tick that no game sends (wrong length or format), or after
-// 10 ms, which keeps up with every game at its highest rate under Wine (about 4 ms a tick) with room
-// to spare. The rest waits in the socket for the next tick.
-constexpr int datagramsPerTick = 256;
-constexpr int strangersPerTick = 4;
-constexpr auto drainTimePerTick = std::chrono::milliseconds(10);
 
 // A port another telemetry tool holds may be freed at any moment; a bind every few seconds costs
 // nothing.
@@ -52,6 +44,7 @@ std::array<UdpSource, 3> udpSources = {{{UdpFamily::f1, "F1", 20777},
 UdpGameStates udpGameStates;
 UdpLogLine logLine = nullptr;
 bool winsockStarted = false;
+bool onHomeNetwork = false; // every address; loopback only otherwise
 
 void log(const std::string& text) {
     if (logLine) logLine(text);
@@ -88,7 +81,7 @@ void tryToBind(UdpSource& source, MonotonicTime now) {
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(source.port);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_addr.s_addr = htonl(onHomeNetwork ? INADDR_ANY : INADDR_LOOPBACK);
         u_long nonBlocking = 1;
         if (ioctlsocket(s, FIONBIO, &nonBlocking) != 0 ||
             bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
@@ -172,8 +165,9 @@ void drainUdpSources(MonotonicTime now) {
 
 } // namespace
 
-void openUdpSources(UdpLogLine logTo) {
+void openUdpSources(UdpLogLine logTo, bool homeNetwork) {
     logLine = logTo;
+    onHomeNetwork = homeNetwork;
     WSADATA data;
     const int error = WSAStartup(MAKEWORD(2, 2), &data);
     if (error != 0) {

@@ -15,9 +15,11 @@ one event a line (flushed at once), so a test waits on what happened rather than
     asleep | wake                   heartbeat-ignored asleep 192.168.77.10
     stop   (the game stops sending) stream A 192.168.77.10
     format ~  (what the next         stream-stopped
-               stream sends)        stranger 192.168.77.30 20
-    stranger ADDRESS COUNT          ready
-    (COUNT packets from ADDRESS, an address of this side, to the last heartbeat's sender)
+               stream sends)        ignored-gone heartbeat 192.168.77.10
+    gone   (the console goes away:  ready
+            stops, and ignores probes and heartbeats from now on)
+    stranger ADDRESS COUNT FLAGS    (COUNT packets, 60 a second, with FLAGS, from ADDRESS, an
+                                    address of this side, to the last heartbeat's sender)
     quit
 """
 
@@ -66,6 +68,9 @@ class StandInPlayStation:
         self.speed, self.flags, self.car = args.speed, args.flags, args.car
         self.next_format = args.format
         self.keep_alive = args.keep_alive
+        self.ignore_probes = args.ignore_probes
+        self.gone = False
+        self.last_sender = None
         self.lock = threading.Lock()
         self.stream_to = None  # the PC's address while streaming
         self.stream_format = None
@@ -101,6 +106,9 @@ class StandInPlayStation:
 
     def on_probe(self):
         data, (address, port) = self.discovery.recvfrom(2048)
+        if self.gone or self.ignore_probes:
+            self.report("ignored-gone" if self.gone else "ignored", "probe", address)
+            return
         if not data.startswith(b"SRCH * HTTP/1.1\n"):
             self.report("probe-refused", address, port)
             return
@@ -114,21 +122,37 @@ class StandInPlayStation:
         data, (address, port) = self.heartbeats.recvfrom(2048)
         byte = data[:1].decode("latin-1")
         with self.lock:
+            if self.gone:
+                self.report("ignored-gone", "heartbeat", address)
+                return
             if not self.awake:
                 self.report("heartbeat-ignored", "asleep", address)
                 return
             self.report("heartbeat", byte, address, port)
             self.last_heartbeat = time.monotonic()
+            self.last_sender = address
             if self.stream_to is None:
                 # The first heartbeat chooses the format, unless another program's did already.
                 self.stream_format = self.next_format or (byte if byte in FORMATS else "A")
                 self.stream_to = address
                 self.report("stream", self.stream_format, address)
 
-    def packet(self):
+    def packet(self, flags=None):
         self.packet_id += 1
-        return encrypt_packet(self.stream_format, self.speed, self.flags, self.car, self.packet_id,
-                              random.getrandbits(32))
+        return encrypt_packet(self.stream_format or "A", self.speed, self.flags if flags is None else flags,
+                              self.car, self.packet_id, random.getrandbits(32))
+
+    def send_as_stranger(self, address, count, flags):
+        """From another address of this side, as another device on the network would."""
+        stranger = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        stranger.bind((address, 0))
+        for _ in range(count):
+            with self.lock:
+                packet = self.packet(flags)
+            stranger.sendto(packet, (self.last_sender, PACKET_PORT))
+            time.sleep(1.0 / PACKETS_PER_SECOND)
+        stranger.close()
+        self.report("stranger-done", address, count)
 
     def stream(self):
         period = 1.0 / PACKETS_PER_SECOND
@@ -160,14 +184,12 @@ class StandInPlayStation:
                 case ["stop"]:
                     self.stream_to = None
                     self.last_heartbeat = 0.0
-                case ["stranger", address, count]:
-                    # From another address of this side, as another device on the network would.
-                    to = self.stream_to
-                    stranger = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-                    stranger.bind((address, 0))
-                    for _ in range(int(count)):
-                        stranger.sendto(self.packet(), (to, PACKET_PORT))
-                    stranger.close()
+                case ["gone"]:
+                    self.gone = True
+                    self.stream_to = None
+                case ["stranger", address, count, flags]:
+                    threading.Thread(target=self.send_as_stranger, args=(address, int(count), int(flags, 0)),
+                                     daemon=True).start()
                 case ["quit"]: self.quitting.set()
                 case _:
                     self.report("unknown-command", line.strip())
@@ -207,6 +229,9 @@ def main():
     parser.add_argument("--format", choices=tuple(FORMATS), default=None,
                         help="the format streams come in whatever the heartbeat asks, as when another "
                              "program asked first")
+    parser.add_argument("--ignore-probes", action="store_true",
+                        help="answer no discovery probe (its rest-mode network features off, say), yet "
+                             "stream on a heartbeat")
     parser.add_argument("--keep-alive", type=float, default=10.0,
                         help="seconds the stream goes on after the last heartbeat")
     StandInPlayStation(parser.parse_args()).run()
