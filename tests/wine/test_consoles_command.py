@@ -8,6 +8,7 @@ import unittest
 
 from tests.wine.harness import REPO_ROOT, Session, wait_until
 from tests.wine.home_network import HomeNetwork
+from tests.wine.test_home_network import udp_sockets
 
 STAND_IN = REPO_ROOT / "tools" / "stand_in_playstation" / "stand_in_playstation.py"
 # The stand-in's Salsa20 comes from Debian's python3-pycryptodome, which Debian's python alone sees.
@@ -72,10 +73,14 @@ class ConsolesCommandTest(unittest.TestCase):
             wait_until(lambda: self.session.driver_result("find").returncode != 0, 30,
                        message="a Ventora outlived WM_CLOSE")
 
-    def assert_restarted(self, before):
-        """The Ventora that ran before was closed, and one runs again."""
+    def assert_restarted(self, before, f1_address):
+        """The Ventora that ran before was closed, and one runs again that took the setting at once:
+        F1's socket bound to f1_address alone."""
         self.assertEqual(before.wait(30), 0)
         self.session.wait_for_window()
+        f1 = lambda: {address for address, port in udp_sockets(self.network.run_on_pc(
+            ["cat", "/proc/net/udp"], capture_output=True, text=True, check=True).stdout) if port == 20777}
+        wait_until(lambda: f1() == {f1_address}, message=lambda: f"F1's port is bound to {f1()}")
 
     def listen_for_probes(self):
         listener = self.network.start_on_console(["python3", "-c", PROBE_LISTENER], stdin=subprocess.PIPE,
@@ -114,7 +119,7 @@ class ConsolesCommandTest(unittest.TestCase):
         self.assertNotIn("Look for PlayStations again?", text)  # no question without a console
         self.assertIn("Listening on the home network is on", text)
         self.assertEqual(self.listening_path.read_text(), LISTENING_ON)
-        self.assert_restarted(before)
+        self.assert_restarted(before, "0.0.0.0")
 
     def test_consoles_off_turns_listening_off_says_the_firewall_rule_was_not_removed_and_restarts_ventora(self):
         self.listening_path.parent.mkdir(parents=True, exist_ok=True)
@@ -126,7 +131,7 @@ class ConsolesCommandTest(unittest.TestCase):
         self.assertIn("Listening on the home network is off", text)
         self.assertEqual(self.listening_path.read_text(), LISTENING_OFF)
         self.assertIn("The rule could not be removed", text)
-        self.assert_restarted(before)
+        self.assert_restarted(before, "127.0.0.1")
 
     def test_each_playstation_that_answers_is_listed_with_its_name_kind_state_and_game(self):
         address = self.network.console_address
