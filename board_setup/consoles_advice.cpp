@@ -53,34 +53,53 @@ std::string gameSettingsAdvice(const std::vector<std::uint32_t>& addresses) {
     return text;
 }
 
+namespace {
+
+std::optional<std::string> programValue(std::string_view exePath) {
+    if (exePath.empty() || exePath.find_first_of("\"\r\n") != std::string_view::npos) return std::nullopt;
+    return std::string("program=\"").append(exePath).append("\"");
+}
+
+std::string ruleName() {
+    return std::string("name=\"").append(firewallRuleName).append("\"");
+}
+
+bool containsIgnoringCase(std::string_view text, std::string_view part) {
+    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+    return std::search(text.begin(), text.end(), part.begin(), part.end(),
+                       [&](char a, char b) { return lower(a) == lower(b); }) != text.end();
+}
+
+} // namespace
+
 std::optional<std::string> addFirewallRuleParameters(std::string_view exePath) {
-    // A quote would end the program's value early, and cmd.exe, which runs the rule's commands,
-    // expands %NAME% even inside quotes: such a path would reach netsh changed, so it is refused.
-    if (exePath.empty() || exePath.find_first_of("\"%\r\n") != std::string_view::npos) return std::nullopt;
+    const auto program = programValue(exePath);
+    if (!program) return std::nullopt;
     std::string ports;
     for (const std::uint16_t port : listeningPorts)
         ports.append(ports.empty() ? "" : ",").append(std::to_string(port));
-    std::string parameters = "advfirewall firewall add rule name=\"";
-    parameters.append(firewallRuleName)
-        .append("\" dir=in action=allow enable=yes program=\"")
-        .append(exePath);
-    return parameters.append("\" protocol=UDP localport=").append(ports).append(" remoteip=localsubnet");
+    std::string parameters = "advfirewall firewall add rule ";
+    parameters.append(ruleName()).append(" dir=in action=allow enable=yes ").append(*program);
+    return parameters.append(" protocol=UDP localport=").append(ports).append(" remoteip=localsubnet");
+}
+
+std::optional<std::string> moveFirewallRuleParameters(std::string_view exePath) {
+    const auto program = programValue(exePath);
+    if (!program) return std::nullopt;
+    return std::string("advfirewall firewall set rule ").append(ruleName()).append(" new ").append(*program);
 }
 
 std::string deleteFirewallRuleParameters() {
-    return std::string("advfirewall firewall delete rule name=\"").append(firewallRuleName).append("\"");
+    return std::string("advfirewall firewall delete rule ").append(ruleName());
 }
 
 std::string showFirewallRuleParameters() {
-    return std::string("advfirewall firewall show rule name=\"").append(firewallRuleName).append("\"");
+    return std::string("advfirewall firewall show rule ").append(ruleName()).append(" verbose");
 }
 
-std::optional<std::string> replaceFirewallRuleCommand(std::string_view exePath, std::string_view netshPath) {
-    const std::optional<std::string> add = addFirewallRuleParameters(exePath);
-    if (!add || netshPath.find_first_of("\"%\r\n") != std::string_view::npos) return std::nullopt;
-    const std::string netsh = std::string("\"").append(netshPath).append("\" ");
-    // /s: cmd takes what lies between the first and the last quote as it is.
-    std::string command = "/d /s /c \"";
-    command.append(netsh).append(deleteFirewallRuleParameters()).append(" >nul 2>&1 & ");
-    return command.append(netsh).append(*add).append("\"");
+ShownRule readShownRule(unsigned long exitCode, std::string_view output, std::string_view exePath) {
+    if (exitCode != 0) return ShownRule::none;
+    if (output.find(firewallRuleName) == std::string_view::npos) return ShownRule::unknown;
+    // Windows' paths are the same in any case.
+    return containsIgnoringCase(output, exePath) ? ShownRule::forThisProgram : ShownRule::forAnotherProgram;
 }

@@ -33,13 +33,22 @@ std::string describePlayStation(const PlayStationAnswer& answer, std::uint32_t a
 // filled in (host byte order).
 std::string gameSettingsAdvice(const std::vector<std::uint32_t>& addresses);
 
-// netsh's own parameters for the rule that lets ventora.exe at exePath hear UDP from the home
-// network on Ventora's ports; nothing for a path that cannot be passed on as it is.
+// netsh's parameters for the rule that lets ventora.exe at exePath hear UDP from the home network
+// on Ventora's ports; nothing for a path that cannot be passed on as it is (a quote would end the
+// program's value early).
 std::optional<std::string> addFirewallRuleParameters(std::string_view exePath);
+// The same rule pointed at another ventora.exe (one that has moved since the rule was added).
+std::optional<std::string> moveFirewallRuleParameters(std::string_view exePath);
 std::string deleteFirewallRuleParameters();
+// Shows the rule with its program.
 std::string showFirewallRuleParameters();
 
-// cmd.exe's parameters that run the deletion and then the addition, so one consent replaces an
-// older rule (one for a Ventora since moved, say) instead of piling up rules; cmd ends with the
-// addition's exit code. Nothing where addFirewallRuleParameters gives nothing.
-std::optional<std::string> replaceFirewallRuleCommand(std::string_view exePath, std::string_view netshPath);
+// What `netsh ... show rule` said about the rule. netsh's texts are in the system's language, but
+// the rule's name and the program's path are ours.
+enum class ShownRule {
+    none,              // netsh failed: no rule matches
+    forThisProgram,    // the rule, naming exePath
+    forAnotherProgram, // the rule, naming no such program
+    unknown,           // netsh succeeded without naming the rule (Wine's netsh does that for every command)
+};
+ShownRule readShownRule(unsigned long exitCode, std::string_view output, std::string_view exePath);

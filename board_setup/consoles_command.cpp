@@ -158,7 +158,7 @@ struct HandleHolder {
 };
 
 // netsh run as the user, without a window, and what it printed; nothing when it could not run or
-// did not end.
+// did not end in time (it is then ended).
 struct NetshResult {
     DWORD exitCode = 0;
     std::string output;
@@ -187,29 +187,32 @@ std::optional<NetshResult> runNetsh(const std::string& parameters) {
         return std::nullopt;
     HandleHolder process(started.hProcess);
     CloseHandle(started.hThread);
-    CloseHandle(writing.handle); // so the read below ends when netsh does
-    writing.handle = nullptr;
     NetshResult result;
-    char chunk[512];
-    DWORD count = 0;
-    while (ReadFile(readEnd, chunk, sizeof chunk, &count, nullptr) && count > 0)
-        if (result.output.size() < netshOutputLimit) result.output.append(chunk, count);
-    if (WaitForSingleObject(process.handle, netshWaitMs) != WAIT_OBJECT_0 ||
-        !GetExitCodeProcess(process.handle, &result.exitCode))
+    // Read while it runs (a full pipe would stall it), never blocking past the guard time.
+    const auto drain = [&] {
+        char chunk[512];
+        DWORD count = 0;
+        while (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &count, nullptr) && count > 0 &&
+               ReadFile(readEnd, chunk, std::min<DWORD>(count, sizeof chunk), &count, nullptr) && count > 0)
+            if (result.output.size() < netshOutputLimit) result.output.append(chunk, count);
+    };
+    const ULONGLONG deadline = GetTickCount64() + netshWaitMs;
+    bool ended = false;
+    while (!ended && GetTickCount64() < deadline) {
+        ended = WaitForSingleObject(process.handle, 50) == WAIT_OBJECT_0;
+        drain();
+    }
+    if (!ended) {
+        TerminateProcess(process.handle, 1);
         return std::nullopt;
+    }
+    if (!GetExitCodeProcess(process.handle, &result.exitCode)) return std::nullopt;
     return result;
 }
 
-// Whether the firewall holds the rule now, as netsh shows it: it names the rule when there is one
-// and fails when none matches (its texts are in the system's language, but the rule's name is
-// ours). Nothing when netsh did not run, or succeeded without naming the rule, which tells
-// nothing (Wine's netsh does that for every command).
-std::optional<bool> firewallRuleThere() {
+ShownRule shownRule(const std::string& exePath) {
     const auto shown = runNetsh(showFirewallRuleParameters());
-    if (!shown) return std::nullopt;
-    if (shown->exitCode != 0) return false;
-    if (shown->output.find(firewallRuleName) != std::string::npos) return true;
-    return std::nullopt;
+    return shown ? readShownRule(shown->exitCode, shown->output, exePath) : ShownRule::unknown;
 }
 
 // A program run with an administrator's rights, Windows asking for the consent first.
@@ -249,17 +252,25 @@ void sayWhyNotElevated(const Elevated& run) {
         say("Windows did not run netsh (error %lu).\n", run.error);
 }
 
-// The rule that lets ventora.exe hear the home network, replaced whole under one consent.
-// Whatever happens, listening still turns on; where the rule is not there, the user hears what to
-// do instead.
+// The rule that lets ventora.exe hear the home network: added, or pointed at this ventora.exe,
+// under one consent, and left alone when it is in place already. Whatever happens, listening
+// still turns on; where the rule is not there, the user hears what to do instead.
 void addFirewallRule(const std::string& exePath) {
-    say("\nThe firewall: adding a rule that lets Ventora receive UDP from this PC's own home network\n"
-        "(nothing from beyond it), for\n  %s\nWindows asks for an administrator's consent once.\n",
+    say("\nThe firewall: a rule that lets Ventora receive UDP from this PC's own home network (nothing\n"
+        "from beyond it), for\n  %s\n",
         exePath.c_str());
-    const auto command = replaceFirewallRuleCommand(exePath, systemProgram("netsh.exe"));
-    if (command) {
-        const Elevated run = runElevated(systemProgram("cmd.exe"), *command);
-        if (run.what == Elevated::ended && run.exitCode == 0 && firewallRuleThere().value_or(false)) {
+    const ShownRule before = shownRule(exePath);
+    if (before == ShownRule::forThisProgram) {
+        say("It is in place already.\n");
+        return;
+    }
+    const auto parameters = before == ShownRule::forAnotherProgram ? moveFirewallRuleParameters(exePath)
+                                                                   : addFirewallRuleParameters(exePath);
+    if (parameters) {
+        say("Windows asks for an administrator's consent once.\n");
+        const Elevated run = runElevated(systemProgram("netsh.exe"), *parameters);
+        if (run.what == Elevated::ended && run.exitCode == 0 &&
+            shownRule(exePath) == ShownRule::forThisProgram) {
             say("The firewall lets Ventora hear the consoles on the home network.\n");
             return;
         }
@@ -269,10 +280,9 @@ void addFirewallRule(const std::string& exePath) {
         else
             sayWhyNotElevated(run);
     } else {
-        say("The firewall rule could not be added: the path of ventora.exe holds a %% or a quote, which the\n"
-            "command would change on the way.\n");
+        say("The firewall rule could not be added: the path of ventora.exe holds a quote.\n");
     }
-    const auto parameters = addFirewallRuleParameters(exePath);
+    const auto add = addFirewallRuleParameters(exePath);
     say("Listening turns on all the same. Instead, either:\n"
         "  - when Windows' firewall asks about ventora.exe at its next start, allow it (as an "
         "administrator);\n"
@@ -283,19 +293,19 @@ void addFirewallRule(const std::string& exePath) {
         "If you ever answered No to (or cancelled) the firewall's question about ventora.exe, it left rules\n"
         "that block it, and they win over any rule that allows it: delete them in Windows Defender\n"
         "Firewall, Advanced settings, Inbound Rules (the ones named ventora.exe).\n",
-        parameters ? parameters->c_str() : "advfirewall firewall add rule ... (as above, with your path)");
+        add ? add->c_str() : "advfirewall firewall add rule ... (with the path of ventora.exe)");
 }
 
 void removeFirewallRule() {
     say("\nThe firewall: ");
-    const auto there = firewallRuleThere();
-    if (there && !*there) {
+    // The program does not matter here: any rule of this name is Ventora's.
+    if (shownRule({}) == ShownRule::none) {
         say("there is no rule \"%s\" to remove.\n", firewallRuleName);
         return;
     }
     say("removing the rule \"%s\".\nWindows asks for an administrator's consent once.\n", firewallRuleName);
     const Elevated run = runElevated(systemProgram("netsh.exe"), deleteFirewallRuleParameters());
-    if (run.what == Elevated::ended && run.exitCode == 0 && !firewallRuleThere().value_or(true)) {
+    if (run.what == Elevated::ended && run.exitCode == 0 && shownRule({}) == ShownRule::none) {
         say("The rule is removed.\n");
         return;
     }

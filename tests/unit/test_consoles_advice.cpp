@@ -85,28 +85,47 @@ TEST(ConsolesAdvice, ForzaIsToldEachOfThisPcsAddressesAndF1ItsBroadcastMode) {
     }
 }
 
-// Under Wine netsh does nothing, so this is the one place its command line is checked: the old rule
-// goes first, and the new one lets only ventora.exe hear only UDP from the local subnet.
-TEST(ConsolesAdvice, OneConsentDeletesAnOlderRuleThenAddsTheNewOne) {
-    EXPECT_EQ(
-        replaceFirewallRuleCommand("C:\\Ventora & Co\\ventora.exe", "C:\\Windows\\system32\\netsh.exe"),
-        "/d /s /c \"\"C:\\Windows\\system32\\netsh.exe\" advfirewall firewall delete rule "
-        "name=\"Ventora: consoles on the home network\" >nul 2>&1 & \"C:\\Windows\\system32\\netsh.exe\" "
-        "advfirewall firewall add rule name=\"Ventora: consoles on the home network\" dir=in action=allow "
-        "enable=yes program=\"C:\\Ventora & Co\\ventora.exe\" protocol=UDP localport=20777,5607,4444,33740 "
-        "remoteip=localsubnet\"");
+// Under Wine netsh does nothing, so this is the one place its command line is checked: the rule
+// lets only ventora.exe hear only UDP from the local subnet, on Ventora's ports.
+TEST(ConsolesAdvice, TheFirewallRuleLetsVentoraAloneHearUdpFromTheHomeNetworkOnItsPorts) {
+    EXPECT_EQ(addFirewallRuleParameters("C:\\Program Files\\Ventora & 100%\\ventora.exe"),
+              "advfirewall firewall add rule name=\"Ventora: consoles on the home network\" dir=in "
+              "action=allow enable=yes program=\"C:\\Program Files\\Ventora & 100%\\ventora.exe\" "
+              "protocol=UDP localport=20777,5607,4444,33740 remoteip=localsubnet");
+    // A quote or a line end would end the program's value early.
+    for (const char* path : {"C:\\a\"b\\ventora.exe", "C:\\a\r\nb.exe", ""}) {
+        EXPECT_EQ(addFirewallRuleParameters(path), std::nullopt) << path;
+        EXPECT_EQ(moveFirewallRuleParameters(path), std::nullopt) << path;
+    }
 }
 
-TEST(ConsolesAdvice, APathTheCommandWouldChangeOnTheWayIsRefused) {
-    // cmd.exe expands %NAME% inside quotes, and a quote or a line end would end the value early.
-    const char* refused[] = {"C:\\Users\\%USERNAME%\\ventora.exe", "C:\\a\"b\\ventora.exe", "C:\\a\r\nb.exe",
-                             ""};
-    for (const char* path : refused) {
-        EXPECT_EQ(addFirewallRuleParameters(path), std::nullopt) << path;
-        EXPECT_EQ(replaceFirewallRuleCommand(path, "C:\\Windows\\system32\\netsh.exe"), std::nullopt) << path;
-    }
-    EXPECT_EQ(replaceFirewallRuleCommand("C:\\Ventora\\ventora.exe", "C:\\%WINDIR%\\netsh.exe"),
-              std::nullopt);
+// netsh's "show rule ... verbose" as an English Windows prints it, trimmed to the lines that matter.
+constexpr const char* shownOurs =
+    "\r\nRule Name:                            Ventora: consoles on the home network\r\n"
+    "----------------------------------------------------------------------\r\n"
+    "Enabled:                              Yes\r\n"
+    "RemoteIP:                             LocalSubnet\r\n"
+    "Program:                              C:\\Ventora\\ventora.exe\r\n"
+    "Action:                               Allow\r\nOk.\r\n\r\n";
+
+TEST(ConsolesAdvice, TheRuleNetshShowsIsReadByItsNameAndProgramWhateverTheLanguage) {
+    struct Case {
+        unsigned long exitCode;
+        const char* output;
+        const char* exePath;
+        ShownRule read;
+    } cases[] = {
+        {0, shownOurs, "C:\\Ventora\\ventora.exe", ShownRule::forThisProgram},
+        {0, shownOurs, "c:\\VENTORA\\Ventora.exe", ShownRule::forThisProgram},
+        {0, shownOurs, "D:\\Games\\Ventora\\ventora.exe", ShownRule::forAnotherProgram},
+        {1, "\r\nNo rules match the specified criteria.\r\n", "C:\\Ventora\\ventora.exe", ShownRule::none},
+        {1, "\r\nKeine Regeln entsprechen den angegebenen Kriterien.\r\n", "C:\\x.exe", ShownRule::none},
+        // Success that names no rule tells nothing: Wine's netsh prints nothing for any command.
+        {0, "", "C:\\Ventora\\ventora.exe", ShownRule::unknown},
+        {0, "Ok.\r\n", "C:\\Ventora\\ventora.exe", ShownRule::unknown},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(readShownRule(c.exitCode, c.output, c.exePath), c.read) << c.output << " " << c.exePath;
 }
 
 } // namespace
