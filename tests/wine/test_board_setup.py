@@ -461,9 +461,10 @@ def start_wizard(session):
     (send_line), what it says goes to a file (wait_for_output, stdout)."""
     out = session.tmp / f"wizard-{len(session.processes)}.out"
     with open(out, "wb") as stdout:
-        popen = subprocess.Popen(["wine", str(session.build / "ventora-board.exe")], env=session.env,
-                                 stdin=subprocess.PIPE, stdout=stdout, stderr=subprocess.STDOUT,
-                                 text=True, encoding="latin-1")
+        # On a session's home network, inside it like every program of the session.
+        command = session._inside(["wine", str(session.build / "ventora-board.exe")])
+        popen = subprocess.Popen(command, env=session.env, stdin=subprocess.PIPE, stdout=stdout,
+                                 stderr=subprocess.STDOUT, text=True, encoding="latin-1")
     wizard = WindowsProcess(popen, out, stdin=popen.stdin)
     session.processes.append(wizard)
     return wizard

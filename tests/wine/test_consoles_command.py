@@ -8,6 +8,8 @@ import unittest
 
 from tests.wine.harness import REPO_ROOT, Session, wait_until
 from tests.wine.home_network import HomeNetwork
+from tests.wine.rig import RigBoard, connect_board
+from tests.wine.test_board_setup import start_wizard
 from tests.wine.test_home_network import udp_sockets
 
 STAND_IN = REPO_ROOT / "tools" / "stand_in_playstation" / "stand_in_playstation.py"
@@ -78,9 +80,13 @@ class ConsolesCommandTest(unittest.TestCase):
         F1's socket bound to f1_address alone."""
         self.assertEqual(before.wait(30), 0)
         self.session.wait_for_window()
-        f1 = lambda: {address for address, port in udp_sockets(self.network.run_on_pc(
-            ["cat", "/proc/net/udp"], capture_output=True, text=True, check=True).stdout) if port == 20777}
-        wait_until(lambda: f1() == {f1_address}, message=lambda: f"F1's port is bound to {f1()}")
+        self.assert_bound(20777, f1_address)
+
+    def assert_bound(self, port, address):
+        """Waits until the port's sockets on the PC's side are bound to address alone."""
+        bound = lambda: {at for at, number in udp_sockets(self.network.run_on_pc(
+            ["cat", "/proc/net/udp"], capture_output=True, text=True, check=True).stdout) if number == port}
+        wait_until(lambda: bound() == {address}, message=lambda: f"port {port} is bound to {bound()}")
 
     def listen_for_probes(self):
         listener = self.network.start_on_console(["python3", "-c", PROBE_LISTENER], stdin=subprocess.PIPE,
@@ -159,6 +165,32 @@ class ConsolesCommandTest(unittest.TestCase):
                 self.assertIn(f"answer {'620' if '--asleep' in options else '200'} {self.network.pc_address}",
                               events)
                 self.assertEqual([event for event in events if event.startswith("heartbeat")], [])
+
+    def test_a_yes_to_the_wizards_last_question_turns_listening_on_before_it_starts_ventora(self):
+        self.listening_path.unlink(missing_ok=True)
+        board = RigBoard(None)  # a new Uno, its flash erased
+        self.addCleanup(board.stop)
+        connect_board(self.session, 7, board)
+        self.addCleanup(self.session.unmap_port, 7)
+        self.addCleanup(self.end_every_ventora)
+        wizard = start_wizard(self.session)
+        self.addCleanup(wizard.kill)
+        wizard.wait_for_output(r"Waiting up to 30 s")
+        wizard.send_line("")  # the list
+        wizard.wait_for_output(r"Which is the fan board\? Enter 1 to 2: ")
+        wizard.send_line("1")  # COM7
+        wizard.wait_for_output(r"Enter 1 to 7: ")
+        wizard.send_line("1")  # PWM fans
+        wizard.wait_for_output(r"Do you race on a PlayStation or an Xbox\? \[y/N\] ", timeout=240)
+        self.assertFalse(self.listening_path.exists())
+        wizard.send_line("y")
+        wizard.wait_for_output(r"Press Enter to close")
+        wizard.send_line("")
+        self.assertEqual(wizard.wait(60), 0, wizard.stdout())
+        self.assertRegex(wizard.stdout(), r"no PlayStation answered(.|\n)*Data Out IP Address 192\.168\.77\.10"
+                         r"(.|\n)*Listening on the home network is on(.|\n)*Ventora is running in the tray")
+        self.assertEqual(self.listening_path.read_text(), LISTENING_ON)
+        self.assert_bound(20777, "0.0.0.0")
 
     def test_consoles_takes_nothing_but_off(self):
         for args in (("on",), ("off", "now")):
