@@ -364,9 +364,11 @@ int turnListeningOff() {
         complain("could not write the listening setting beside Ventora's settings.");
         return exitFailed;
     }
-    say("Listening on the home network is off: Ventora listens on this PC alone (127.0.0.1) again, and "
-        "sends\n"
-        "nothing onto the network.\n");
+    say("Listening on the home network is off: Ventora listens on this PC alone (127.0.0.1) again,\n"
+        "and sends nothing onto the network.\n");
+    // Started again before the firewall step, which may wait on the administrator's consent: the
+    // fans need not wait with it.
+    restoreVentora();
     removeFirewallRule();
     return exitDone;
 }
