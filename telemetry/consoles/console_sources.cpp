@@ -161,9 +161,8 @@ Received receiveAnswer() {
         const int error = WSAGetLastError();
         return error == WSAEMSGSIZE || error == WSAECONNRESET ? Received::stranger : Received::nothing;
     }
-    // A console answers from the port it was asked on.
-    const std::uint16_t port = ntohs(from.sin_port);
-    if (port != ps5DiscoveryPort && port != ps4DiscoveryPort) return Received::stranger;
+    // Consoles answer from the port they were asked on, but nothing is known to depend on it: the
+    // answer's own shape is what tells a console.
     const auto answer = parseDiscoveryAnswer({buffer.data(), static_cast<std::size_t>(received)});
     if (!answer) return Received::stranger;
     takeAnswer(ntohl(from.sin_addr.s_addr), *answer);

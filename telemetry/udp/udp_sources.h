@@ -7,9 +7,11 @@
 
 using UdpLogLine = void (*)(std::string);
 
-// Starts Winsock and opens the three sockets, bound to every address when `homeNetwork` is on so
-// that consoles' datagrams reach them, to 127.0.0.1 otherwise. A port another program holds is not
-// fatal: it is logged through `log` and tried again every few seconds from the ticks.
+// Starts Winsock and opens the three sockets. A port another program holds is not fatal: it is
+// logged through `log` and tried again every few seconds from the ticks.
+//
+// Bound to every address when `homeNetwork` is on, so that consoles' datagrams reach them; to
+// 127.0.0.1 otherwise.
 void openUdpSources(UdpLogLine log, bool homeNetwork);
 
 // Drains what has arrived on each socket (a bounded number of datagrams a tick) and lays the live
