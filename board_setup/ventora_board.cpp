@@ -4,6 +4,7 @@
 //   ventora-board list [COMn]
 //   ventora-board flash COMn [--esc] [--hex FILE] [--replace] [--min-duty 30 --kick-ms 500 ...]
 //   ventora-board test COMn
+//   ventora-board consoles [off]
 #include "win32.h"
 
 #include <algorithm>
@@ -15,6 +16,7 @@
 
 #include "board_setup/com_ports.h"
 #include "board_setup/console.h"
+#include "board_setup/consoles_command.h"
 #include "board_setup/fan_test.h"
 #include "board_setup/flash_command.h"
 #include "board_setup/list_command.h"
@@ -62,6 +64,10 @@ void printUsage() {
                  "         --replace: write over a program that is not Ventora's firmware (without it,\n"
                  "         such a board is left as it is)\n"
                  "       ventora-board test COMn       the fans from off to full and back over 10 s\n"
+                 "       ventora-board consoles        listen on the home network for a PlayStation's or\n"
+                 "                                     an Xbox's games: lists the PlayStations, says what\n"
+                 "                                     to set in each game, adds the firewall rule\n"
+                 "       ventora-board consoles off    listen on this PC alone again, the rule removed\n"
                  "output kinds (--output; --esc is --output escs):\n%s"
                  "tunables (written into the firmware as it is flashed):\n%s",
                  kinds.c_str(), tunables.c_str());
@@ -164,6 +170,11 @@ int main(int argc, char** argv) {
     if (args[0] == "list") return runListCommand(args);
     if (args[0] == "flash") return runPortCommand(args, true);
     if (args[0] == "test") return runPortCommand(args, false);
+    if (args[0] == "consoles") {
+        if (args.size() > 2 || (args.size() == 2 && args[1] != "off"))
+            return badUsage("consoles takes nothing, or off; not %s", args[1].c_str());
+        return runConsolesCommand(args.size() == 1);
+    }
     if (args[0] == "--help" || args[0] == "-h" || args[0] == "/?") {
         printUsage();
         return exitDone;

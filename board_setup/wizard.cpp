@@ -10,6 +10,7 @@
 #include "win32.h"
 #include "settings/settings_store.h"
 #include "board_setup/console.h"
+#include "board_setup/consoles_command.h"
 #include "board_setup/fan_test.h"
 #include "board_setup/flash_command.h"
 #include "board_setup/list_command.h"
@@ -219,6 +220,9 @@ int runWizardSteps() {
     const bool tested = runFanTest(port);
     say("\n");
     if (!setVentoraPort(port)) return exitFailed;
+    // Asked before Ventora starts, so it starts listening (or not) without a second restart.
+    offerConsoles();
+    say("\n");
     // Started even when it was not running: the rig is ready, and the fans follow Ventora from now.
     if (*startAsideVentora(true))
         say("Ventora is running in the tray and drives the fans on COM%d.\n", port);

@@ -24,6 +24,8 @@ packages=(
     arduino-core-avr avrdude
     # The stand-in PlayStation's Salsa20, independent of Ventora's own (Debian's python3 only).
     python3-pycryptodome
+    # The home network the console suites make for themselves: network namespaces and a veth pair.
+    iproute2
 )
 
 missing=()

@@ -147,7 +147,11 @@ class BoardSetupTest(unittest.TestCase):
             wizard.send_line("1")
         wizard.wait_for_output(r"What does the board on COM\d+ drive\?(.|\n)*Enter 1 to 7: ")
         wizard.send_line("1")  # PWM fans
-        wizard.wait_for_output(r"Press Enter to close", timeout=240)
+        # Enter is no. A yes would look for PlayStations, which must never happen outside a
+        # home network of the test's own.
+        wizard.wait_for_output(r"Do you race on a PlayStation or an Xbox\? \[y/N\] ", timeout=240)
+        wizard.send_line("")
+        wizard.wait_for_output(r"Press Enter to close")
         wizard.send_line("")
         self.assertEqual(wizard.wait(60), 0, wizard.stdout())
         text = wizard.stdout()
@@ -164,6 +168,8 @@ class BoardSetupTest(unittest.TestCase):
                       f"at {RATES[bootloader]} baud", text)
         self.assertIn(f"Wrote Ventora firmware {VERSION} for PWM fans to COM{port}", text)
         self.assertIn(f"Ventora is set to COM{port}.", text)
+        self.assertNotIn("Looking for PlayStations", text)
+        self.assertFalse((session.settings_path.parent / "network.txt").exists())
         self.assertTrue(text.rstrip().endswith("Press Enter to close"), text[-300:])
         expected = (port - 1, *(settings[1:] if settings else (26, 0, 79, 0)))
         self.assertEqual(session.read_settings(), expected)
@@ -460,9 +466,10 @@ def start_wizard(session):
     (send_line), what it says goes to a file (wait_for_output, stdout)."""
     out = session.tmp / f"wizard-{len(session.processes)}.out"
     with open(out, "wb") as stdout:
-        popen = subprocess.Popen(["wine", str(session.build / "ventora-board.exe")], env=session.env,
-                                 stdin=subprocess.PIPE, stdout=stdout, stderr=subprocess.STDOUT,
-                                 text=True, encoding="latin-1")
+        # On a session's home network, inside it like every program of the session.
+        command = session._inside(["wine", str(session.build / "ventora-board.exe")])
+        popen = subprocess.Popen(command, env=session.env, stdin=subprocess.PIPE, stdout=stdout,
+                                 stderr=subprocess.STDOUT, text=True, encoding="latin-1")
     wizard = WindowsProcess(popen, out, stdin=popen.stdin)
     session.processes.append(wizard)
     return wizard
