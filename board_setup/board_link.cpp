@@ -63,9 +63,13 @@ std::string silentProblem(const ComPort& port) {
 
 } // namespace
 
-std::string reachBootloader(const ComPort& port, Board& board) {
+std::string reachBootloader(const ComPort& port, Board& board, const std::function<bool()>& stopped) {
     board.port = port.number;
     for (int attempt = 0; attempt < resetsPerRate * 2; ++attempt) {
+        if (stopped && stopped()) {
+            board.line.close();
+            return "stopped, as asked.";
+        }
         // 115200, 57600, then both once more.
         const Bootloader& bootloader = bootloaders[attempt % 2];
         if (const DWORD error = board.line.open(port.number, bootloader.baudRate))
