@@ -5,6 +5,7 @@
 
 #include "board_setup/console.h"
 #include "board_setup/tunables_image.h"
+#include "board_setup/usb_boards.h"
 #include "board_setup/ventora_aside.h"
 
 namespace {
@@ -44,6 +45,7 @@ std::string openProblem(int port, DWORD error) {
 namespace {
 
 std::string silentProblem(const ComPort& port) {
+    if (const std::string note = cannotFlashNote(port); !note.empty()) return note;
     char text[600];
     if (looksLikeCaterinaBoard(port))
         std::snprintf(text, sizeof text,

@@ -3,12 +3,14 @@
 
 #include "win32.h"
 
+#include <cfgmgr32.h>
 #include <setupapi.h>
 
 #include <cstdlib>
 #include <map>
 
 #include "board_setup/serial_line.h"
+#include "board_setup/usb_boards.h"
 
 namespace {
 
@@ -92,4 +94,34 @@ ComPort describeComPort(int number) {
     const std::map<int, ComPort> described = describedPorts();
     const auto found = described.find(number);
     return found != described.end() ? found->second : ComPort{number, {}, {}};
+}
+
+std::vector<DriverlessDevice> driverlessUsbChips() {
+    std::vector<DriverlessDevice> found;
+    HDEVINFO devices = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT);
+    if (devices == INVALID_HANDLE_VALUE) return found;
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof device;
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(devices, index, &device); ++index) {
+        ULONG status = 0;
+        ULONG problem = 0;
+        if (CM_Get_DevNode_Status(&status, &problem, device.DevInst, 0) != CR_SUCCESS ||
+            !(status & DN_HAS_PROBLEM))
+            continue;
+        // The first of the hardware ids is the most specific: "USB\VID_1A86&PID_7523&REV_0264".
+        std::string note = driverlessChipNote(registryProperty(devices, device, SPDRP_HARDWAREID), problem);
+        if (note.empty()) continue;
+        char instance[512] = "";
+        SetupDiGetDeviceInstanceIdA(devices, &device, instance, sizeof instance, nullptr);
+        found.push_back({instance, std::move(note)});
+    }
+    SetupDiDestroyDeviceInfoList(devices);
+    return found;
+}
+
+std::vector<std::string> DriverlessChips::newNotes() {
+    std::vector<std::string> notes;
+    for (DriverlessDevice& device : driverlessUsbChips())
+        if (seen.insert(device.instanceId).second) notes.push_back(std::move(device.note));
+    return notes;
 }
