@@ -143,7 +143,7 @@ int runPortCommand(const std::vector<std::string>& args, bool flash) {
 
     const VentoraRestorer restorer;
     if (!makeWayFromVentora(request.port)) return exitFailed;
-    const bool done = flash ? flashBoard(request) : runFanTest(request.port);
+    const bool done = flash ? flashBoard(request) : runFanTest(request.port, true);
     return done ? exitDone : exitFailed;
 }
 

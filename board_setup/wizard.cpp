@@ -224,7 +224,7 @@ int runWizardSteps() {
     request->kindChosen = true;
     if (!flashBoard(*request)) return exitFailed;
     say("\n");
-    const bool tested = runFanTest(port);
+    const bool tested = runFanTest(port, false);
     say("\n");
     if (!setVentoraPort(port)) return exitFailed;
     // Started even when it was not running: the rig is ready, and the fans follow Ventora from now.
