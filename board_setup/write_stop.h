@@ -19,8 +19,9 @@ struct WriteStop {
 };
 
 // How long a stop waits for the write's outcome: longer than the longest step the write may be in
-// (its next point where the board runs nothing is at most one step away, or one try of a
-// reconnect), and within the five seconds Windows gives a closing console.
+// (its next point where the board runs nothing is at most one page's command and answer away, and a
+// reconnect looks for a stop before each reset of the board, one try of about 1.8 s apart), and
+// within the five seconds Windows gives a closing console.
 inline constexpr std::chrono::milliseconds stopWaitLimit{4500};
 static_assert(stopWaitLimit.count() > stk500::longestStepMs && stopWaitLimit.count() < 5000);
 
