@@ -167,7 +167,10 @@ std::string whatTheBoardRuns(stk500::BoardLeft left, Stop stop) {
     switch (left) {
     case stk500::BoardLeft::asItWas: return "Nothing was written: the board runs what it ran before." + again;
     case stk500::BoardLeft::runsNothing:
-        return "The board is safe with its fans off: it runs nothing, every pin an input." + again;
+        return "The board is safe with its fans off: once its bootloader lets go (a second or two), it runs "
+               "only "
+               "a page that switches a motor shield's own PWM chip off, and every pin is an input." +
+               again;
     case stk500::BoardLeft::unsure:
     case stk500::BoardLeft::theImage: break;
     }

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 
+#include "board_setup/idle_page.h"
 #include "board_setup/stk500.h"
 #include "board_setup/tunables_image.h"
 
@@ -12,18 +13,23 @@ bool erased(std::span<const std::uint8_t> bytes) {
     return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t byte) { return byte == 0xFF; });
 }
 
+bool isOlderIdlePage(std::span<const std::uint8_t> page0) {
+    return page0.size() == stk500::pageSize && page0[0] == 0xFF && page0[1] == 0xCF &&
+           erased(page0.subspan(2));
+}
+
 } // namespace
 
 FlashContents classifyFlash(std::span<const std::uint8_t> firstPages) {
     if (erased(firstPages)) return FlashContents::empty;
     // The block's marker, whether or not this tool reads its format.
     if (readTunables(firstPages).offset) return FlashContents::ventoraFirmware;
-    // This tool writes page 0 last: first erased or as a stub whose reset vector is "rjmp ." (a loop
-    // on itself, 0xCFFF), then the other pages. No other writer leaves page 0 so while the pages
-    // after it hold code, and a program that starts in a loop on itself does nothing to lose.
+    // This tool writes page 0 last: first its idle page, then the other pages. No other writer
+    // leaves that page, and it does nothing to lose. An erased page 0 above code is not ours: the
+    // bootloaders erase a page as its write command arrives, so another tool's upload cut during
+    // its first page leaves just that. 1.2.0 wrote "rjmp ." (0xCFFF) on an erased page instead.
     const std::span<const std::uint8_t> page0 =
         firstPages.first(std::min(firstPages.size(), stk500::pageSize));
-    if (erased(page0) || (page0.size() >= 2 && page0[0] == 0xFF && page0[1] == 0xCF))
-        return FlashContents::cutShort;
+    if (isIdlePage(page0) || isOlderIdlePage(page0)) return FlashContents::cutShort;
     return FlashContents::anotherProgram;
 }

@@ -7,7 +7,7 @@
 enum class FlashContents {
     empty,           // every byte erased: nothing to lose
     ventoraFirmware, // the tunables block's marker, whatever the block's format
-    cutShort,        // a write of this tool's cut short: page 0 erased, or its stub, before the rest
+    cutShort,        // a write of this tool's cut short: page 0 its idle page, before the rest
     anotherProgram,  // a sketch, or another tool's firmware
 };
 

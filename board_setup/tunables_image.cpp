@@ -101,9 +101,12 @@ std::string applyTunables(std::span<std::uint8_t> flash, const std::vector<Tunab
             return text;
         }
         if (change.value < field.range.lowest || change.value > field.range.highest) {
-            std::snprintf(text, sizeof text, "--%s must be from %u to %u %s; %lu is out of range",
+            std::snprintf(text, sizeof text, "--%s must be from %u to %u %s; %lu is out of range%s",
                           field.option, field.range.lowest, field.range.highest, field.unit,
-                          static_cast<unsigned long>(change.value));
+                          static_cast<unsigned long>(change.value),
+                          field.offset == tunablesBlock::escOffPulseMicrosecondsOffset
+                              ? ": the off pulse must be your ESCs' own stop, 1000 us for most"
+                              : "");
             return text;
         }
         tunables.values[change.field] = static_cast<std::uint16_t>(change.value);

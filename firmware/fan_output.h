@@ -32,4 +32,10 @@ void advanceFanOutputs();
 // False while a shield the outputs talk to does not answer (the LED then blinks fast).
 bool fanOutputsAnswer();
 
+// Puts every output in its off state from whatever state the main loop left it in, with
+// interrupts off: the watchdog's interrupt calls it when the main loop has hung. It writes the
+// outputs' registers whole, trusts nothing the loop was halfway through, and every wait in it is
+// bounded.
+void stopFansAtOnce();
+
 #endif

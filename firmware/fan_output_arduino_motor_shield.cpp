@@ -51,3 +51,9 @@ void advanceFanOutputs() {
 bool fanOutputsAnswer() {
     return true;
 }
+
+void stopFansAtOnce() {
+    setTimer2Duty(0);
+    PORTB &= ~portBPins;
+    PORTD &= ~_BV(pwmA);
+}

@@ -14,8 +14,8 @@
 
 namespace {
 
-constexpr uint8_t enablePin = PB0;                               // D8: IN1/IN3, R_EN/L_EN
-constexpr uint8_t fanPins = _BV(PB1) | _BV(PB2);                 // D9 (OC1A), D10 (OC1B)
+constexpr uint8_t enablePin = PB0;               // D8: IN1/IN3, R_EN/L_EN
+constexpr uint8_t fanPins = _BV(PB1) | _BV(PB2); // D9 (OC1A), D10 (OC1B)
 
 } // namespace
 
@@ -51,4 +51,10 @@ void advanceFanOutputs() {
 
 bool fanOutputsAnswer() {
     return true;
+}
+
+void stopFansAtOnce() {
+    connectTimer1(false);
+    PORTB &= ~(_BV(enablePin) | fanPins);
+    DDRB |= _BV(enablePin) | fanPins;
 }

@@ -67,3 +67,11 @@ void advanceFanOutputs() {
 bool fanOutputsAnswer() {
     return true;
 }
+
+// The off pulse, on and on: an ESC whose signal stops may hold its last throttle.
+void stopFansAtOnce() {
+    armingMillisecondsLeft = 0;
+    setPulse(offPulse);
+    DDRB |= escPins;
+    TCCR1A = _BV(COM1A1) | _BV(COM1B1);
+}

@@ -20,7 +20,7 @@ constexpr uint8_t latchStrobe = PB4;  // D12
 constexpr uint8_t m1Enable = PB3;     // D11, OC2A
 constexpr uint8_t m2Enable = PD3;     // D3, OC2B
 constexpr uint8_t m3m4Enables = _BV(PD5) | _BV(PD6);
-constexpr uint8_t forwardBits = _BV(2) | _BV(1);                 // M1_A and M2_A
+constexpr uint8_t forwardBits = _BV(2) | _BV(1); // M1_A and M2_A
 // Timer2's 7.8 kHz is the rate the shield's own library runs M1 and M2 at.
 
 uint8_t latched = 0xFF; // none yet
@@ -75,4 +75,14 @@ void advanceFanOutputs() {
 
 bool fanOutputsAnswer() {
     return true;
+}
+
+// The enables low stop both bridges whatever the 595 holds; every bit low is latched as well, even
+// if the loop hung halfway through shifting in another.
+void stopFansAtOnce() {
+    setTimer2Duty(0);
+    PORTB &= ~_BV(m1Enable);
+    PORTD &= ~_BV(m2Enable);
+    latched = 0xFF;
+    shiftOut(0);
 }

@@ -3,7 +3,8 @@
 // and INB low. The shield's enable/diagnostic lines (A0, A1) keep their own pull-ups and are left
 // as inputs.
 //
-// Off is INA, INB and PWM low: the bridge brakes to ground, and nothing it reads floats.
+// Off is INA, INB and PWM low: every switch of the bridge off, so the fans coast, and nothing it
+// reads floats.
 #include "fan_duty.h"
 #include "fan_output.h"
 
@@ -71,4 +72,10 @@ void advanceFanOutputs() {
 
 bool fanOutputsAnswer() {
     return true;
+}
+
+void stopFansAtOnce() {
+    setDuty(0);
+    PORTD &= ~portDPins;
+    PORTB &= ~inputsB;
 }

@@ -10,6 +10,10 @@
 // The link never hangs the firmware: every wait on the TWI is bounded, a transfer that fails
 // (nothing answers, a bus held low) leaves the bus released, and a shield that does not answer is
 // set up again from the start every 100 ms while the failsafe and the LED go on.
+//
+// When the main loop hangs, the watchdog's interrupt has the chip reset by the I2C general call
+// (address 0, byte 6, the PCA9685's software reset): every channel full off and the chip asleep,
+// as at power-on, whatever register the loop was writing.
 #include "fan_duty.h"
 #include "fan_output.h"
 
@@ -20,6 +24,10 @@
 namespace {
 
 constexpr uint8_t shieldAddress = 0x60;
+constexpr uint8_t generalCallAddress = 0x00, softwareReset = 0x06;
+constexpr uint8_t sda = _BV(PC4), scl = _BV(PC5);
+// A chip halfway through a byte lets SDA go within nine clocks (the I2C bus-clear procedure).
+constexpr uint8_t busClearClocks = 9;
 // The PCA9685's registers and bits.
 constexpr uint8_t mode1 = 0x00, mode2 = 0x01, firstChannelOn = 0x06, allChannelsOffHigh = 0xFD,
                   preScale = 0xFE;
@@ -62,14 +70,12 @@ bool sendByte(uint8_t byte, uint8_t expectedStatus) {
     return twiStep(_BV(TWINT) | _BV(TWEN), expectedStatus);
 }
 
-// One write transfer: the register, then the bytes (the PCA9685 moves on to the next register
-// after each once auto-increment is on). False when anything failed.
-bool writeRegisters(uint8_t firstRegister, const uint8_t* bytes, uint8_t count) {
-    bool sent = twiStep(_BV(TWINT) | _BV(TWSTA) | _BV(TWEN), startSent) &&
-                sendByte(shieldAddress << 1, addressAcknowledged) &&
-                sendByte(firstRegister, dataAcknowledged);
-    for (uint8_t i = 0; sent && i < count; ++i)
-        sent = sendByte(bytes[i], dataAcknowledged);
+bool startTransfer(uint8_t address) {
+    return twiStep(_BV(TWINT) | _BV(TWSTA) | _BV(TWEN), startSent) &&
+           sendByte(address << 1, addressAcknowledged);
+}
+
+void endTransfer(bool sent) {
     TWCR = _BV(TWINT) | _BV(TWSTO) | _BV(TWEN);
     for (uint16_t look = 0; look < twiLooks && (TWCR & _BV(TWSTO)); ++look) {
     }
@@ -78,6 +84,15 @@ bool writeRegisters(uint8_t firstRegister, const uint8_t* bytes, uint8_t count) 
         TWCR = 0;
         TWCR = _BV(TWEN);
     }
+}
+
+// One write transfer: the register, then the bytes (the PCA9685 moves on to the next register
+// after each once auto-increment is on). False when anything failed.
+bool writeRegisters(uint8_t firstRegister, const uint8_t* bytes, uint8_t count) {
+    bool sent = startTransfer(shieldAddress) && sendByte(firstRegister, dataAcknowledged);
+    for (uint8_t i = 0; sent && i < count; ++i)
+        sent = sendByte(bytes[i], dataAcknowledged);
+    endTransfer(sent);
     return sent;
 }
 
@@ -149,4 +164,24 @@ void advanceFanOutputs() {
 
 bool fanOutputsAnswer() {
     return shieldAnswers;
+}
+
+void stopFansAtOnce() {
+    // The TWI lets go of the lines wherever it was; the pull-ups hold them high.
+    TWCR = 0;
+    power_twi_enable();
+    DDRC &= ~(sda | scl);
+    PORTC |= sda | scl;
+    for (uint8_t clock = 0; clock < busClearClocks && !(PINC & sda); ++clock) {
+        DDRC |= scl; // low
+        _delay_us(5);
+        DDRC &= ~scl;
+        _delay_us(5);
+    }
+    TWSR = 0;
+    TWBR = bitRateRegister;
+    TWCR = _BV(TWEN);
+    // A START where the chip expected a bit of a byte starts it over.
+    endTransfer(startTransfer(generalCallAddress) && sendByte(softwareReset, dataAcknowledged));
+    shieldAnswers = false;
 }

@@ -16,8 +16,8 @@ namespace {
 
 // 16 MHz / (2 * 320) = 25 kHz, the 4-pin fan standard.
 constexpr uint16_t pwmTop = 320;
-constexpr uint8_t powerPin = PB0;                                // D8
-constexpr uint8_t fanPins = _BV(PB1) | _BV(PB2);                 // D9 (OC1A), D10 (OC1B)
+constexpr uint8_t powerPin = PB0;                // D8
+constexpr uint8_t fanPins = _BV(PB1) | _BV(PB2); // D9 (OC1A), D10 (OC1B)
 
 // The pins are let go before the timer leaves them, and the timer takes them before they drive, so
 // neither order drives them low for an instant.
@@ -68,4 +68,10 @@ void advanceFanOutputs() {
 
 bool fanOutputsAnswer() {
     return true;
+}
+
+void stopFansAtOnce() {
+    setPower(false);
+    DDRB |= _BV(powerPin);
+    releaseFanPins();
 }

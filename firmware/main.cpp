@@ -1,6 +1,7 @@
 // The fan controller: receives Ventora's one-byte fan levels on the serial line, drives the fans
 // through the output kind's outputs, switches them off when the line falls silent, and shows the
-// link on the LED. Between interrupts the chip sleeps.
+// link on the LED. Between interrupts the chip sleeps; the watchdog's interrupt switches the
+// outputs off if the main loop ever hangs.
 #include "fan_output.h"
 #include "tunables.h"
 #include "tunables_in_flash.h"
@@ -51,6 +52,22 @@ void setUpSerial() {
     UCSR0C = _BV(UCSZ01) | _BV(UCSZ00); // 8N1
     // Receive only: Ventora reads nothing back.
     UCSR0B = _BV(RXEN0) | _BV(RXCIE0);
+}
+
+// The watchdog guards the main loop in its interrupt mode only: a loop that has not come round for
+// half a second (it comes round every millisecond) has hung, and the interrupt switches every
+// output off. Never the reset mode: a watchdog reset leaves WDRF set, which holds the watchdog on
+// at 16 ms, and the old Nano bootloader clears neither, so such a board would restart in its
+// bootloader every 16 ms for as long as it has power.
+void startWatchdogInterrupt() {
+    const uint8_t change = _BV(WDCE) | _BV(WDE);
+    const uint8_t interruptOnly = _BV(WDIE) | _BV(WDP2) | _BV(WDP0); // 0.5 s, WDE clear
+    wdt_reset();
+    // The second write must come within four cycles of the first.
+    asm volatile("sts %0, %1\n\t"
+                 "sts %0, %2"
+                 :
+                 : "n"(_SFR_MEM_ADDR(WDTCSR)), "r"(change), "r"(interruptOnly));
 }
 
 void setUpMillisecondClock() {
@@ -176,6 +193,17 @@ ISR(TIMER2_COMPA_vect) {
 
 ISR(TIMER0_COMPA_vect, ISR_ALIASOF(TIMER2_COMPA_vect));
 
+// The main loop has not come round for half a second: it hung. Every output goes to its off state,
+// and the chip stays here with interrupts off until a reset (the port opened again, the cable
+// plugged in again) starts the firmware afresh: returning would hand the outputs back to the loop
+// that hung, and a reset of our own is what the old Nano bootloader cannot take.
+ISR(WDT_vect) {
+    stopFansAtOnce();
+    setLed(false);
+    for (;;)
+        wdt_reset();
+}
+
 int main() {
     quietThePeripherals();
     readTunables();
@@ -186,10 +214,12 @@ int main() {
     setUpSerial();
     setUpMillisecondClock();
     set_sleep_mode(SLEEP_MODE_IDLE);
+    startWatchdogInterrupt();
     sei();
 
     // From power-on until the first byte the line counts as silent: fans off, LED blinking.
     for (;;) {
+        wdt_reset();
         sleepUntilWork();
         uint8_t milliseconds;
         uint8_t level = 0;

@@ -54,8 +54,9 @@ constexpr uint8_t lowestVariant = pwmFans;
 constexpr uint8_t highestVariant = monsterMoto;
 
 // What a tool accepts and the firmware runs, for each value, both ends included. They keep a
-// failsafe a failsafe: a silent line stops the fans within 5 s, and an ESC's "off" pulse stays
-// well below where a standard ESC (1000 to 2000 us) starts to turn.
+// failsafe a failsafe: a silent line stops the fans within 5 s, and an ESC's "off" pulse is its
+// stop: 1000 us on most, and many start to turn at 1050 to 1100 us (1200 us is 20 % throttle on
+// one calibrated to 1000 to 2000 us).
 struct Range {
     uint16_t lowest;
     uint16_t highest;
@@ -66,7 +67,7 @@ constexpr Range kickStartMillisecondsRange = {0, 5000};
 // Ventora sends a byte every 100 ms: a time-out near that would cut the fans between bytes.
 constexpr Range failsafeMillisecondsRange = {300, 5000};
 constexpr Range escArmingMillisecondsRange = {0, 10000};
-constexpr Range escOffPulseMicrosecondsRange = {500, 1200};
+constexpr Range escOffPulseMicrosecondsRange = {500, 1100};
 constexpr Range escFullPulseMicrosecondsRange = {800, 2500};
 // Full lies at least this far above off, so level 79 is real throttle and level 1 is not.
 constexpr uint16_t escPulseSpanAtLeast = 300;

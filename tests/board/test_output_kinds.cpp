@@ -1,7 +1,8 @@
 // Every output kind's image on the simulated board, with the chips its shield adds: off from
 // power-on to the first byte, the same share of full power at a level on every kind, the kick-start,
-// the failsafe at 1 s, and what each kind's off drives. Then the Adafruit v2 shield's PCA9685: set
-// every channel full off first, and a shield that does not answer.
+// the failsafe at 1 s, and what each kind's off drives; a main loop that hangs, behind either
+// bootloader. Then the Adafruit v2 shield's PCA9685: set every channel full off first, and a shield
+// that does not answer.
 #include "firmware_run.h"
 #include "pin_drive.h"
 #include "shield.h"
@@ -10,6 +11,10 @@
 #include <functional>
 #include <gtest/gtest.h>
 #include <string>
+
+extern "C" {
+#include <sim_avr.h>
+}
 
 namespace {
 
@@ -68,6 +73,7 @@ const Kind kinds[] = {
 
 struct KindRun {
     explicit KindRun(const Kind& k) : kind(k), run(k.firmware), shield(run.board, k.kind) {}
+    KindRun(const Kind& k, const board::BoardSetup& setup) : kind(k), run(setup), shield(run.board, k.kind) {}
     FanDrive fan(double at, int which) {
         run.runTo(at);
         return shield.fan(which);
@@ -156,6 +162,78 @@ TEST(OutputKinds, ShowTheLinkOnTheLedWhereDThirteenIsFree) {
         EXPECT_EQ(lit, kind.kind != OutputKind::arduinoMotorShield) << kind.firmware;
     }
 }
+
+// The main loop stuck where it stands, as a bug or a wild jump would leave it: the program counter
+// sent to a jump to itself in flash no image uses, taken while the loop sleeps (interrupts on), so
+// the serial and clock interrupts go on and only the loop never comes round again.
+void hangMainLoop(board::SimulatedBoard& simulated) {
+    constexpr std::uint32_t loopAt = 0x6000;
+    simulated.writeFlash(loopAt, {0xFF, 0xCF}); // rjmp .
+    avr_t* avr = simulated.chip();
+    for (int step = 0; step < 100000 && avr->state != cpu_Sleeping; ++step)
+        simulated.runUntil(simulated.cycle() + 1);
+    ASSERT_EQ(avr->state, cpu_Sleeping) << "the loop never went to sleep";
+    avr->pc = loopAt;
+    avr->state = cpu_Running;
+}
+
+struct HangCase {
+    int kind; // in kinds
+    board::Bootloader bootloader;
+};
+
+class AHungMainLoop : public testing::TestWithParam<HangCase> {};
+
+// The watchdog's interrupt switches every output off within 2 s (the bytes keep coming, so no
+// failsafe of the loop's does it), and the board stays so without a reset: the bootloader never
+// runs again, where a watchdog reset would start it (and keep the old Nano's resetting).
+TEST_P(AHungMainLoop, StopsTheFansWithinTwoSecondsAndNeverResets) {
+    const Kind& kind = kinds[GetParam().kind];
+    board::BoardSetup setup;
+    setup.bootloader = GetParam().bootloader;
+    setup.firmware = firmwarePath(kind.firmware);
+    KindRun run(kind, setup);
+    int starts = 0;
+    run.run.board.onEvent(
+        [&](board::BoardEvent event) { starts += event == board::BoardEvent::firmwareStarted; });
+    const double started = run.run.runUntilFirmwareRuns(4.0);
+    ASSERT_GT(started, 0.0);
+    const double first = started + kind.firstByte, hung = first + 0.6, end = hung + 3.0;
+    run.run.feedEvery100ms(first, hung, 79);
+    ASSERT_TRUE(run.drivesAt(hung - 0.01, 79));
+    hangMainLoop(run.run.board);
+    const double hungAt = run.run.board.seconds();
+    // Ventora goes on sending, a byte every 100 ms; the outputs looked at every 10 ms.
+    double off = -1.0;
+    for (int tick = 1; hungAt + tick * 0.01 < end; ++tick) {
+        const double at = hungAt + tick * 0.01;
+        run.run.runTo(at);
+        if (tick % 10 == 0) run.run.board.feed(79);
+        if (off < 0 && kind.off(run.run.board, run.shield)) off = at;
+    }
+    EXPECT_TRUE(run.offAt(end)) << "off for good";
+    EXPECT_GT(off, hungAt);
+    EXPECT_LT(off, hungAt + 2.0);
+    EXPECT_EQ(starts, 1) << "the firmware started again";
+    EXPECT_TRUE(run.run.board.firmwareRunning()) << "back in the bootloader";
+    EXPECT_FALSE(run.run.board.watchdogResets());
+}
+
+std::vector<HangCase> hangCases() {
+    std::vector<HangCase> cases;
+    for (int kind = 0; kind < static_cast<int>(std::size(kinds)); ++kind)
+        for (const auto bootloader : {board::Bootloader::optiboot, board::Bootloader::oldNano})
+            cases.push_back({kind, bootloader});
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(OutputKinds, AHungMainLoop, testing::ValuesIn(hangCases()),
+                         [](const testing::TestParamInfo<HangCase>& info) {
+                             std::string name = board::nameOf(kinds[info.param.kind].kind);
+                             std::erase(name, '-');
+                             return name + (info.param.bootloader == board::Bootloader::optiboot ? "Optiboot"
+                                                                                                 : "OldNano");
+                         });
 
 TEST(MotorShieldV2, SetsEveryChannelFullOffBeforeAnythingElse) {
     FirmwareRun run("ventora-fan-motor-shield-v2.elf");

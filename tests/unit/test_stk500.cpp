@@ -186,7 +186,8 @@ TEST(Stk500, AnAnswerCountsOnlyWithItsFrame) {
 }
 
 const std::vector<std::uint8_t> oldVectors(2, 0x0C);
-const std::vector<std::uint8_t> idle{0xFF, 0xCF};
+// The first two bytes of page 0 each case compares.
+const std::vector<std::uint8_t> idle(idlePage().begin(), idlePage().begin() + 2);
 
 TEST(Stk500, WritesEveryHeldPageAndReadsItBackWithPageZeroLast) {
     struct Case {
@@ -216,7 +217,7 @@ TEST(Stk500, WritesEveryHeldPageAndReadsItBackWithPageZeroLast) {
             });
         EXPECT_EQ(result.outcome, ProgramResult::written) << c.what;
         EXPECT_EQ(result.pages, c.pages) << c.what;
-        // Page 0 in doubt while the idle vector goes in, then safe while the rest goes in, in doubt
+        // Page 0 in doubt while the idle page goes in, then safe while the rest goes in, in doubt
         // again while it is written for real: what a console stop is told.
         const auto first = c.image.held[0] ? told.begin() : told.begin() + 1;
         EXPECT_EQ(std::vector<BoardLeft>(first, told.end()),
@@ -238,7 +239,7 @@ TEST(Stk500, WritesEveryHeldPageAndReadsItBackWithPageZeroLast) {
 }
 
 TEST(Stk500, AWriteCutShortOrReadBackWrongLeavesABoardThatRunsNothing) {
-    // Two commands for each page written or read, after the two GET_SYNCs: the idle vector written
+    // Two commands for each page written or read, after the two GET_SYNCs: the idle page written
     // and read (3 to 6), pages 0x80 to 0x280 written (7 to 16) and read (17 to 26), page 0 written
     // (27, 28) and read (29, 30).
     struct Case {
@@ -253,9 +254,9 @@ TEST(Stk500, AWriteCutShortOrReadBackWrongLeavesABoardThatRunsNothing) {
     } cases[] = {
         {"unplugged before anything was written", 0x300, -1, 2, ProgramResult::noAnswer, 0x0,
          BoardLeft::asItWas, oldVectors},
-        {"unplugged while the idle vector goes in", 0x300, -1, 3, ProgramResult::noAnswer, 0x0,
+        {"unplugged while the idle page goes in", 0x300, -1, 3, ProgramResult::noAnswer, 0x0,
          BoardLeft::unsure, oldVectors},
-        {"unplugged once the idle vector is in", 0x300, -1, 6, ProgramResult::noAnswer, 0x80,
+        {"unplugged once the idle page is in", 0x300, -1, 6, ProgramResult::noAnswer, 0x80,
          BoardLeft::runsNothing, idle},
         {"unplugged while writing", 0x300, -1, 2 + 4 + 2 * 2 + 1, ProgramResult::noAnswer, 0x180,
          BoardLeft::runsNothing, idle},
@@ -273,14 +274,14 @@ TEST(Stk500, AWriteCutShortOrReadBackWrongLeavesABoardThatRunsNothing) {
          BoardLeft::runsNothing, idle},
         {"the padding of the last page reads back wrong", 0x2C5, 0x2F0, -1, ProgramResult::mismatch, 0x280,
          BoardLeft::runsNothing, idle},
-        {"the idle vector does not take",
+        {"the idle page's first byte does not take",
          0x300,
          0x00,
          -1,
          ProgramResult::mismatch,
          0x0,
          BoardLeft::unsure,
-         {0xFE, 0xCF}},
+         {static_cast<std::uint8_t>(idlePage()[0] ^ 0x01), idlePage()[1]}},
         {"a byte of the idle page past its vector does not take", 0x300, 0x05, -1, ProgramResult::mismatch,
          0x0, BoardLeft::unsure, idle},
     };

@@ -139,13 +139,25 @@ TEST(TunablesImage, RefusesAValueOutsideItsRangeOrVariantAndChangesNothing) {
          pwmFans,
          {{field("arming-ms"), 1000}},
          "--arming-ms is for ESCs, and this image drives PWM fans"},
-        {"a fan value for ESCs", escs, {{field("min-duty"), 40}}, "--min-duty is for every kind but ESCs, and this image drives ESCs"},
-        {"a pulse too short", escs, {{field("esc-off-us"), 499}}, "--esc-off-us must be from 500 to 1200 us"},
-        {"an off pulse that turns a motor", escs, {{field("esc-off-us"), 1201}}, "--esc-off-us must be from 500 to 1200 us"},
+        {"a fan value for ESCs",
+         escs,
+         {{field("min-duty"), 40}},
+         "--min-duty is for every kind but ESCs, and this image drives ESCs"},
+        {"a pulse too short", escs, {{field("esc-off-us"), 499}}, "--esc-off-us must be from 500 to 1100 us"},
+        {"an off pulse where many ESCs turn",
+         escs,
+         {{field("esc-off-us"), 1101}},
+         "--esc-off-us must be from 500 to 1100 us; 1101 is out of range: the off pulse must be your ESCs' "
+         "own "
+         "stop, 1000 us for most"},
+        {"an off pulse of 20 % throttle",
+         escs,
+         {{field("esc-off-us"), 1200}},
+         "--esc-off-us must be from 500 to 1100 us"},
         {"full too close above off",
          escs,
-         {{field("esc-off-us"), 1200}, {field("esc-full-us"), 1499}},
-         "--esc-full-us (1499) must be at least 300 above --esc-off-us (1200)"},
+         {{field("esc-off-us"), 1100}, {field("esc-full-us"), 1399}},
+         "--esc-full-us (1399) must be at least 300 above --esc-off-us (1100)"},
     };
     for (const Case& c : cases) {
         const auto original = imageWithBlock(c.variant);
@@ -173,7 +185,7 @@ TEST(TunablesImage, TakesEachFieldsLowestAndHighestAndRefusesOnePast) {
         {"kick-ms", pwmFans, 0, 5000, {}},
         {"failsafe-ms", pwmFans, 300, 5000, {}},
         {"arming-ms", escs, 0, 10000, {}},
-        {"esc-off-us", escs, 500, 1200, {}},
+        {"esc-off-us", escs, 500, 1100, {}},
         {"esc-full-us", escs, 800, 2500, {{field("esc-off-us"), 500}}},
         {"pwm-hz", driver, 1000, 25000, {}},
     };
@@ -221,7 +233,7 @@ TEST(TunablesImage, NamesWhatMakesAnImagesBlockNotWhole) {
         {"a failsafe of a minute", with16(pwmFans, failsafeMillisecondsOffset, 60000), 0,
          "--failsafe-ms is 60000, outside 300 to 5000 ms"},
         {"an off pulse that turns a motor", with16(escs, escOffPulseMicrosecondsOffset, 2499), escs,
-         "--esc-off-us is 2499, outside 500 to 1200 us"},
+         "--esc-off-us is 2499, outside 500 to 1100 us"},
         {"an erased PWM rate", with16(driver, pwmFrequencyHzOffset, 0xFFFF), 0,
          "--pwm-hz is 65535, outside 1000 to 25000 Hz"},
         {"pulses too close", with16(escs, escFullPulseMicrosecondsOffset, 1100), escs,

@@ -41,8 +41,8 @@ constexpr unsigned ucsr0bAddress = 0xC1, spmcsrAddress = 0x57;
 constexpr std::uint8_t spmCommandBits = 0x3F, pageErase = 0x03, pageWrite = 0x05;
 constexpr std::uint16_t spmOpcode = 0x95E8;
 constexpr std::uint32_t flashPageSize = 128; // the ATmega328P's and the ATmega168's
-constexpr std::uint8_t porf = 1 << 0, extrf = 1 << 1, u2x0 = 1 << 1, rxen0 = 1 << 4, wde = 1 << 3,
-                       wdie = 1 << 6;
+constexpr std::uint8_t porf = 1 << 0, extrf = 1 << 1, wdrf = 1 << 3, u2x0 = 1 << 1, rxen0 = 1 << 4,
+                       wde = 1 << 3, wdie = 1 << 6;
 constexpr unsigned usartCapacity = 3;
 // simavr's USART input carries a framing error in this bit of the value raised.
 constexpr std::uint32_t framingErrorFlag = 0x8000;
@@ -306,8 +306,8 @@ double SimulatedBoard::uartBaud() const {
     return uartBaudOf(ubrr, avr->data[ucsr0aAddress] & u2x0, clockHz);
 }
 
-bool SimulatedBoard::watchdogRunning() const {
-    return avr->data[wdtcsrAddress] & (wde | wdie);
+bool SimulatedBoard::watchdogResets() const {
+    return (avr->data[wdtcsrAddress] & wde) || (avr->data[mcusrAddress] & wdrf);
 }
 
 std::vector<std::uint8_t> SimulatedBoard::flash() const {
@@ -404,6 +404,8 @@ void SimulatedBoard::step(const ChangeListener& onChange) {
         lastWatchdogControl = avr->data[wdtcsrAddress];
         if (lastWatchdogControl & (wde | wdie)) avr_ioctl(avr, AVR_IOCTL_WATCHDOG_RESET, nullptr);
     }
+    // A reset of the chip's own (its watchdog) starts the bootloader again, as a port opened does.
+    if (running && bootStart != 0 && avr->pc >= bootStart) running = false;
     if (!running && avr->pc < bootStart) {
         running = true;
         // Erased flash runs through to the bootloader again: no firmware to speak of.

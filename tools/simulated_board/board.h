@@ -131,10 +131,10 @@ class SimulatedBoard {
     // The rate USART0 is set to now, in baud.
     double uartBaud() const;
     // With a bootloader: the firmware has started since the last reset (the program counter has
-    // left the boot section). Without one, always.
+    // left the boot section) and has not been reset into it since. Without one, always.
     bool firmwareRunning() const { return running; }
-    // The watchdog would reset the chip or interrupt it: WDE or WDIE set.
-    bool watchdogRunning() const;
+    // The watchdog would reset the chip when it times out: WDE set, or held on by WDRF.
+    bool watchdogResets() const;
     std::vector<std::uint8_t> flash() const;
     // Changes the flash before the chip runs it, as a tool would change an image before flashing.
     void writeFlash(std::uint32_t address, const std::vector<std::uint8_t>& bytes);

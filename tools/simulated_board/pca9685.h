@@ -1,6 +1,7 @@
 // A PCA9685 PWM chip on the simulated board's I2C bus (A4, A5), as the Adafruit Motor Shield v2
 // carries it at 0x60: its registers written over the TWI, its channels' duty and its PWM rate read
-// back. One that does not answer leaves every transfer unacknowledged, as an unplugged shield.
+// back. One that does not answer leaves every transfer unacknowledged, as an unplugged shield. It
+// also takes the I2C general call's software reset (address 0, byte 6), back to power-on.
 #pragma once
 
 #include <array>
@@ -35,15 +36,21 @@ class Pca9685 {
     unsigned transfers() const { return started; }
     // Every register write it took, in order: the register and the value.
     const std::vector<std::pair<std::uint8_t, std::uint8_t>>& writes() const { return written; }
+    // Software resets by general call it took.
+    unsigned resets() const { return softwareResets; }
 
   private:
     void write(std::uint8_t value);
+    void powerOn();
 
     avr_t* avr;
     avr_irq_t* irq = nullptr;
     std::uint8_t address;
     bool answers;
     bool selected = false;
+    bool generalCall = false; // addressed by the general call rather than its own address
+    bool resetArmed = false;  // the general call's reset byte came: the reset happens at the STOP
+    unsigned softwareResets = 0;
     bool pointerSet = false;
     std::uint8_t pointer = 0;
     unsigned started = 0;

@@ -123,11 +123,14 @@ FanDrive Shield::fan(int which) const {
         return fromPwm(pwm, on == 0.0 ? "coast" : direction ? "forward" : "reverse");
     }
     case OutputKind::monsterMoto: {
-        // 1: INA D7, INB D8, PWM D5; 2: INA D4, INB D9, PWM D6. INA = INB: brake (to ground when
-        // both are low).
+        // 1: INA D7, INB D8, PWM D5; 2: INA D4, INB D9, PWM D6. The VNH2SP30's inputs pick the high
+        // sides and PWM switches the low ones: INA and INB high brake to VCC; both low brake to
+        // ground while PWM is high, and with PWM low every switch is off and the fan coasts.
         const bool a = isHigh(pinDrive(avr, first ? 7 : 4)), b = isHigh(pinDrive(avr, first ? 8 : 9));
         const PinDrive pwm = pinDrive(avr, first ? 5 : 6);
-        if (a == b) return fromPwm(PinDrive{}, "brake");
+        const bool lowSidesOn = pwm.kind == PinDrive::pwm || isHigh(pwm);
+        if (a && b) return fromPwm(PinDrive{}, "brake");
+        if (!a && !b) return fromPwm(PinDrive{}, lowSidesOn ? "brake" : "coast");
         return fromPwm(pwm, a ? "forward" : "reverse");
     }
     }
