@@ -13,12 +13,8 @@ TEST(FailsafeWait, OutlastsEveryFailsafeABoardMayBeTunedTo) {
         std::uint64_t sinceClosedMs;
     } cases[] = {
         {range.lowest, 0},
-        {1000, 0},
         {range.highest, 0},
-        {range.highest, 1},
-        {range.highest, 4000},
         {range.highest, range.highest - 1},
-        {range.lowest, range.lowest - 1},
     };
     for (const Case& c : cases) {
         const std::uint64_t wait = failsafeWaitMs(c.sinceClosedMs);

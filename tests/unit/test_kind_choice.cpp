@@ -27,8 +27,6 @@ std::optional<OutputKind> kind(const char* option) {
 
 TEST(KindChoice, KeepsTheBoardsKindUnlessAnotherIsAsked) {
     const std::vector<std::uint8_t> empty(256, 0xFF);
-    std::vector<std::uint8_t> sketch(256, 0xFF);
-    sketch[0] = 0x0C, sketch[1] = 0x94;
     struct Case {
         const char* what;
         std::vector<std::uint8_t> board;
@@ -42,17 +40,13 @@ TEST(KindChoice, KeepsTheBoardsKindUnlessAnotherIsAsked) {
         {"an ESC board of 1.1.0's block format", boardWith(1, tunablesBlock::escs), nullptr, KindChoice::kept,
          "escs", nullptr},
         {"an empty board", empty, nullptr, KindChoice::defaulted, "pwm-fans", nullptr},
-        {"another program", sketch, nullptr, KindChoice::defaulted, "pwm-fans", nullptr},
         {"a block naming no kind", boardWith(tunablesBlock::formatVersion, 99), nullptr,
          KindChoice::defaulted, "pwm-fans", nullptr},
-        {"a block of a newer format", boardWith(tunablesBlock::formatVersion + 1, tunablesBlock::escs),
-         nullptr, KindChoice::defaulted, "pwm-fans", nullptr},
         {"the board's own kind asked for",
          boardWith(tunablesBlock::formatVersion, tunablesBlock::monsterMoto), "monster-moto",
          KindChoice::asked, "monster-moto", nullptr},
         {"another kind asked for", boardWith(tunablesBlock::formatVersion, tunablesBlock::l293dShield),
          "pwm-fans", KindChoice::changed, "pwm-fans", "l293d-shield"},
-        {"a kind asked for an empty board", empty, "escs", KindChoice::asked, "escs", nullptr},
     };
     for (const Case& c : cases) {
         const KindChoice choice = chooseOutputKind(kind(c.asked), c.board);

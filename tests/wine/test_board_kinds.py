@@ -58,10 +58,6 @@ class KeptKindTest(unittest.TestCase):
                          r".*ventora-board flash COM6")
         self.assertNotIn("Fan test on COM6", tested.text)
 
-        flashed = self.tool("flash", "COM6", "--esc-full-us", "1900")
-        self.assertEqual(flashed.returncode, 1, flashed.text)
-        self.assertIn("--esc-full-us is for ESCs, and this image drives PWM fans. Nothing was written.", flashed.text)
-
         flashed = self.tool("flash", "COM6")
         self.assertEqual(flashed.returncode, 0, flashed.text)
         lines = [line for line in flashed.text.splitlines() if "names no kind" in line]
