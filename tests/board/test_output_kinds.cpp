@@ -66,8 +66,10 @@ const Kind kinds[] = {
     {"ventora-fan-arduino-motor-shield.elf", OutputKind::arduinoMotorShield, "forward", 7812.5, 0.1,
      [](auto& b, auto&) { return low(b, 3) && low(b, 11) && low(b, 9) && low(b, 8); }},
     {"ventora-fan-monster-moto.elf", OutputKind::monsterMoto, "forward", 7812.5, 0.1,
-     [](auto& b, auto&) {
-         return low(b, 7) && low(b, 8) && low(b, 5) && low(b, 4) && low(b, 9) && low(b, 6);
+     [](auto& b, auto& s) {
+         // Every switch of the VNH2SP30 off: the fans coast rather than brake.
+         return low(b, 7) && low(b, 8) && low(b, 5) && low(b, 4) && low(b, 9) && low(b, 6) &&
+                s.fan(1).state == "coast" && s.fan(2).state == "coast";
      }},
 };
 
