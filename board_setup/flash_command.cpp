@@ -285,7 +285,7 @@ bool flashBoard(const FlashRequest& request) {
         // Still there, so not unplugged: the PC stalled for longer than the bootloader's one-second
         // watchdog, and it started what page 0 held. A reset brings it back for a second try.
         say("%sCOM%d stopped answering at the page at 0x%04X; the board is back after a reset, so once "
-            "more from there.\n",
+            "more from the start.\n",
             console ? "\n" : "", request.port, static_cast<unsigned>(cut.address));
         return true;
     };
