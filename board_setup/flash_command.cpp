@@ -25,6 +25,16 @@ std::string builtInImage(const OutputKind& kind) {
     return text ? std::string(text, SizeofResource(nullptr, resource)) : std::string();
 }
 
+// Every kind's image this tool carries, read: what a write cut short is matched against.
+std::vector<BuiltInImage> builtInImages() {
+    std::vector<BuiltInImage> images;
+    for (const OutputKind& kind : outputKinds) {
+        HexReading reading = readIntelHex(builtInImage(kind));
+        if (reading.error.empty()) images.push_back({kind, std::move(reading.image.bytes)});
+    }
+    return images;
+}
+
 std::optional<std::string> readTextFile(const std::string& path) {
     FILE* file = nullptr;
     if (fopen_s(&file, path.c_str(), "rb") != 0 || !file) return std::nullopt;
@@ -221,6 +231,11 @@ void sayKind(const KindChoice& choice) {
             "names another: %s.\n",
             choice.kind.shortName, choice.kind.option, outputKindOptions());
         break;
+    case KindChoice::resumed:
+        say("Its write cut short was of the firmware for %s: writing that kind again (--output names "
+            "another).\n",
+            choice.kind.shortName);
+        break;
     case KindChoice::changed:
         say("Changing the kind of firmware it runs, as asked: was %s, now %s.\n", choice.was->option,
             choice.kind.option);
@@ -250,8 +265,11 @@ bool flashBoard(const FlashRequest& request) {
     // the 4-pin fans' pins.
     OutputKind kind = request.kind;
     if (request.hexPath.empty()) {
+        // Only a write cut short needs the images read: the flash of every other board goes on at once.
+        const bool cutShort = classifyFlash(firstPages) == FlashContents::cutShort;
         const KindChoice choice =
-            chooseOutputKind(request.kindChosen ? std::optional(request.kind) : std::nullopt, firstPages);
+            chooseOutputKind(request.kindChosen ? std::optional(request.kind) : std::nullopt, firstPages,
+                             cutShort ? builtInImages() : std::vector<BuiltInImage>{});
         sayKind(choice);
         kind = choice.kind;
     }

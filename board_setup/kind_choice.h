@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "board_setup/output_kinds.h"
 
@@ -18,9 +19,24 @@ struct KindChoice {
         kept,      // nothing asked: the kind the board runs
         defaulted, // nothing asked, no kind on the board: the 4-pin fans, as scripts expect
         changed,   // asked for another kind than the board runs
+        resumed,   // nothing asked, a write of ours cut short: the kind its pages after page 0 are
     } why = defaulted;
     OutputKind kind = outputKinds.front();
     std::optional<OutputKind> was; // changed: the kind the board ran
 };
 
-KindChoice chooseOutputKind(std::optional<OutputKind> asked, std::span<const std::uint8_t> firstPages);
+// A firmware image this tool carries, as bytes from address 0.
+struct BuiltInImage {
+    OutputKind kind;
+    std::vector<std::uint8_t> bytes;
+};
+
+// A write of ours cut short has the idle page where page 0 and its tunables block were: the kind
+// is then the built-in image whose code after its block the board's second page holds (the pages
+// go in in order, so the write's own, or the earlier firmware's). Nothing when no image, or more
+// than one, matches.
+std::optional<OutputKind> kindOfCutShortWrite(std::span<const std::uint8_t> firstPages,
+                                              const std::vector<BuiltInImage>& builtIns);
+
+KindChoice chooseOutputKind(std::optional<OutputKind> asked, std::span<const std::uint8_t> firstPages,
+                            const std::vector<BuiltInImage>& builtIns = {});

@@ -6,6 +6,7 @@ import re
 import unittest
 
 from tests.wine.harness import HIGHEST_COM_PORT, Session
+from tests.wine.rig import RigBoard, connect_board
 from tests.wine import test_board_setup
 from tests.wine.test_install import VERSION
 
@@ -49,6 +50,28 @@ class KeptKindTest(unittest.TestCase):
         self.assertEqual(changed.returncode, 0, changed.text)
         self.assertIn("was l293d-shield, now pwm-fans", changed.text)
         self.assertTrue(self.listed(3).startswith(f"Ventora firmware {VERSION} for PWM fans;"))
+
+    def test_a_v2_shield_board_whose_write_was_cut_short_gets_its_kind_again_without_output(self):
+        # Unplugged as the write of page 1 comes: the board holds the idle page over the v2 firmware.
+        board = RigBoard("ventora-fan-motor-shield-v2.hex", bootloader="optiboot",
+                         flash_file=self.session.tmp / "cut-v2.bin", options=["--unplug-at-page-write", "2"])
+        board.flash_file = self.session.tmp / "cut-v2.bin"
+        self.addCleanup(board.stop)
+        connect_board(self.session, 7, board)
+        self.addCleanup(self.session.unmap_port, 7)
+        cut = self.tool("flash", "COM7", "--min-duty", "40")
+        self.assertEqual(cut.returncode, 1, cut.text)
+        self.assertIn("The board is safe with its fans off", cut.text)
+        board.stop()
+
+        # Plugged back in, its page 0 the idle page and its tunables block gone with it.
+        again = RigBoard(None, bootloader="optiboot", flash_file=board.flash_file)
+        self.addCleanup(again.stop)
+        connect_board(self.session, 7, again)
+        result = self.tool("flash", "COM7")
+        self.assertEqual(result.returncode, 0, result.text)
+        self.assertIn("Its write cut short was of the firmware for the Adafruit Motor Shield v2", result.text)
+        self.assertTrue(self.listed(7).startswith(f"Ventora firmware {VERSION} for the Adafruit Motor Shield v2;"))
 
     def test_a_board_with_no_kind_to_keep_gets_the_4_pin_fans_said_in_one_line_and_test_refuses_it(self):
         self.board("old-nano", 6)
