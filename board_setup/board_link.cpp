@@ -5,6 +5,7 @@
 
 #include "board_setup/console.h"
 #include "board_setup/tunables_image.h"
+#include "board_setup/usb_boards.h"
 #include "board_setup/ventora_aside.h"
 
 namespace {
@@ -44,6 +45,7 @@ std::string openProblem(int port, DWORD error) {
 namespace {
 
 std::string silentProblem(const ComPort& port) {
+    if (const std::string note = cannotFlashNote(port); !note.empty()) return note;
     char text[600];
     if (looksLikeCaterinaBoard(port))
         std::snprintf(text, sizeof text,
@@ -63,9 +65,13 @@ std::string silentProblem(const ComPort& port) {
 
 } // namespace
 
-std::string reachBootloader(const ComPort& port, Board& board) {
+std::string reachBootloader(const ComPort& port, Board& board, const std::function<bool()>& stopped) {
     board.port = port.number;
     for (int attempt = 0; attempt < resetsPerRate * 2; ++attempt) {
+        if (stopped && stopped()) {
+            board.line.close();
+            return "stopped, as asked.";
+        }
         // 115200, 57600, then both once more.
         const Bootloader& bootloader = bootloaders[attempt % 2];
         if (const DWORD error = board.line.open(port.number, bootloader.baudRate))

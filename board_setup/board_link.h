@@ -2,6 +2,7 @@
 // Windows.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -34,7 +35,8 @@ std::string openProblem(int port, DWORD error);
 
 // Opens the port at each bootloader's rate in turn (each open resets the board) until one answers,
 // and reads the chip's signature. Returns why not, empty when the board is ready for commands.
-std::string reachBootloader(const ComPort& port, Board& board);
+// stopped, looked at before each open, gives up early (a stop asked during a reconnect).
+std::string reachBootloader(const ComPort& port, Board& board, const std::function<bool()>& stopped = {});
 
 // The flash that tells what a board holds: its first two pages, which hold the tunables block.
 // Nothing when a page does not come.

@@ -3,12 +3,17 @@
 
 #include "win32.h"
 
+#include <cfgmgr32.h>
+#include <initguid.h>
+#include <devpkey.h>
 #include <setupapi.h>
 
 #include <cstdlib>
 #include <map>
+#include <optional>
 
 #include "board_setup/serial_line.h"
+#include "board_setup/usb_boards.h"
 
 namespace {
 
@@ -66,6 +71,24 @@ bool isThere(int number) {
     return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND && error != ERROR_BAD_DEV_TYPE;
 }
 
+// The device's problem code, when it has one: the device property, which Windows keeps for every
+// device since Vista, else the device node's status.
+std::optional<ULONG> problemCode(HDEVINFO devices, SP_DEVINFO_DATA& device) {
+    DEVPROPTYPE type = 0;
+    ULONG code = 0;
+    if (SetupDiGetDevicePropertyW(devices, &device, &DEVPKEY_Device_ProblemCode, &type,
+                                  reinterpret_cast<BYTE*>(&code), sizeof code, nullptr, 0) &&
+        type == DEVPROP_TYPE_UINT32)
+        return code ? std::optional(code) : std::nullopt;
+    // Initialised: Wine answers CR_SUCCESS without filling either in.
+    ULONG status = 0;
+    ULONG problem = 0;
+    if (CM_Get_DevNode_Status(&status, &problem, device.DevInst, 0) != CR_SUCCESS ||
+        !(status & DN_HAS_PROBLEM))
+        return std::nullopt;
+    return problem;
+}
+
 } // namespace
 
 std::vector<ComPort> listComPorts() {
@@ -92,4 +115,31 @@ ComPort describeComPort(int number) {
     const std::map<int, ComPort> described = describedPorts();
     const auto found = described.find(number);
     return found != described.end() ? found->second : ComPort{number, {}, {}};
+}
+
+std::vector<DriverlessDevice> driverlessUsbChips() {
+    std::vector<DriverlessDevice> found;
+    HDEVINFO devices = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES | DIGCF_PRESENT);
+    if (devices == INVALID_HANDLE_VALUE) return found;
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof device;
+    for (DWORD index = 0; SetupDiEnumDeviceInfo(devices, index, &device); ++index) {
+        const std::optional<ULONG> problem = problemCode(devices, device);
+        if (!problem) continue;
+        // The first of the hardware ids is the most specific: "USB\VID_1A86&PID_7523&REV_0264".
+        std::string note = driverlessChipNote(registryProperty(devices, device, SPDRP_HARDWAREID), *problem);
+        if (note.empty()) continue;
+        char instance[512] = "";
+        SetupDiGetDeviceInstanceIdA(devices, &device, instance, sizeof instance, nullptr);
+        found.push_back({instance, std::move(note)});
+    }
+    SetupDiDestroyDeviceInfoList(devices);
+    return found;
+}
+
+std::vector<std::string> DriverlessChips::newNotes() {
+    std::vector<std::string> notes;
+    for (DriverlessDevice& device : driverlessUsbChips())
+        if (seen.insert(device.instanceId).second) notes.push_back(std::move(device.note));
+    return notes;
 }

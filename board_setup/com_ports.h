@@ -1,6 +1,7 @@
 // The COM ports this PC has, COM1 to COM256, with the names Windows gives their devices, found
 // without opening any. Windows, but for looksLikeCaterinaBoard and skipReason.
 #pragma once
+#include <set>
 #include <string>
 #include <vector>
 
@@ -29,3 +30,18 @@ bool looksLikeCaterinaBoard(const ComPort& port);
 // that stalls for 10 to 20 s, and a built-in serial port is no Uno or Nano. Null for a port to
 // probe, which is every port Windows gives no hardware id for.
 const char* skipReason(const ComPort& port);
+
+// The clones' USB serial chips (CH340, CP2102) that Windows lists without a driver (problem code
+// 28), found among all present devices: such a device is in no Ports class, having no port. Each
+// with what to tell the user.
+struct DriverlessDevice {
+    std::string instanceId;
+    std::string note;
+};
+std::vector<DriverlessDevice> driverlessUsbChips();
+
+// The notes of the devices not seen at an earlier look, so that each is said once.
+struct DriverlessChips {
+    std::set<std::string> seen;
+    std::vector<std::string> newNotes();
+};

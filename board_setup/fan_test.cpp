@@ -19,9 +19,36 @@ constexpr int fanTestRampBytes = 50;
 constexpr int fanTestTopBytes = 5;
 constexpr DWORD fanTestStartMs = 2000;
 
+// Whether the board runs Ventora's firmware, said either way.
+bool runsVentorasFirmware(int port) {
+    say("Looking at what the board on COM%d runs...\n", port);
+    Board board;
+    const std::string problem = reachBootloader(describeComPort(port), board);
+    if (!problem.empty()) {
+        complain("%s The fan test needs an Uno or Nano with Ventora's firmware.", problem.c_str());
+        return false;
+    }
+    const auto flash = readFirstPages(board.link);
+    stk500::leave(board.link);
+    board.line.close();
+    if (!flash) {
+        complain("the flash of the board on COM%d could not be read: run the test again.", port);
+        return false;
+    }
+    if (classifyFlash(*flash) != FlashContents::ventoraFirmware) {
+        complain("the board on COM%d runs no Ventora firmware (%s), so it would not follow the levels. Flash it "
+                 "first: ventora-board flash COM%d",
+                 port, describeFirmware(*flash).c_str(), port);
+        return false;
+    }
+    say("It runs %s.\n", describeFirmware(*flash).c_str());
+    return true;
+}
+
 } // namespace
 
-bool runFanTest(int port) {
+bool runFanTest(int port, bool checkFirst) {
+    if (checkFirst && !runsVentorasFirmware(port)) return false;
     SerialLine line;
     if (const DWORD error = line.open(port, CBR_9600)) {
         complain("%s", openProblem(port, error).c_str());

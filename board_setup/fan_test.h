@@ -2,4 +2,7 @@
 // Windows.
 #pragma once
 
-bool runFanTest(int port);
+// checkFirst: first reaches the bootloader and reads what the board holds, and runs the test only
+// on Ventora's firmware, saying which kind (a level byte means nothing to another program, and a
+// fan test on one shows nothing).
+bool runFanTest(int port, bool checkFirst);

@@ -10,8 +10,10 @@
 #include "board_setup/console.h"
 #include "board_setup/firmware_images.h"
 #include "board_setup/intel_hex.h"
+#include "board_setup/kind_choice.h"
 #include "board_setup/stk500.h"
 #include "board_setup/ventora_aside.h"
+#include "board_setup/write_stop.h"
 
 namespace {
 
@@ -21,6 +23,16 @@ std::string builtInImage(const OutputKind& kind) {
     HGLOBAL loaded = resource ? LoadResource(nullptr, resource) : nullptr;
     const char* text = loaded ? static_cast<const char*>(LockResource(loaded)) : nullptr;
     return text ? std::string(text, SizeofResource(nullptr, resource)) : std::string();
+}
+
+// Every kind's image this tool carries, read: what a write cut short is matched against.
+std::vector<BuiltInImage> builtInImages() {
+    std::vector<BuiltInImage> images;
+    for (const OutputKind& kind : outputKinds) {
+        HexReading reading = readIntelHex(builtInImage(kind));
+        if (reading.error.empty()) images.push_back({kind, std::move(reading.image.bytes)});
+    }
+    return images;
 }
 
 std::optional<std::string> readTextFile(const std::string& path) {
@@ -34,51 +46,76 @@ std::optional<std::string> readTextFile(const std::string& path) {
     return text;
 }
 
-// Reads and tunes the image a flash writes; prints why not and returns nothing on a problem.
-std::optional<FlashImage> prepareImage(const FlashRequest& request, std::string& imageName) {
+// Reads and tunes the image a flash writes: a built-in one of the kind, or the request's file.
+// The reason it cannot, ending with "Nothing was written.", is in problem.
+std::optional<FlashImage> prepareImage(const FlashRequest& request, const OutputKind& kind,
+                                       std::string& imageName, std::string& problem) {
     std::string text;
     if (request.hexPath.empty()) {
-        imageName = request.kind.imageFile;
-        text = builtInImage(request.kind);
+        imageName = kind.imageFile;
+        text = builtInImage(kind);
         if (text.empty()) {
-            complain("this ventora-board.exe holds no %s: it was built without the firmware",
-                     imageName.c_str());
+            problem = "this ventora-board.exe holds no " + imageName + ": it was built without the firmware";
             return std::nullopt;
         }
     } else {
         imageName = request.hexPath;
         const auto file = readTextFile(request.hexPath);
         if (!file) {
-            complain("cannot read %s", request.hexPath.c_str());
+            problem = "cannot read " + request.hexPath;
             return std::nullopt;
         }
         text = *file;
     }
     HexReading reading = readIntelHex(text);
     if (!reading.error.empty()) {
-        complain("%s: %s. Nothing was written.", imageName.c_str(), reading.error.c_str());
+        problem = imageName + ": " + reading.error + ". Nothing was written.";
         return std::nullopt;
     }
     const std::string tuneProblem = applyTunables(reading.image.bytes, request.changes);
     if (!tuneProblem.empty()) {
-        complain("%s. Nothing was written.", tuneProblem.c_str());
+        problem = tuneProblem + ". Nothing was written.";
         return std::nullopt;
     }
     // The firmware would run its defaults in place of a block that is not whole, not what the user
     // asked for. A built-in image is also checked to be the kind asked for.
-    const std::uint8_t variant = request.hexPath.empty() ? request.kind.variant : 0;
+    const std::uint8_t variant = request.hexPath.empty() ? kind.variant : 0;
     const std::string wholeProblem = blockProblem(reading.image.bytes, variant);
     if (!wholeProblem.empty()) {
-        complain("%s: %s. Nothing was written.", imageName.c_str(), wholeProblem.c_str());
+        problem = imageName + ": " + wholeProblem + ". Nothing was written.";
         return std::nullopt;
     }
     if (reading.image.end() > bootloaders[0].start) {
-        complain("%s is too large: it ends at 0x%04zX, and the flash below the bootloader ends at 0x%04X (%u "
-                 "bytes). Nothing was written.",
-                 imageName.c_str(), reading.image.end(), bootloaders[0].start, bootloaders[0].start);
+        char text[300];
+        std::snprintf(
+            text, sizeof text,
+            "%s is too large: it ends at 0x%04zX, and the flash below the bootloader ends at 0x%04X "
+            "(%u bytes). Nothing was written.",
+            imageName.c_str(), reading.image.end(), bootloaders[0].start, bootloaders[0].start);
+        problem = text;
         return std::nullopt;
     }
     return std::move(reading.image);
+}
+
+// Whether the request's file or tunables are refused whatever the board runs: then nothing is
+// opened. Without --output, --esc or --hex the kind is the board's, not known yet, so only what
+// no kind would take counts (a value out of every range, a file that does not read).
+bool refusedBeforeOpening(const FlashRequest& request) {
+    std::string imageName;
+    std::string problem;
+    if (!request.hexPath.empty() || request.kindChosen) {
+        if (prepareImage(request, request.kind, imageName, problem)) return false;
+    } else {
+        std::string firstProblem;
+        for (const OutputKind& kind : outputKinds) {
+            if (prepareImage(request, kind, imageName, problem)) return false;
+            if (firstProblem.empty()) firstProblem = problem;
+        }
+        problem = firstProblem;
+    }
+    complain("%s", problem.c_str());
+    return true;
 }
 
 std::string imageTitle(const FlashImage& image, const std::string& imageName) {
@@ -95,7 +132,8 @@ std::string imageTitle(const FlashImage& image, const std::string& imageName) {
 // ours cut short, or a program the user has said to replace. A rig often holds other Arduinos (a
 // dashboard, shift lights, a button box), and a wrong port must not cost one its program. Says why
 // not, and leaves programming mode, when it may not.
-bool mayWriteBoard(Board& board, const FlashRequest& request) {
+// The board's first pages, read to decide, come back in firstPages.
+bool mayWriteBoard(Board& board, const FlashRequest& request, std::vector<std::uint8_t>& firstPages) {
     const auto flash = readFirstPages(board.link);
     if (!flash) {
         stk500::leave(board.link);
@@ -104,6 +142,7 @@ bool mayWriteBoard(Board& board, const FlashRequest& request) {
                  request.port);
         return false;
     }
+    firstPages = *flash;
     switch (classifyFlash(*flash)) {
     case FlashContents::empty:
     case FlashContents::ventoraFirmware: return true;
@@ -114,6 +153,8 @@ bool mayWriteBoard(Board& board, const FlashRequest& request) {
     }
     if (request.replace) {
         say("It holds another program, not Ventora's firmware: replacing it, as asked.\n");
+        // Whatever the program's bytes look like, it names no kind of ours to keep.
+        firstPages.clear();
         return true;
     }
     stk500::leave(board.link);
@@ -149,19 +190,13 @@ std::string whatTheBoardRuns(stk500::BoardLeft left, Stop stop) {
            " may run part of a program: keep the fans' power off until you have run the same command again.";
 }
 
-// A console stop (Ctrl+C, Ctrl+Break, the window closed) while a write goes on: Windows ends the
-// tool once the handlers return, wherever it is. So the handler asks the write to stop where the
-// board runs nothing, and waits for the writing thread to get there and say so.
+// A console stop (Ctrl+C, Ctrl+Break, the window closed) while a write goes on: the handler asks
+// the write to stop where the board runs nothing, and waits until the writing thread has said so.
 std::atomic<int> flashingPort{0};
-std::atomic<bool> stopAsked{false};
-HANDLE writeEnded = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-// Within the five seconds Windows gives a closing console, and longer than a page's answer.
-constexpr DWORD stopWaitMs = 4000;
+WriteStop writeStop;
 
 BOOL WINAPI onStopWhileWriting(DWORD) {
-    if (!flashingPort) return FALSE;
-    stopAsked = true;
-    if (WaitForSingleObject(writeEnded, stopWaitMs) != WAIT_OBJECT_0)
+    if (stopWriteAndWait(writeStop, stopWaitLimit) == StopWait::waitedOut)
         complain("stopped while writing COM%d. %s", flashingPort.load(),
                  whatTheBoardRuns(stk500::BoardLeft::unsure, Stop::consoleClosed).c_str());
     return FALSE; // the tool ends, after the handlers registered before this one
@@ -171,27 +206,47 @@ BOOL WINAPI onStopWhileWriting(DWORD) {
 // stop waits for this.
 struct WriteUnderWay {
     explicit WriteUnderWay(int port) {
-        stopAsked = false;
-        ResetEvent(writeEnded);
         flashingPort = port;
+        beginWrite(writeStop);
         SetConsoleCtrlHandler(onStopWhileWriting, TRUE);
     }
     WriteUnderWay(const WriteUnderWay&) = delete;
     WriteUnderWay& operator=(const WriteUnderWay&) = delete;
     ~WriteUnderWay() {
         SetConsoleCtrlHandler(onStopWhileWriting, FALSE);
-        flashingPort = 0;
-        SetEvent(writeEnded);
+        endWrite(writeStop);
     }
 };
+
+// What the flash writes, said before it starts: the kind kept, chosen for lack of one, or changed.
+void sayKind(const KindChoice& choice) {
+    switch (choice.why) {
+    case KindChoice::asked: break;
+    case KindChoice::kept:
+        say("It runs Ventora's firmware for %s: writing that kind again (--output names another).\n",
+            choice.kind.shortName);
+        break;
+    case KindChoice::defaulted:
+        say("It names no kind of Ventora's firmware to keep: writing the one for %s (--output %s); --output "
+            "names another: %s.\n",
+            choice.kind.shortName, choice.kind.option, outputKindOptions());
+        break;
+    case KindChoice::resumed:
+        say("Its write cut short was of the firmware for %s: writing that kind again (--output names "
+            "another).\n",
+            choice.kind.shortName);
+        break;
+    case KindChoice::changed:
+        say("Changing the kind of firmware it runs, as asked: was %s, now %s.\n", choice.was->option,
+            choice.kind.option);
+        break;
+    }
+}
 
 } // namespace
 
 bool flashBoard(const FlashRequest& request) {
-    std::string imageName;
-    const std::optional<FlashImage> image = prepareImage(request, imageName);
-    if (!image) return false;
-    const std::string title = imageTitle(*image, imageName);
+    if (refusedBeforeOpening(request)) return false;
 
     waitForFailsafe(request.port);
     const ULONGLONG started = GetTickCount64();
@@ -204,7 +259,29 @@ bool flashBoard(const FlashRequest& request) {
     }
     say("Found an ATmega328P, %s at %lu baud.\n", board.bootloader->name,
         static_cast<unsigned long>(board.bootloader->baudRate));
-    if (!mayWriteBoard(board, request)) return false;
+    std::vector<std::uint8_t> firstPages;
+    if (!mayWriteBoard(board, request, firstPages)) return false;
+    // Without --output, --esc or --hex, the kind the board runs: a shield board retuned must not get
+    // the 4-pin fans' pins.
+    OutputKind kind = request.kind;
+    if (request.hexPath.empty()) {
+        // Only a write cut short needs the images read: the flash of every other board goes on at once.
+        const bool cutShort = classifyFlash(firstPages) == FlashContents::cutShort;
+        const KindChoice choice =
+            chooseOutputKind(request.kindChosen ? std::optional(request.kind) : std::nullopt, firstPages,
+                             cutShort ? builtInImages() : std::vector<BuiltInImage>{});
+        sayKind(choice);
+        kind = choice.kind;
+    }
+    std::string imageName;
+    std::string imageProblem;
+    const std::optional<FlashImage> image = prepareImage(request, kind, imageName, imageProblem);
+    if (!image) {
+        stk500::leave(board.link);
+        complain("%s", imageProblem.c_str());
+        return false;
+    }
+    const std::string title = imageTitle(*image, imageName);
     if (image->end() > board.bootloader->start) {
         stk500::leave(board.link);
         complain("%s is too large: it ends at 0x%04zX, and the flash below %s ends at 0x%04X. Nothing was "
@@ -218,20 +295,20 @@ bool flashBoard(const FlashRequest& request) {
     const WriteUnderWay underWay(request.port);
     const auto progress = [&](std::size_t done, std::size_t all, stk500::BoardLeft) {
         if (console) say("\r  [%s] %3zu %%", bar(done, all, 40).c_str(), done * 100 / all);
-        return !stopAsked;
+        return !stopAsked(writeStop);
     };
-    stk500::ProgramResult result = stk500::programImage(board.link, *image, progress);
-    if (result.outcome == stk500::ProgramResult::noAnswer &&
-        reachBootloader(describeComPort(request.port), board).empty()) {
+    const auto asked = [] { return stopAsked(writeStop); };
+    const auto reconnect = [&](const stk500::ProgramResult& cut) {
+        if (!reachBootloader(describeComPort(request.port), board, asked).empty()) return false;
         // Still there, so not unplugged: the PC stalled for longer than the bootloader's one-second
-        // watchdog, and it started what page 0 held. A reset brings it back for a whole second try.
+        // watchdog, and it started what page 0 held. A reset brings it back for a second try.
         say("%sCOM%d stopped answering at the page at 0x%04X; the board is back after a reset, so once "
             "more from the start.\n",
-            console ? "\n" : "", request.port, static_cast<unsigned>(result.address));
-        const stk500::BoardLeft before = result.left;
-        result = stk500::programImage(board.link, *image, progress);
-        if (result.left == stk500::BoardLeft::asItWas) result.left = before;
-    }
+            console ? "\n" : "", request.port, static_cast<unsigned>(cut.address));
+        return true;
+    };
+    const stk500::ProgramResult result =
+        stk500::programImageOrRetry(board.link, *image, progress, asked, reconnect);
     if (console) say("\n");
     if (result.outcome == stk500::ProgramResult::stopped) {
         complain("stopped while writing COM%d, as asked. %s", request.port,

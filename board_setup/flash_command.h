@@ -9,8 +9,8 @@
 
 struct FlashRequest {
     int port = 0;
-    OutputKind kind = outputKinds.front(); // the built-in image to write
-    bool kindChosen = false;               // --output (or --esc) was given
+    OutputKind kind = outputKinds.front(); // the built-in image --output (or --esc) named
+    bool kindChosen = false;               // without it, the kind the board runs, or the 4-pin fans'
     std::string hexPath;                   // not empty: this file instead of a built-in image
     std::vector<TunableChange> changes;
     bool replace = false; // write over a program that is not Ventora's firmware

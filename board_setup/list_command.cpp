@@ -2,6 +2,7 @@
 #include "board_setup/list_command.h"
 
 #include "board_setup/console.h"
+#include "board_setup/usb_boards.h"
 #include "board_setup/ventora_aside.h"
 
 namespace {
@@ -12,6 +13,12 @@ constexpr const char* probingRestarts = "opens it, which restarts the device beh
                                         "and a 3D printer or a motion controller stops what it was doing.";
 
 } // namespace
+
+// A board plugged in whose USB chip Windows has no driver for has no port to probe: said apart.
+void sayDriverlessChips() {
+    for (const DriverlessDevice& device : driverlessUsbChips())
+        say("\n%s\n", device.note.c_str());
+}
 
 std::vector<PortReport> probeAllPorts() {
     std::vector<PortReport> reports;
@@ -32,6 +39,13 @@ std::vector<PortReport> probeAllPorts() {
             printReport(skipped);
             continue;
         }
+        // Not opened: a Mega's or an R4's bootloader is not the Uno's, and the fan firmware is not
+        // for its chip anyway.
+        if (const std::string note = cannotFlashNote(port); !note.empty()) {
+            PortReport named{port, false, {note}, std::nullopt};
+            printReport(named);
+            continue;
+        }
         reports.push_back(probePort(port));
         printReport(reports.back());
     }
@@ -44,6 +58,7 @@ int runList(std::optional<int> port) {
     if (!makeWayFromVentora(port)) return exitFailed;
     if (!port) {
         probeAllPorts();
+        sayDriverlessChips();
         return exitDone;
     }
     say("Probing COM%d %s\n\n", *port, probingRestarts);

@@ -9,9 +9,6 @@ namespace stk500 {
 
 namespace {
 
-// Long enough for a page write (about 4.5 ms on the chip) and the line both ways at 57600 baud,
-// many times over: a board on a busy USB hub, or a simulated one on a busy PC, still answers.
-constexpr unsigned answerTimeoutMs = 1500;
 // Right after a reset Optiboot blinks its LED for about 0.4 s before it reads the line, and a chip
 // holds only three bytes meanwhile: a second GET_SYNC sent then would overrun it, and a lost
 // byte makes Optiboot start the firmware instead. So the first try waits out the blinking.
@@ -91,7 +88,8 @@ bool leave(Link& link) {
     return exchange(link, command, 0, answerTimeoutMs).has_value();
 }
 
-ProgramResult programImage(Link& link, const FlashImage& image, const Progress& progress) {
+ProgramResult programImage(Link& link, const FlashImage& image, const Progress& progress,
+                           const ProgramResult* earlier) {
     std::vector<std::uint32_t> rest; // every page the image holds a byte of, but page 0
     for (std::size_t start = pageSize; start < image.end(); start += pageSize)
         if (image.pageHeld(start, pageSize)) rest.push_back(static_cast<std::uint32_t>(start));
@@ -104,9 +102,23 @@ ProgramResult programImage(Link& link, const FlashImage& image, const Progress& 
     const std::vector<std::uint8_t> idle(idlePage().begin(), idlePage().end());
 
     const bool vectorsHeld = image.pageHeld(0, pageSize);
-    // Page 0 twice (the idle page, then for real) and every other page once, each written and
-    // read back; and the board's own page 0 read first when the image leaves it alone.
-    const std::size_t steps = 2 * rest.size() + 4 + (vectorsHeld ? 0 : 1);
+    const bool earlierVectors = earlier && !earlier->boardVectors.empty();
+    // Page 0 as the board has it now: after a cut, to see whether it is idle already; and the
+    // board's own, when the image leaves page 0 alone.
+    std::optional<std::vector<std::uint8_t>> page0Now;
+    if (earlier || (!vectorsHeld && !earlierVectors)) {
+        page0Now = readFlash(link, 0, pageSize);
+        if (!page0Now) {
+            ProgramResult cut;
+            cut.outcome = ProgramResult::noAnswer;
+            if (earlier) cut.left = earlier->left, cut.boardVectors = earlier->boardVectors;
+            return cut;
+        }
+    }
+    const bool idleAlready = earlier && isIdlePage(*page0Now);
+    // Page 0 twice (the idle page, unless it is there already, then for real) and every other page
+    // once, each written and read back; and page 0 read first when it is looked at.
+    const std::size_t steps = 2 * rest.size() + 2 + (idleAlready ? 0 : 2) + (page0Now ? 1 : 0);
     std::size_t done = 0;
     ProgramResult result;
     bool stopAsked = false;
@@ -158,24 +170,25 @@ ProgramResult programImage(Link& link, const FlashImage& image, const Progress& 
     };
 
     // The page 0 the board ends with.
-    std::vector<std::uint8_t> vectors;
-    if (vectorsHeld) {
-        vectors = pageOf(0);
-    } else {
-        const auto kept = readFlash(link, 0, pageSize);
-        if (!kept) return noAnswerAt(0);
-        vectors = *kept;
+    const std::vector<std::uint8_t> vectors = vectorsHeld      ? pageOf(0)
+                                              : earlierVectors ? earlier->boardVectors
+                                                               : *page0Now;
+    if (!vectorsHeld) result.boardVectors = vectors;
+    if (earlier) result.left = idleAlready ? BoardLeft::runsNothing : earlier->left;
+    if (page0Now) {
         step();
         if (stopsHere()) return result;
     }
 
-    // The whole idle page is compared: a board reset into it runs more than its first word.
-    if (!write(0, idle)) return noAnswerAt(0);
-    step();
-    if (!readsBack(0, idle)) return result;
-    result.left = BoardLeft::runsNothing;
-    step();
-    if (stopsHere()) return result;
+    if (!idleAlready) {
+        if (!write(0, idle)) return noAnswerAt(0);
+        step();
+        // The whole idle page is compared: a board reset into it runs more than its first word.
+        if (!readsBack(0, idle)) return result;
+        result.left = BoardLeft::runsNothing;
+        step();
+        if (stopsHere()) return result;
+    }
 
     for (const std::uint32_t start : rest) {
         if (!write(start, pageOf(start))) return noAnswerAt(start);
@@ -194,6 +207,24 @@ ProgramResult programImage(Link& link, const FlashImage& image, const Progress& 
     result.pages = rest.size() + (vectorsHeld ? 1 : 0);
     result.left = BoardLeft::theImage;
     step();
+    return result;
+}
+
+ProgramResult programImageOrRetry(Link& link, const FlashImage& image, const Progress& progress,
+                                  const std::function<bool()>& stopAsked,
+                                  const std::function<bool(const ProgramResult& cut)>& reconnect) {
+    ProgramResult result = programImage(link, image, progress);
+    if (result.outcome != ProgramResult::noAnswer) return result;
+    // A stop asked for is looked for before the board is reset and written again, and once more
+    // after: the reconnect takes seconds, and a stop that came meanwhile is honoured before any
+    // page goes in.
+    if (!stopAsked() && reconnect(result)) {
+        const ProgramResult cut = result;
+        result = programImage(link, image, progress, &cut);
+    }
+    if (result.outcome == ProgramResult::noAnswer && stopAsked() &&
+        (result.left == BoardLeft::asItWas || result.left == BoardLeft::runsNothing))
+        result.outcome = ProgramResult::stopped;
     return result;
 }
 

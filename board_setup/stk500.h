@@ -33,6 +33,14 @@ inline constexpr std::uint8_t softwareMinor = 0x82;
 // The ATmega328P's flash page, which both bootloaders write whole.
 inline constexpr std::size_t pageSize = 128;
 
+// How long a command waits for its answer: a page write (about 4.5 ms on the chip) and the line
+// both ways at 57600 baud, many times over, so a board on a busy USB hub, or a simulated one on a
+// busy PC, still answers.
+inline constexpr unsigned answerTimeoutMs = 1500;
+// The longest one step of a write can take, a page's address and its write or read each waiting
+// their whole time: what a stop asked for may have to wait before the write gets to stop.
+inline constexpr unsigned longestStepMs = 2 * answerTimeoutMs;
+
 // Commands as bytes on the wire. Addresses are byte addresses here; the bootloaders take words.
 std::vector<std::uint8_t> loadAddressCommand(std::uint32_t byteAddress);
 std::vector<std::uint8_t> programPageCommand(std::span<const std::uint8_t> page);
@@ -81,6 +89,9 @@ struct ProgramResult {
     std::uint32_t firstBad = 0; // mismatch: the first byte that differs
     std::uint8_t wrote = 0, read = 0;
     BoardLeft left = BoardLeft::asItWas;
+    // An image that leaves page 0 alone: the board's own page 0, read before the idle page went in,
+    // which it ends with (empty until read).
+    std::vector<std::uint8_t> boardVectors;
 };
 
 // Told after each page written and each page read back: steps done of all, and what the board
@@ -91,7 +102,19 @@ using Progress = std::function<bool(std::size_t done, std::size_t all, BoardLeft
 // Writes every page the image holds a byte of and reads each back. Page 0 (the vectors) first gets
 // the idle page (idle_page.h), read back whole; it is written for real only once every other page
 // reads back equal, and gets the idle page again after any page reads back wrong, its own included. A page 0
-// the image leaves alone ends as the board had it.
-ProgramResult programImage(Link& link, const FlashImage& image, const Progress& progress);
+// the image leaves alone ends as the board had it. Given the earlier try that got no answer, the
+// write starts again by reading page 0: one that already reads back as the idle page is not written
+// again, and the board's own page 0 the earlier try read is the one it ends with.
+ProgramResult programImage(Link& link, const FlashImage& image, const Progress& progress,
+                           const ProgramResult* earlier = nullptr);
+
+// programImage, and once more when a page got no answer but the board comes back: the PC stalled
+// for longer than the bootloader's one-second watchdog, which then started page 0's loop.
+// reconnect resets the board into its bootloader and says whether it answers again (it gives up
+// when a stop is asked meanwhile). A stop asked before the reconnect, or during it, ends the write
+// there, with the board as the cut left it.
+ProgramResult programImageOrRetry(Link& link, const FlashImage& image, const Progress& progress,
+                                  const std::function<bool()>& stopAsked,
+                                  const std::function<bool(const ProgramResult& cut)>& reconnect);
 
 } // namespace stk500

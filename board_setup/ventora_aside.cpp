@@ -4,8 +4,8 @@
 #include <mutex>
 #include <string>
 
-#include "firmware/tunables_block.h"
 #include "board_setup/console.h"
+#include "board_setup/failsafe_wait.h"
 #include "board_setup/running_ventora.h"
 
 namespace {
@@ -18,9 +18,6 @@ std::optional<std::string> asideExe;
 // The port the closed Ventora drove, and when it closed: its board ran its last level until then.
 std::optional<int> closedPort;
 ULONGLONG closedAt = 0;
-
-// The longest failsafe a board may be tuned to, and a margin for its clock and the line.
-constexpr ULONGLONG longestFailsafeMs = tunablesBlock::failsafeMillisecondsRange.highest + 500;
 
 } // namespace
 
@@ -76,17 +73,15 @@ void restoreVentora() {
 
 void waitForFailsafe(int port) {
     if (closedPort != port) return;
-    const ULONGLONG until = closedAt + longestFailsafeMs;
-    const ULONGLONG now = GetTickCount64();
-    if (now >= until) return;
+    const std::uint64_t wait = failsafeWaitMs(GetTickCount64() - closedAt);
+    if (wait == 0) return;
     say("Waiting %.0f s for the board on COM%d to switch its fans off by itself, as it does once Ventora "
         "falls silent, before it restarts.\n",
-        static_cast<double>(until - now) / 1000.0, port);
-    Sleep(static_cast<DWORD>(until - now));
+        static_cast<double>(wait) / 1000.0, port);
+    Sleep(static_cast<DWORD>(wait));
 }
 
 BOOL WINAPI onConsoleControl(DWORD event) {
     if (event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT || event == CTRL_CLOSE_EVENT) restoreVentora();
     return FALSE; // and the tool ends as it would have
 }
-

@@ -2,7 +2,7 @@
 // it is a wizard in its console window; with arguments, a command for scripts:
 //
 //   ventora-board list [COMn]
-//   ventora-board flash COMn [--esc] [--hex FILE] [--replace] [--min-duty 30 --kick-ms 500 ...]
+//   ventora-board flash COMn [--output KIND | --esc | --hex FILE] [--replace] [--min-duty 30 ...]
 //   ventora-board test COMn
 //   ventora-board consoles [off]
 #include "win32.h"
@@ -42,8 +42,8 @@ std::optional<int> parsePort(std::string text) {
 void printUsage() {
     std::string kinds;
     for (const OutputKind& kind : outputKinds)
-        kinds += "    " + std::string(kind.option) + std::string(22 - std::string_view(kind.option).size(), ' ') +
-                 kind.plainName + "\n";
+        kinds += "    " + std::string(kind.option) +
+                 std::string(22 - std::string_view(kind.option).size(), ' ') + kind.plainName + "\n";
     std::string tunables;
     for (const TunableField& field : tunableFields) {
         char text[120];
@@ -61,6 +61,8 @@ void printUsage() {
                  "                                     Bluetooth ports and the PC's own serial ports)\n"
                  "       ventora-board list COMn       the board on that port alone\n"
                  "       ventora-board flash COMn [--output KIND | --hex FILE] [--replace] [tunables]\n"
+                 "         without --output: the kind the board runs (4-pin PWM fans on a board without\n"
+                 "         Ventora's firmware)\n"
                  "         --replace: write over a program that is not Ventora's firmware (without it,\n"
                  "         such a board is left as it is)\n"
                  "       ventora-board test COMn       the fans from off to full and back over 10 s\n"
@@ -144,12 +146,13 @@ int runPortCommand(const std::vector<std::string>& args, bool flash) {
         request.changes.push_back({*field, static_cast<std::uint32_t>(std::stoul(*value))});
     }
     if (request.kindChosen && !request.hexPath.empty())
-        return badUsage("--output and --esc pick a built-in firmware; --hex flashes the file as it is: give one "
-                        "of them");
+        return badUsage(
+            "--output and --esc pick a built-in firmware; --hex flashes the file as it is: give one "
+            "of them");
 
     const VentoraRestorer restorer;
     if (!makeWayFromVentora(request.port)) return exitFailed;
-    const bool done = flash ? flashBoard(request) : runFanTest(request.port);
+    const bool done = flash ? flashBoard(request) : runFanTest(request.port, true);
     return done ? exitDone : exitFailed;
 }
 

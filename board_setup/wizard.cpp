@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -14,6 +13,8 @@
 #include "board_setup/fan_test.h"
 #include "board_setup/flash_command.h"
 #include "board_setup/list_command.h"
+#include "board_setup/port_watch.h"
+#include "board_setup/usb_boards.h"
 #include "board_setup/ventora_aside.h"
 
 namespace {
@@ -23,6 +24,8 @@ namespace {
 constexpr unsigned plugWaitSeconds = 30;
 // How often it looks for a new port meanwhile.
 constexpr unsigned portLookMs = 250;
+// And, every so many looks, for a USB chip without a driver: a walk over every device, dearer.
+constexpr unsigned driverlessLookEvery = 4;
 
 bool setVentoraPort(int port) {
     // Ventora writes its settings when it ends: were it running now, it would undo this.
@@ -70,25 +73,26 @@ Found waitForPluggedBoard() {
         "  Waiting up to %u s. Press Enter to pick the port from a list instead, or type q and Enter to\n"
         "  stop.\n",
         plugWaitSeconds);
-    std::set<int> known(before.begin(), before.end());
+    PortWatch watch = startPortWatch(before);
+    DriverlessChips driverless;
     ULONGLONG deadline = GetTickCount64() + plugWaitSeconds * 1000ull;
-    for (;;) {
-        const std::vector<int> present = presentComPorts();
-        for (auto port = known.begin(); port != known.end();) {
-            if (std::find(present.begin(), present.end(), *port) != present.end()) {
-                ++port;
-                continue;
-            }
-            say("COM%d went away: plug it back in.\n", *port);
+    for (unsigned look = 0;; ++look) {
+        const PortLook seen = lookAtPorts(watch, presentComPorts(), describeComPort);
+        for (const int port : seen.gone) {
+            say("COM%d went away: plug it back in.\n", port);
             // Plugging back takes a moment of its own.
             deadline = GetTickCount64() + plugWaitSeconds * 1000ull;
-            port = known.erase(port);
         }
-        for (const int port : present)
-            if (!known.count(port)) {
-                say("COM%d appeared.\n", port);
-                return probed(describeComPort(port));
-            }
+        for (const auto& [port, note] : seen.passedBy)
+            say("%s Still waiting for the fan board.\n", note.c_str());
+        if (seen.appeared) {
+            say("COM%d appeared.\n", seen.appeared->number);
+            return probed(*seen.appeared);
+        }
+        // A board whose USB chip has no driver gets no port at all: said once, as it is plugged in.
+        if (look % driverlessLookEvery == 0)
+            for (const std::string& note : driverless.newNotes())
+                say("%s\n", note.c_str());
         if (GetTickCount64() >= deadline) {
             say("No new COM port appeared in %u s.\n", plugWaitSeconds);
             return {Found::again, {}};
@@ -135,13 +139,17 @@ Found pickFromList() {
             "Windows lists the board under \"Ports (COM & LPT)\" in Device Manager: a CH340 clone may need "
             "its\n"
             "driver.\n");
+        sayDriverlessChips();
         const auto again = ask("Press Enter to look again, or type q and Enter to stop: ");
         return {!again || isQuit(*again) ? Found::stop : Found::again, {}};
     }
     say("\nThe COM ports on this PC:\n");
-    for (std::size_t i = 0; i < ports.size(); ++i)
+    for (std::size_t i = 0; i < ports.size(); ++i) {
         say("  %zu  COM%d  %s\n", i + 1, ports[i].number,
             ports[i].friendlyName.empty() ? "(Windows gives no name)" : ports[i].friendlyName.c_str());
+        if (const char* board = boardWeCannotFlash(ports[i]))
+            say("        %s: the fan firmware needs an Uno or Nano (ATmega328P)\n", board);
+    }
     const int probeAll = static_cast<int>(ports.size()) + 1;
     say("  %d  look for an Uno or Nano on every port (this restarts the device on each)\n", probeAll);
     const std::string prompt = "Which is the fan board? Enter 1 to " + std::to_string(probeAll) + ": ";
@@ -217,7 +225,7 @@ int runWizardSteps() {
     request->kindChosen = true;
     if (!flashBoard(*request)) return exitFailed;
     say("\n");
-    const bool tested = runFanTest(port);
+    const bool tested = runFanTest(port, false);
     say("\n");
     if (!setVentoraPort(port)) return exitFailed;
     // Asked before Ventora starts, so it starts listening (or not) without a second restart.

@@ -8,14 +8,18 @@
 ; Command line of the built setup.exe:
 ;   /S            silent: installs with the defaults, Start Ventora with Windows included
 ;   /NOSTARTUP    leaves out the Startup shortcut (also in a silent install)
+;   /NOTRUCKS     leaves out the truck games' plugin, as unticking it does: copies made earlier go
 ;   /D=<folder>   installs elsewhere; it must come last and stay unquoted
 ;
 ; Euro Truck Simulator 2 and American Truck Simulator load telemetry plugins from their own folder:
 ; when Steam's libraries hold either game, the installer offers to copy Ventora's plugin there, and
-; the uninstaller removes exactly the copies it made (listed in the Uninstall key). A copy a running
-; game holds is marked for deletion at the next restart of Windows and stays listed, so that a later
-; run of the installer finishes the job. Kart Racing Pro, MX Bikes and GP Bikes load plugins (.dlo)
-; from the plugins folder beside their program: the same offer, the same care.
+; the uninstaller removes exactly the copies it made (listed in the Uninstall key), and so does an
+; install or upgrade without the option. A copy a running game holds stays listed, so that a later
+; run of the installer finishes the job, and is marked for deletion at the next restart of Windows
+; where Windows allows it: that list is the machine's, so only with administrator rights, which this
+; per-user installer has only when Windows runs it elevated (UAC off, or run as administrator).
+; Kart Racing Pro, MX Bikes and GP Bikes load plugins (.dlo) from the plugins folder beside their
+; program: the same offer, the same care.
 
 ; Debian's Wine is 64-bit only: the default 32-bit stub does not start there at all.
 Target amd64-unicode
@@ -101,8 +105,6 @@ VIAddVersionKey /LANG=1033 "OriginalFilename" "ventora-${VERSION}-setup.exe"
 !insertmacro MUI_LANGUAGE "English"
 
 Var ventoraWasRunning
-; 1 when this run upgrades an installed Ventora, rather than installing afresh.
-Var ventoraWasInstalled
 ; 1 when the uninstaller leaves a copy of a plugin that a running game holds.
 Var truckPluginLeft
 ; The games' bin\win_x64 folders found in Steam's libraries, empty when not found.
@@ -324,8 +326,9 @@ Section "Wind in Euro Truck Simulator 2 and American Truck Simulator" SecTrucks
   DetailPrint "Each game asks once, at its start, to allow an SDK plugin: allow it for the wind"
 SectionEnd
 
-; A copy of the plugin that an uninstall had to leave in a running game, recorded: taken away now,
-; unless this install has just put a new copy in its place.
+; A recorded copy of the plugin, one an uninstall had to leave in a running game or one of the
+; installed Ventora's with the option now unticked: taken away, unless this install has just put a
+; new copy in its place.
 !macro finishTruckPluginLeftover appId gameName gameBin
   ${IfNot} ${SectionIsSelected} ${SecTrucks}
   ${OrIf} ${gameBin} == ""
@@ -342,15 +345,13 @@ SectionEnd
   ${EndIf}
 !macroend
 
+; Also in an upgrade: the option unticked means no plugin in the games, whoever put the copies there.
 Section "-Truck plugin leftovers"
-  ; In an upgrade the recorded copies are the installed Ventora's own, and stay as they are.
-  ${If} $ventoraWasInstalled != 1
-    StrCpy $1 ""
-    !insertmacro finishTruckPluginLeftover ${ETS2_APP_ID} "Euro Truck Simulator 2" $ets2Bin
-    !insertmacro finishTruckPluginLeftover ${ATS_APP_ID} "American Truck Simulator" $atsBin
-    ${If} $1 != ""
-      MessageBox MB_OK|MB_ICONINFORMATION "$1" /SD IDOK
-    ${EndIf}
+  StrCpy $1 ""
+  !insertmacro finishTruckPluginLeftover ${ETS2_APP_ID} "Euro Truck Simulator 2" $ets2Bin
+  !insertmacro finishTruckPluginLeftover ${ATS_APP_ID} "American Truck Simulator" $atsBin
+  ${If} $1 != ""
+    MessageBox MB_OK|MB_ICONINFORMATION "$1" /SD IDOK
   ${EndIf}
 SectionEnd
 
@@ -467,8 +468,9 @@ Section "Wind in Kart Racing Pro, MX Bikes and GP Bikes" SecKartsAndBikes
   !insertmacro copyPiBoSoPluginInto $gpbikesDir gpbikes "GP Bikes" ${GPBIKES_PLUGIN}
 SectionEnd
 
-; A copy an uninstall had to leave in a running PiBoSo game, recorded: taken away now, unless this
-; install has just put a new copy in its place.
+; A recorded copy of a PiBoSo plugin, one an uninstall had to leave in a running game or one of the
+; installed Ventora's with the option now unticked: taken away, unless this install has just put a
+; new copy in its place.
 !macro finishPiBoSoPluginLeftover key gameName gameDir
   ${IfNot} ${SectionIsSelected} ${SecKartsAndBikes}
   ${OrIf} ${gameDir} == ""
@@ -486,14 +488,12 @@ SectionEnd
 !macroend
 
 Section "-Kart and bike plugin leftovers"
-  ${If} $ventoraWasInstalled != 1
-    StrCpy $1 ""
-    !insertmacro finishPiBoSoPluginLeftover krp "Kart Racing Pro" $krpDir
-    !insertmacro finishPiBoSoPluginLeftover mxbikes "MX Bikes" $mxbikesDir
-    !insertmacro finishPiBoSoPluginLeftover gpbikes "GP Bikes" $gpbikesDir
-    ${If} $1 != ""
-      MessageBox MB_OK|MB_ICONINFORMATION "$1" /SD IDOK
-    ${EndIf}
+  StrCpy $1 ""
+  !insertmacro finishPiBoSoPluginLeftover krp "Kart Racing Pro" $krpDir
+  !insertmacro finishPiBoSoPluginLeftover mxbikes "MX Bikes" $mxbikesDir
+  !insertmacro finishPiBoSoPluginLeftover gpbikes "GP Bikes" $gpbikesDir
+  ${If} $1 != ""
+    MessageBox MB_OK|MB_ICONINFORMATION "$1" /SD IDOK
   ${EndIf}
 SectionEnd
 
@@ -807,9 +807,6 @@ Function .onInit
   ; An upgrade keeps the earlier choice: no Startup shortcut then, none now.
   ReadRegStr $0 HKCU "${UNINSTALL_KEY}" "UninstallString"
   ${If} $0 != ""
-    StrCpy $ventoraWasInstalled 1
-  ${EndIf}
-  ${If} $0 != ""
   ${AndIfNot} ${FileExists} "$SMSTARTUP\${SHORTCUT}"
     !insertmacro UnselectSection ${SecStartup}
   ${EndIf}
@@ -832,6 +829,11 @@ Function .onInit
   ${GetOptions} $0 "/NOSTARTUP" $1
   ${IfNot} ${Errors}
     !insertmacro UnselectSection ${SecStartup}
+  ${EndIf}
+  ClearErrors
+  ${GetOptions} $0 "/NOTRUCKS" $1
+  ${IfNot} ${Errors}
+    !insertmacro UnselectSection ${SecTrucks}
   ${EndIf}
 FunctionEnd
 

@@ -3,11 +3,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <deque>
+#include <functional>
+#include <thread>
 #include <vector>
 
 #include "board_setup/idle_page.h"
 #include "board_setup/stk500.h"
+#include "board_setup/write_stop.h"
 
 namespace stk500 {
 // Readable names in a failure's message.
@@ -16,7 +21,7 @@ void PrintTo(BoardLeft left, std::ostream* out) {
     *out << names[static_cast<int>(left)];
 }
 void PrintTo(ProgramResult::Outcome outcome, std::ostream* out) {
-    static const char* const names[] = {"written", "noAnswer", "mismatch"};
+    static const char* const names[] = {"written", "noAnswer", "mismatch", "stopped"};
     *out << names[outcome];
 }
 } // namespace stk500
@@ -40,6 +45,15 @@ struct FakeBootloader {
     int syncs = 0;
     int commands = 0;
     int pagesWritten = 0;
+    std::vector<std::uint32_t> writtenAt; // each page write's address, in order
+    std::function<void(std::uint32_t)> beforeWrite;
+
+    // Plugged back in, or reset after a stall: it answers again, from a quiet line.
+    void comeBack() {
+        silentAfter = -1;
+        pending.clear();
+        toHost.clear();
+    }
 
     void answer(std::initializer_list<std::uint8_t> payload = {}) {
         toHost.push_back(inSync);
@@ -90,6 +104,8 @@ struct FakeBootloader {
             answer();
             break;
         case programPage: {
+            if (beforeWrite) beforeWrite(address);
+            writtenAt.push_back(address);
             const std::size_t size = std::size_t{command[1]} << 8 | command[2];
             for (std::size_t i = 0; i < size; ++i)
                 flash[address + i] = command[4 + i];
@@ -339,6 +355,143 @@ TEST(Stk500, SynchronisingNeedsTwoAnswersInARow) {
         board.everyOtherSync = c.everyOtherSync;
         Link link = board.link();
         EXPECT_EQ(synchronise(link, 5), c.inSync) << c.what;
+    }
+}
+
+// A page got no answer (the PC stalled, the board reset into page 0's loop) and the board is reset
+// for a second try: a stop asked before or during that reconnect writes nothing more, and page 0
+// already idle is not written again.
+TEST(Stk500, AWriteCutAndRetriedHonoursAStopAndWritesTheIdlePageOnce) {
+    enum Stop { never, beforeReconnect, duringReconnect };
+    struct Case {
+        const char* what;
+        int silentAfter; // commands answered before the cut, the two GET_SYNCs included
+        FlashImage image;
+        Stop stop;
+        ProgramResult::Outcome outcome;
+        BoardLeft left;
+        std::vector<std::uint32_t> writtenAfterCut;
+    } cases[] = {
+        {"the board comes back",
+         8,
+         imageOf(0x300),
+         never,
+         ProgramResult::written,
+         BoardLeft::theImage,
+         {0x80, 0x100, 0x180, 0x200, 0x280, 0x0}},
+        {"a stop asked before the reconnect",
+         8,
+         imageOf(0x300),
+         beforeReconnect,
+         ProgramResult::stopped,
+         BoardLeft::runsNothing,
+         {}},
+        {"a stop asked during the reconnect, the board back",
+         8,
+         imageOf(0x300),
+         duringReconnect,
+         ProgramResult::stopped,
+         BoardLeft::runsNothing,
+         {}},
+        {"cut before the idle page took",
+         3,
+         imageOf(0x300),
+         never,
+         ProgramResult::written,
+         BoardLeft::theImage,
+         {0x0, 0x80, 0x100, 0x180, 0x200, 0x280, 0x0}},
+        {"an image that leaves page 0 alone",
+         10,
+         imageOf(0x300, 0, 0x80),
+         never,
+         ProgramResult::written,
+         BoardLeft::theImage,
+         {0x80, 0x100, 0x180, 0x200, 0x280, 0x0}},
+    };
+    for (const Case& c : cases) {
+        FakeBootloader board;
+        std::fill_n(board.flash.begin(), pageSize, 0x0C);
+        board.silentAfter = c.silentAfter;
+        Link link = board.link();
+        ASSERT_TRUE(synchronise(link, 3)) << c.what;
+        bool stop = false;
+        std::size_t cutAt = 0;
+        int reconnects = 0;
+        const ProgramResult result = programImageOrRetry(
+            link, c.image, [&](std::size_t, std::size_t, BoardLeft) { return !stop; },
+            [&] {
+                if (c.stop == beforeReconnect) stop = true;
+                return stop;
+            },
+            [&](const ProgramResult&) {
+                ++reconnects;
+                cutAt = board.writtenAt.size();
+                if (c.stop == duringReconnect) stop = true;
+                board.comeBack();
+                return true;
+            });
+        EXPECT_EQ(result.outcome, c.outcome) << c.what;
+        EXPECT_EQ(result.left, c.left) << c.what;
+        EXPECT_EQ(reconnects, c.stop == beforeReconnect ? 0 : 1) << c.what;
+        if (c.stop != beforeReconnect) {
+            EXPECT_EQ(std::vector<std::uint32_t>(board.writtenAt.begin() + static_cast<long>(cutAt),
+                                                 board.writtenAt.end()),
+                      c.writtenAfterCut)
+                << c.what;
+        }
+        if (c.outcome == ProgramResult::written)
+            for (std::size_t i = 0; i < c.image.end(); ++i)
+                ASSERT_EQ(board.flash[i], c.image.held[i] ? c.image.bytes[i] : 0x0C) << c.what << " at " << i;
+        else
+            EXPECT_TRUE(isIdlePage(std::span<const std::uint8_t>(board.flash.data(), pageSize))) << c.what;
+    }
+}
+
+// What the console handler does while a write runs on another thread, as Ctrl+C or a closed
+// console window does it: the write stops at its next point where the board runs nothing and
+// says so before the handler returns, or finishes page 0 once that is under way.
+TEST(WriteStop, AStopFromAnotherThreadEndsTheWriteWhereTheBoardRunsNothing) {
+    using namespace std::chrono_literals;
+    struct Case {
+        const char* what;
+        std::uint32_t askedAtWriteOf; // the page whose write command the stop meets
+        int writesOfPage0Before;      // ... after this many writes of page 0
+        ProgramResult::Outcome outcome;
+        BoardLeft left;
+    } cases[] = {
+        {"asked while the pages go in", 0x180, 1, ProgramResult::stopped, BoardLeft::runsNothing},
+        {"asked while page 0 goes in for real", 0x0, 1, ProgramResult::written, BoardLeft::theImage},
+    };
+    for (const Case& c : cases) {
+        FakeBootloader board;
+        Link link = board.link();
+        ASSERT_TRUE(synchronise(link, 3)) << c.what;
+        WriteStop stop;
+        std::atomic<bool> reached{false};
+        int page0Writes = 0;
+        // The scripted write halts at the page until the stop has been asked, a guard's time at most.
+        board.beforeWrite = [&](std::uint32_t address) {
+            if (address != c.askedAtWriteOf || (address == 0 && page0Writes++ != c.writesOfPage0Before))
+                return;
+            reached = true;
+            for (const auto guard = std::chrono::steady_clock::now() + 5s;
+                 !stopAsked(stop) && std::chrono::steady_clock::now() < guard;)
+                std::this_thread::sleep_for(1ms);
+        };
+        ProgramResult result;
+        beginWrite(stop);
+        std::thread writer([&] {
+            result = programImage(link, imageOf(0x300),
+                                  [&](std::size_t, std::size_t, BoardLeft) { return !stopAsked(stop); });
+            endWrite(stop); // the outcome said
+        });
+        for (const auto guard = std::chrono::steady_clock::now() + 5s;
+             !reached && std::chrono::steady_clock::now() < guard;)
+            std::this_thread::sleep_for(1ms);
+        EXPECT_EQ(stopWriteAndWait(stop, stopWaitLimit), StopWait::ended) << c.what;
+        writer.join();
+        EXPECT_EQ(result.outcome, c.outcome) << c.what;
+        EXPECT_EQ(result.left, c.left) << c.what;
     }
 }
 

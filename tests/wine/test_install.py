@@ -545,6 +545,24 @@ class KartsAndBikesInstallTest(TruckGamesTestCase):
         self.assertIsNone(self.install.uninstall_values())
 
 
+class TruckOptionUntickedUpgradeTest(TruckGamesTestCase):
+
+    def test_an_upgrade_with_the_truck_option_unticked_takes_the_recorded_copies_away_as_a_fresh_install_does(self):
+        self.make_steam()
+        self.assertEqual(self.install.run_setup(self.setup, "/NOSTARTUP"), 0)
+        self.assertEqual(self.plugins("227300"), ["ventora-trucks.dll"])
+        self.assertEqual(self.plugins("270880"), ["other.dll", "ventora-trucks.dll"])
+
+        # /NOTRUCKS unticks the option, as a user does on the components page.
+        self.assertEqual(self.install.run_setup(self.setup, "/NOSTARTUP", "/NOTRUCKS"), 0)
+        self.assertEqual(self.install.files(), INSTALLED_FILES)
+        self.assertIsNone(self.plugins("227300"), "the plugins folder the installer made is left behind")
+        self.assertEqual(self.plugins("270880"), ["other.dll"])
+        values = self.install.uninstall_values()
+        self.assertEqual(values["DisplayVersion"], VERSION)
+        self.assertEqual([name for name in values if name.startswith("TruckPlugin")], [])
+
+
 class WithoutSteamInstallTest(InstallTestCase):
 
     def test_without_steam_it_installs_without_the_option(self):
