@@ -38,20 +38,6 @@ bool loadNetworkListening() {
 bool saveNetworkListening(bool on) {
     const std::string path = networkListeningPath();
     if (path.empty()) return false;
-    const std::string temporaryPath = path + ".new";
     const std::string text = networkListeningText(on);
-
-    HANDLE file = CreateFileA(temporaryPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    const bool complete = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
-                          written == text.size() && FlushFileBuffers(file);
-    CloseHandle(file);
-    if (!complete || !MoveFileExA(temporaryPath.c_str(), path.c_str(),
-                                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DeleteFileA(temporaryPath.c_str());
-        return false;
-    }
-    return true;
+    return replaceFileWhole(path, {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
 }

@@ -29,10 +29,8 @@ SettingsRecord overlaySettingsFile(const std::string& path, const SettingsRecord
     return overlaySettings(record, {bytes, count});
 }
 
-bool writeSettingsFile(const std::string& path, const SettingsRecord& record) {
+bool replaceFileWhole(const std::string& path, std::span<const std::uint8_t> bytes) {
     const std::string temporaryPath = path + ".new";
-    const auto bytes = encodeSettings(record);
-
     HANDLE file = CreateFileA(temporaryPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
@@ -48,4 +46,9 @@ bool writeSettingsFile(const std::string& path, const SettingsRecord& record) {
         return false;
     }
     return true;
+}
+
+bool writeSettingsFile(const std::string& path, const SettingsRecord& record) {
+    const auto bytes = encodeSettings(record);
+    return replaceFileWhole(path, bytes);
 }

@@ -1,6 +1,8 @@
 // config.bin on disk: where it lives, reading it over a record, and replacing it whole. Shared by
 // Ventora and ventora-board, which sets the port for it.
 #pragma once
+#include <cstdint>
+#include <span>
 #include <string>
 
 #include "settings/settings_record.h"
@@ -13,6 +15,9 @@ std::string settingsFilePath();
 SettingsRecord overlaySettingsFile(const std::string& path, const SettingsRecord& record);
 
 // Writes the new bytes beside the old file and swaps them in, so that a crash or a power cut in
-// the middle leaves the old settings or the new ones, never a torn file. Any failure leaves the
+// the middle leaves the old contents or the new ones, never a torn file. Any failure leaves the
 // old file as it was and returns false.
+bool replaceFileWhole(const std::string& path, std::span<const std::uint8_t> bytes);
+
+// The record's 20 bytes, replaced whole as above.
 bool writeSettingsFile(const std::string& path, const SettingsRecord& record);
