@@ -187,7 +187,9 @@ std::string whatTheBoardRuns(stk500::BoardLeft left, Stop stop) {
     return std::string(stop == Stop::readBackWrong
                            ? "Its first page could not be made to run nothing either, so the board"
                            : "It stopped while the board's first page was being written, so the board") +
-           " may run part of a program: keep the fans' power off until you have run the same command again.";
+           " may run part of a program: keep the fans' power off until you have run the same command again."
+           " A first page left half-written no longer reads as Ventora's, so if it then says the board holds"
+           " another program, add --replace.";
 }
 
 // A console stop (Ctrl+C, Ctrl+Break, the window closed) while a write goes on: the handler asks

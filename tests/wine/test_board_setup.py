@@ -382,7 +382,7 @@ class BoardSetupTest(unittest.TestCase):
             # that runs something else must be replaced by name the next time.
             ("optiboot", ["--corrupt-page", "0"], None,
              r"the page at 0x0000 reads back wrong \(0x007F: wrote .*\): .*Its first page could not be made to run "
-             r"nothing either"),
+             r"nothing either.* add --replace"),
             ("optiboot", ["--corrupt-page", str(pages[middle])], None,
              rf"the page at 0x{pages[middle] * PAGE:04X} reads back wrong .*{safe}"),
             ("optiboot", ["--corrupt-page", str(pages[-1])], None,
