@@ -153,8 +153,6 @@ bool mayWriteBoard(Board& board, const FlashRequest& request, std::vector<std::u
     }
     if (request.replace) {
         say("It holds another program, not Ventora's firmware: replacing it, as asked.\n");
-        // Whatever the program's bytes look like, it names no kind of ours to keep.
-        firstPages.clear();
         return true;
     }
     stk500::leave(board.link);
@@ -267,11 +265,14 @@ bool flashBoard(const FlashRequest& request) {
     // the 4-pin fans' pins.
     OutputKind kind = request.kind;
     if (request.hexPath.empty()) {
-        // Only a write cut short needs the images read: the flash of every other board goes on at once.
-        const bool cutShort = classifyFlash(firstPages) == FlashContents::cutShort;
+        // Only a board whose page 0 names no kind may be a write of ours cut short and need the
+        // images read: the flash of every other board goes on at once.
+        const FlashContents contents = classifyFlash(firstPages);
+        const bool mayBeCutShort =
+            contents == FlashContents::cutShort || contents == FlashContents::anotherProgram;
         const KindChoice choice =
             chooseOutputKind(request.kindChosen ? std::optional(request.kind) : std::nullopt, firstPages,
-                             cutShort ? builtInImages() : std::vector<BuiltInImage>{});
+                             mayBeCutShort ? builtInImages() : std::vector<BuiltInImage>{});
         sayKind(choice);
         kind = choice.kind;
     }

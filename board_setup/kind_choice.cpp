@@ -46,7 +46,10 @@ KindChoice chooseOutputKind(std::optional<OutputKind> asked, std::span<const std
         return {KindChoice::asked, *asked, std::nullopt};
     }
     if (onBoard) return {KindChoice::kept, *onBoard, std::nullopt};
-    if (classifyFlash(firstPages) == FlashContents::cutShort)
+    // A write cut short while page 0 itself went in leaves that page half-written, which reads as
+    // another program's: the pages after it still say which of ours it was, and another program's
+    // code never matches one of our images page for page.
+    if (classifyFlash(firstPages) != FlashContents::empty)
         if (const auto cut = kindOfCutShortWrite(firstPages, builtIns))
             return {KindChoice::resumed, *cut, std::nullopt};
     return {KindChoice::defaulted, outputKinds.front(), std::nullopt};

@@ -31,10 +31,10 @@ struct BuiltInImage {
     std::vector<std::uint8_t> bytes;
 };
 
-// A write of ours cut short has the idle page where page 0 and its tunables block were: the kind
-// is then the built-in image whose code after its block the board's second page holds (the pages
-// go in in order, so the write's own, or the earlier firmware's). Nothing when no image, or more
-// than one, matches.
+// A write of ours cut short has the idle page (or, cut while page 0 itself went in, a half-written
+// page) where page 0 and its tunables block were: the kind is then the built-in image whose code
+// after its block the board's second page holds (the pages go in in order, so the write's own, or
+// the earlier firmware's). Nothing when no image, or more than one, matches.
 std::optional<OutputKind> kindOfCutShortWrite(std::span<const std::uint8_t> firstPages,
                                               const std::vector<BuiltInImage>& builtIns);
 

@@ -86,6 +86,15 @@ TEST(KindChoice, AWriteCutShortKeepsTheKindItsSecondPageHolds) {
         {"page 1 is one image's", cutShort(0x11), builtIns, KindChoice::resumed, "pwm-fans"},
         {"page 1 is no image's", cutShort(0x33), builtIns, KindChoice::defaulted, "pwm-fans"},
         {"page 1 is two images'", cutShort(0x22), builtIns, KindChoice::defaulted, "pwm-fans"},
+        {"page 0 half-written, page 1 one image's",
+         [&] {
+             auto pages = cutShort(0x22);
+             std::fill(pages.begin(), pages.begin() + 64, 0x5A);
+             return pages;
+         }(),
+         {builtIns[1]},
+         KindChoice::resumed,
+         "l293d-shield"},
         {"page 1 is one image's, the other gone",
          cutShort(0x22),
          {builtIns[1]},
