@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -191,6 +192,17 @@ TEST(GranTurismoState, ARefusedDatagramLeavesTheStateAsItWas) {
     EXPECT_EQ(state.speedKmh, 72.0f);
     EXPECT_EQ(state.carCode, 7);
     EXPECT_TRUE(state.driven);
+}
+
+TEST(GranTurismoState, ASpeedThatIsNoNumberCountsAsStandingStill) {
+    for (const float speed :
+         {std::numeric_limits<float>::infinity(), std::numeric_limits<float>::quiet_NaN()}) {
+        GranTurismoState state;
+        ASSERT_TRUE(takeGranTurismoDatagram(state, encryptedPacket(296, 0xDEADBEAF, speed, 1, 3311), t0));
+        TelemetrySample sample;
+        overlayGranTurismo(state, t0, sample);
+        EXPECT_EQ(sample.speedKmh, 0.0f) << speed;
+    }
 }
 
 } // namespace
