@@ -79,8 +79,9 @@ std::optional<std::vector<FoundPlayStation>> lookForPlayStations() {
 
     std::vector<FoundPlayStation> found;
     char buffer[answerBufferSize];
+    const std::vector<std::uint32_t> targets = broadcastTargets();
     for (int round = 0; round < probeRounds; ++round) {
-        sendDiscoveryProbes(probe.socket);
+        sendDiscoveryProbes(probe.socket, targets);
         const ULONGLONG roundEnd = GetTickCount64() + probeRoundMs;
         for (ULONGLONG now = GetTickCount64(); now < roundEnd; now = GetTickCount64()) {
             fd_set readable;

@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <array>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -38,6 +37,9 @@ constexpr int unansweredRoundsLimit = 3;
 // A household has a few consoles; a flood of answers from strangers must not grow the table.
 constexpr std::size_t consoleLimit = 8;
 constexpr auto bindRetryInterval = 5s;
+// Where the probes and the broadcast heartbeat go is asked of Windows at most this often: the
+// question can take milliseconds of a tick, and a PC joins another network rarely.
+constexpr auto broadcastTargetsLifetime = 60s;
 constexpr int receiveBufferSize = 2048;
 
 struct Console {
@@ -63,6 +65,8 @@ bool probed = false;
 MonotonicTime nextDiscovery{}, lastProbe{};
 MonotonicTime lastBroadcastHeartbeat{};
 bool broadcastHeartbeatSent = false;
+std::vector<std::uint32_t> knownBroadcastTargets;
+MonotonicTime broadcastTargetsExpire{};
 GranTurismoState granTurismo;
 
 void log(const std::string& text) {
@@ -99,10 +103,15 @@ SOCKET openSocket(std::uint16_t port, int& error) {
 // success that ends it.
 void tryToOpen(MonotonicTime now) {
     nextBindTry = now + bindRetryInterval;
-    int error = 0;
-    if (discoverySocket == INVALID_SOCKET) discoverySocket = openSocket(0, error);
+    // The discovery socket takes any free port, so only the packet socket's port can be taken by
+    // another program; its failure is the one the log names.
+    int discoveryError = 0, error = 0;
+    if (discoverySocket == INVALID_SOCKET) discoverySocket = openSocket(0, discoveryError);
     if (packetSocket == INVALID_SOCKET) packetSocket = openSocket(granTurismoPacketPort, error);
-    const std::string port = "UDP port " + std::to_string(granTurismoPacketPort) + " for Gran Turismo 7";
+    const std::string port = error != 0 || discoveryError == 0
+                                 ? "UDP port " + std::to_string(granTurismoPacketPort) + " for Gran Turismo 7"
+                                 : "The consoles' discovery socket";
+    if (error == 0) error = discoveryError;
     if (error != 0 && !bindFailureLogged) {
         log(error == WSAEADDRINUSE ? port + " is in use by another program; trying again every 5 seconds"
                                    : port + " could not be opened (error " + std::to_string(error) +
@@ -233,13 +242,21 @@ void drainConsoleSockets(MonotonicTime now) {
     }
 }
 
+const std::vector<std::uint32_t>& currentBroadcastTargets(MonotonicTime now) {
+    if (knownBroadcastTargets.empty() || now >= broadcastTargetsExpire) {
+        knownBroadcastTargets = broadcastTargets();
+        broadcastTargetsExpire = now + broadcastTargetsLifetime;
+    }
+    return knownBroadcastTargets;
+}
+
 void probeForConsoles(MonotonicTime now) {
     if (now < nextDiscovery) return;
     if (probed)
         for (Console& console : consoles)
             ++console.unansweredRounds;
     std::erase_if(consoles, [](const Console& c) { return c.unansweredRounds >= unansweredRoundsLimit; });
-    sendDiscoveryProbes(discoverySocket);
+    sendDiscoveryProbes(discoverySocket, currentBroadcastTargets(now));
     probed = true;
     lastProbe = now;
     nextDiscovery = now + discoveryInterval;
@@ -266,10 +283,7 @@ void keepStreamsGoing(MonotonicTime now) {
         (!broadcastHeartbeatSent || now - lastBroadcastHeartbeat >= heartbeatInterval)) {
         BOOL on = TRUE;
         setsockopt(packetSocket, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on), sizeof on);
-        std::set<std::uint32_t> targets = {INADDR_BROADCAST};
-        for (const HomeAddress& home : homeNetworkAddresses())
-            targets.insert(home.broadcast);
-        for (std::uint32_t target : targets)
+        for (std::uint32_t target : currentBroadcastTargets(now))
             sendHeartbeat(target);
         broadcastHeartbeatSent = true;
         lastBroadcastHeartbeat = now;

@@ -62,12 +62,16 @@ std::vector<HomeAddress> homeNetworkAddresses() {
     return addresses;
 }
 
-void sendDiscoveryProbes(SOCKET socket) {
-    const BOOL on = TRUE;
-    setsockopt(socket, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on), sizeof on);
+std::vector<std::uint32_t> broadcastTargets() {
     std::set<std::uint32_t> targets = {INADDR_BROADCAST};
     for (const HomeAddress& home : homeNetworkAddresses())
         targets.insert(home.broadcast);
+    return {targets.begin(), targets.end()};
+}
+
+void sendDiscoveryProbes(SOCKET socket, const std::vector<std::uint32_t>& targets) {
+    const BOOL on = TRUE;
+    setsockopt(socket, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on), sizeof on);
     for (std::uint32_t target : targets) {
         sendTo(socket, ps5DiscoveryProbe(), target, ps5DiscoveryPort);
         sendTo(socket, ps4DiscoveryProbe(), target, ps4DiscoveryPort);

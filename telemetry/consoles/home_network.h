@@ -18,7 +18,12 @@ struct HomeAddress {
 // (or Windows cannot say).
 std::vector<HomeAddress> homeNetworkAddresses();
 
-// Sends both probes (PS5's to 9302, PS4's to 987) to 255.255.255.255 and to every subnet's
-// broadcast address: Windows lets 255.255.255.255 out through one interface only. Turns
-// SO_BROADCAST on for the socket. Failures are ignored: the next round tries again.
-void sendDiscoveryProbes(SOCKET socket);
+// 255.255.255.255 and every subnet's broadcast address, each once: Windows lets 255.255.255.255 out
+// through one interface only. Asks Windows for the interfaces, which can take milliseconds: not a
+// thing to do every tick.
+std::vector<std::uint32_t> broadcastTargets();
+
+// Sends both probes (PS5's to 9302, PS4's to 987) to each of `targets` (host byte order), as
+// broadcastTargets gives them. Turns SO_BROADCAST on for the socket. Failures are ignored: the
+// next round tries again.
+void sendDiscoveryProbes(SOCKET socket, const std::vector<std::uint32_t>& targets);
