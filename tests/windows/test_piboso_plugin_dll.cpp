@@ -8,28 +8,15 @@
 
 #include "win32.h"
 #include "plugin_record/plugin_record.h"
+#include "tests/windows/plugin_section_reading.h"
 #include "tools/piboso_game_host.h"
 
 namespace {
 
-struct Reading {
-    bool found = false;
-    PluginRecord record;
-};
+using Reading = SectionReading;
 
-// The section as Ventora sees it: opened read-only, the record copied out whole.
 Reading readSection() {
-    Reading reading;
-    HANDLE section = OpenFileMappingA(FILE_MAP_READ, FALSE, pluginRecord::kartsAndBikesSectionName);
-    if (!section) return reading;
-    void* view = MapViewOfFile(section, FILE_MAP_READ, 0, 0, pluginRecord::sectionSize);
-    CloseHandle(section);
-    if (!view) return reading;
-    std::uint32_t sequence = 0;
-    reading.found = copyPluginRecord({static_cast<const std::uint8_t*>(view), pluginRecord::sectionSize},
-                                     reading.record, sequence);
-    UnmapViewOfFile(view);
-    return reading;
+    return readPluginSection(pluginRecord::kartsAndBikesSectionName);
 }
 
 template <typename Function> Function exported(HMODULE module, const char* name) {

@@ -9,27 +9,14 @@
 #include "win32.h"
 #include "tools/truck_game_host.h"
 #include "plugin_record/plugin_record.h"
+#include "tests/windows/plugin_section_reading.h"
 
 namespace {
 
-// The section as Ventora sees it: opened read-only, the record copied out whole.
-struct Reading {
-    bool found = false;
-    PluginRecord record;
-};
+using Reading = SectionReading;
 
 Reading readSection() {
-    Reading reading;
-    HANDLE section = OpenFileMappingA(FILE_MAP_READ, FALSE, pluginRecord::truckSectionName);
-    if (!section) return reading;
-    void* view = MapViewOfFile(section, FILE_MAP_READ, 0, 0, pluginRecord::sectionSize);
-    CloseHandle(section);
-    if (!view) return reading;
-    std::uint32_t sequence = 0;
-    reading.found = copyPluginRecord({static_cast<const std::uint8_t*>(view), pluginRecord::sectionSize},
-                                     reading.record, sequence);
-    UnmapViewOfFile(view);
-    return reading;
+    return readPluginSection(pluginRecord::truckSectionName);
 }
 
 class TruckPluginDll : public testing::Test {
