@@ -8,9 +8,9 @@ import threading
 import tty
 import unittest
 
-from tests.wine.harness import HIGHEST_COM_PORT, Session, wait_until
+from tests.wine.harness import wait_until
 from tests.wine.rig import FIRMWARE_BUILD, RigBoard, connect_board
-from tests.wine.test_board_setup import hex_file, image_of
+from tests.wine.test_board_setup import board_tool_session, hex_file, image_of
 
 V2_HEX = FIRMWARE_BUILD / "ventora-fan-motor-shield-v2.hex"
 # The longest failsafe a block allows: the firmware keeps the fans at the last level this long after
@@ -57,10 +57,7 @@ class BoardIdlePageTest(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.session = Session(require=("ventora-board.exe",))
-        cls.addClassCleanup(cls.session.close)
-        for number in range(1, HIGHEST_COM_PORT + 1):
-            cls.session._make_port_absent(number)
+        cls.session = board_tool_session(cls, "ventora-board.exe")
 
     def test_a_v2_shield_driven_at_79_has_every_channel_off_once_a_flash_stops_after_the_idle_page(self):
         session = self.session

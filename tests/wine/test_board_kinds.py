@@ -5,7 +5,6 @@ no kind to keep gets the 4-pin fans with a line saying so, and test looks at the
 import re
 import unittest
 
-from tests.wine.harness import HIGHEST_COM_PORT, Session
 from tests.wine.rig import RigBoard, connect_board
 from tests.wine import test_board_setup
 from tests.wine.test_install import VERSION
@@ -15,10 +14,7 @@ class KeptKindTest(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.session = Session(require=("ventora.exe", "ventora_driver.exe", "ventora-board.exe"))
-        cls.addClassCleanup(cls.session.close)
-        for number in range(1, HIGHEST_COM_PORT + 1):
-            cls.session._make_port_absent(number)
+        cls.session = test_board_setup.board_tool_session(cls, "ventora.exe", "ventora_driver.exe", "ventora-board.exe")
 
     # The board set-up suite's own helpers (its module, not its class: that would run its tests here).
     board = test_board_setup.BoardSetupTest.board

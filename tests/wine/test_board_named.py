@@ -5,7 +5,6 @@ of the prefix's registry as Windows' device list keeps them, which Wine's SetupA
 
 import unittest
 
-from tests.wine.harness import HIGHEST_COM_PORT, Session
 from tests.wine import test_board_setup
 from tests.wine.test_board_setup import port_opens, start_wizard
 
@@ -37,10 +36,7 @@ class NamedBoardsTest(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.session = Session(require=("ventora.exe", "ventora_driver.exe", "ventora-board.exe"))
-        cls.addClassCleanup(cls.session.close)
-        for number in range(1, HIGHEST_COM_PORT + 1):
-            cls.session._make_port_absent(number)
+        cls.session = test_board_setup.board_tool_session(cls, "ventora.exe", "ventora_driver.exe", "ventora-board.exe")
         entries = (device_entries(r"USB\VID_2341&PID_0042\75830333238351F0A1C1", r"USB\VID_2341&PID_0042&REV_0001",
                                   PORTS_CLASS, "Arduino Mega 2560 (COM8)", "COM8")
                    + device_entries(r"BTHENUM\{00001101-0000-1000-8000-00805F9B34FB}_LOCALMFG&0002\7&1&0&0",

@@ -57,15 +57,21 @@ def firmware_with(failsafe_ms):
     return bytes(data)
 
 
+def board_tool_session(test_class, *programs):
+    """A Wine session for a board set-up suite, closed with its class: every COM port absent, as on
+    a PC without them, so that the tool finds only the boards a test puts there."""
+    session = Session(require=programs)
+    test_class.addClassCleanup(session.close)
+    for number in range(1, HIGHEST_COM_PORT + 1):
+        session._make_port_absent(number)
+    return session
+
+
 class BoardSetupTest(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.session = Session(require=("ventora.exe", "ventora_driver.exe", "ventora-board.exe", "publish_game.exe"))
-        cls.addClassCleanup(cls.session.close)
-        # Absent as on a PC without them, so that the tool finds only the boards a test puts there.
-        for number in range(1, HIGHEST_COM_PORT + 1):
-            cls.session._make_port_absent(number)
+        cls.session = board_tool_session(cls, "ventora.exe", "ventora_driver.exe", "ventora-board.exe", "publish_game.exe")
 
     def board(self, bootloader, port, firmware=None, shield=None):
         """A simulated board on COM<port> whose whole flash is kept in a file of the session."""
@@ -481,10 +487,7 @@ class OnlyTheFanBoardTest(unittest.TestCase):
 
     @classmethod
     def setUpClass(cls):
-        cls.session = Session(require=("ventora.exe", "ventora_driver.exe", "ventora-board.exe"))
-        cls.addClassCleanup(cls.session.close)
-        for number in range(1, HIGHEST_COM_PORT + 1):
-            cls.session._make_port_absent(number)
+        cls.session = board_tool_session(cls, "ventora.exe", "ventora_driver.exe", "ventora-board.exe")
 
     board = BoardSetupTest.board
     flash_of = BoardSetupTest.flash_of
