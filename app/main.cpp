@@ -113,7 +113,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     TickState tickState;
     for (;;) {
         drainMessages();
-        TelemetrySample sample = readTelemetrySample(sharedMemorySources);
+        TelemetrySample sample = readTelemetrySample(sharedMemorySources, appendLogLine);
         readOpenedGameSections(sample, appendLogLine);
         readUdpGames(sample);
         readConsoleGames(sample);

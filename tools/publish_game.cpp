@@ -53,6 +53,13 @@ or r3e (RaceRoom). The page lives until the program quits.
                         a section smaller than its view; sizes count in whole 4096-byte pages
   --event NAME          hold NAME with a named event instead, so that no section can take that name
 
+Also acr (Assetto Corsa Rally), which writes Assetto Corsa's pages from a process named acr.exe:
+publish_game runs a copy of itself under that name (in the temporary folder) unless it has it.
+The physics page's packet id counts up while live and stands still while not.
+  --status set|unset    whether the graphics page's status is written (2 live, 3 paused), or left
+                        at 0 as far as known the game may leave it (default unset)
+  --garbled-names       the static page holds something else than names where Assetto Corsa's are
+
 Also iracing (iRacing), rf2 (rFactor 2 through its plugin), lmu (Le Mans Ultimate) and acevo
 (Assetto Corsa EVO), whose sections publish_game creates at the game's own size (--section-size
 does not apply). rFactor 2 and Le Mans Ultimate have no layout: their combo ends with the track
@@ -170,6 +177,7 @@ void storeUtf16(std::span<std::uint8_t> page, std::size_t offset, std::size_t ro
 
 enum class Game {
     assettoCorsa,
+    assettoCorsaRally,
     projectCars2,
     raceRoom,
     iRacing,
@@ -194,6 +202,7 @@ struct Publication {
     std::string brand = "brand";
     std::wstring pluginPath; // empty: the game's plugin beside publish_game.exe
     bool replay = false;
+    bool rallyStatus = false, garbledNames = false;
 };
 
 // The metres per second a game would hold for a speed in km/h. Of the floats nearest the quotient,
@@ -348,6 +357,7 @@ class Publisher {
         };
         switch (publication_.game) {
         case Game::assettoCorsa:
+        case Game::assettoCorsaRally:
             open(acPhysics::sectionName);
             open(acGraphics::sectionName);
             open(acStatic::sectionName);
@@ -416,6 +426,7 @@ class Publisher {
             storeU32(graphics, acGraphics::state, p.live ? acGraphics::liveState : acGraphics::offState);
             break;
         }
+        case Game::assettoCorsaRally: writeRallyPages(p, kmh); break;
         case Game::projectCars2: {
             std::span<std::uint8_t> page = sections_[0].bytes;
             storeText(page, pcars2::carName, pcars2::carNameRoom, p.car);
@@ -456,6 +467,30 @@ class Publisher {
         }
     }
 
+    // Assetto Corsa's layout, with what is known of the rally game: the physics runs while live.
+    void writeRallyPages(const Publication& p, float kmh) {
+        std::span<std::uint8_t> physics = sections_[0].bytes, graphics = sections_[1].bytes,
+                                statics = sections_[2].bytes;
+        if (p.garbledNames) {
+            // Room after room of control characters and non-characters, with no terminator.
+            for (std::size_t at = acStatic::carName;
+                 at + 1 < statics.size() && at < acStatic::layoutName + 72; at += 2)
+                statics[at] = statics[at + 1] = at % 4 ? 0x07 : 0xFF;
+        } else {
+            storeUtf16(statics, acStatic::carName, acStatic::carNameRoom, p.car);
+            storeUtf16(statics, acStatic::trackName, acStatic::trackNameRoom, p.track);
+            storeUtf16(statics, acStatic::layoutName, acStatic::layoutNameRoom, p.layout);
+        }
+        if (p.live) {
+            ++rallyPacketId_;
+            storeFloat(physics, acPhysics::speedKmh, kmh);
+        }
+        storeU32(physics, acPhysics::packetId, rallyPacketId_);
+        constexpr std::uint32_t pausedStatus = 3;
+        storeU32(graphics, acGraphics::state,
+                 p.rallyStatus ? (p.live ? acGraphics::liveState : pausedStatus) : acGraphics::offState);
+    }
+
     OpenedGamePage openedPage(float kmh) const {
         const Publication& p = publication_;
         return {p.car, p.track, p.layout, kmh, metresPerSecond(kmh), p.live, p.torn, p.lockHeld};
@@ -468,6 +503,7 @@ class Publisher {
     OpenedGameWriter opened_;
     std::unique_ptr<TruckGame> truck_;
     std::unique_ptr<PiBoSoGame> piboso_;
+    std::uint32_t rallyPacketId_ = 0;
 };
 
 bool parseVersion(std::string_view text, std::int32_t& major, std::int32_t& minor) {
@@ -579,6 +615,52 @@ int publish(const Publication& publication) {
     return 0;
 }
 
+// Assetto Corsa Rally is told apart by its process's name: unless this is a copy named acr.exe, one
+// is made in the temporary folder (in the game's own folder shape) and run with the same arguments
+// and standard handles; it ends with this process, which a job sees to even when this one is killed.
+std::optional<int> runAsRallyProcess() {
+    std::wstring self(MAX_PATH, L'\0');
+    self.resize(GetModuleFileNameW(nullptr, self.data(), static_cast<DWORD>(self.size())));
+    const std::wstring name = self.substr(self.find_last_of(L"\\/") + 1);
+    if (lstrcmpiW(name.c_str(), acRally::processName) == 0) return std::nullopt;
+    std::wstring folder(MAX_PATH, L'\0');
+    folder.resize(GetTempPathW(static_cast<DWORD>(folder.size()), folder.data()));
+    for (const wchar_t* part : {L"Assetto Corsa Rally", L"\\acr", L"\\Binaries", L"\\Win64"}) {
+        folder += part;
+        CreateDirectoryW(folder.c_str(), nullptr);
+    }
+    const std::wstring copy = folder + L"\\" + acRally::processName;
+    if (!CopyFileW(self.c_str(), copy.c_str(), FALSE))
+        fail("cannot copy publish_game to " + toUtf8(copy) + ", error " + std::to_string(GetLastError()));
+
+    UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    for (auto [which, slot] :
+         {std::pair{STD_INPUT_HANDLE, &startup.hStdInput}, std::pair{STD_OUTPUT_HANDLE, &startup.hStdOutput},
+          std::pair{STD_ERROR_HANDLE, &startup.hStdError}}) {
+        *slot = GetStdHandle(which);
+        SetHandleInformation(*slot, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    }
+    std::wstring commandLine = GetCommandLineW();
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(copy.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
+                        nullptr, &startup, &process))
+        fail("cannot start " + toUtf8(copy) + ", error " + std::to_string(GetLastError()));
+    AssignProcessToJobObject(job.get(), process.hProcess);
+    ResumeThread(process.hThread);
+    CloseHandle(process.hThread);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(code);
+}
+
 [[noreturn]] void badUsage(const std::string& text) {
     std::fprintf(stderr, "publish_game: %s\n\n%s", text.c_str(), usage);
     std::exit(2);
@@ -607,6 +689,8 @@ int wmain(int argc, wchar_t** argv) {
     Publication publication;
     if (args[0] == "ac")
         publication.game = Game::assettoCorsa;
+    else if (args[0] == "acr")
+        publication.game = Game::assettoCorsaRally;
     else if (args[0] == "pcars2")
         publication.game = Game::projectCars2;
     else if (args[0] == "r3e")
@@ -659,7 +743,13 @@ int wmain(int argc, wchar_t** argv) {
             publication.lockHeld = true;
         else if (option == "--replay")
             publication.replay = true;
-        else if (option == "--speed") {
+        else if (option == "--garbled-names")
+            publication.garbledNames = true;
+        else if (option == "--status") {
+            const std::string& status = value(1)[0];
+            if (status != "set" && status != "unset") badUsage("--status takes set or unset");
+            publication.rallyStatus = status == "set";
+        } else if (option == "--speed") {
             const auto kmh = parseNumber(value(1)[0]);
             if (!kmh) badUsage("--speed needs a number");
             publication.speed = fixedSpeed(static_cast<float>(*kmh));
@@ -675,5 +765,7 @@ int wmain(int argc, wchar_t** argv) {
         } else
             badUsage("unknown option " + option);
     }
+    if (publication.game == Game::assettoCorsaRally)
+        if (const std::optional<int> code = runAsRallyProcess()) return *code;
     return publish(publication);
 }

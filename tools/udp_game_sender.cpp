@@ -25,13 +25,14 @@
 #include "tools/speed_profile.h"
 
 const char* const udpGameUsage = R"(
-       publish_game f1|dirt|wrc|forza|outgauge|rbr [options]
+       publish_game f1|dirt|wrc|forza|outgauge|rbr|pmr|tdu [options]
 
 Sends the game's UDP telemetry to 127.0.0.1, as F1 24 or F1 25, DiRT Rally 2.0 (extradata 3),
 EA SPORTS WRC (its "wrc" session_update), Forza (Data Out), OutGauge (Live for Speed,
-BeamNG.drive) or Richard Burns Rally (RSF's NGP telemetry) would:
-  --port PORT           where to (default 20777 for f1, dirt and wrc, 5607 for forza, 4444 for
-                        outgauge, 6776 for rbr)
+BeamNG.drive), Richard Burns Rally (RSF's NGP telemetry), Project Motor Racing or Test Drive
+Unlimited Solar Crown would:
+  --port PORT           where to (default 20777 for f1, dirt, wrc and tdu, 5607 for forza, 4444
+                        for outgauge, 6776 for rbr, 7576 for pmr)
   --rate HZ             datagrams a second (default 60; F1 sends a Session twice a second and its
                         Participants every 5 seconds beside them)
   --speed KMH, --lap SECONDS MIN MAX   as for the pages
@@ -46,8 +47,16 @@ BeamNG.drive) or Richard Burns Rally (RSF's NGP telemetry) would:
   --car CODE, --with-id outgauge: the car code (default XRT) and the 96-byte form
   --car SLOT, --stage INDEX, --units kmh|mph   rbr: the car slot (default 3), the stage
                         (default 41) and the game's units for its speed (default kmh)
+  --car NAME, --track NAME, --layout NAME   pmr: the player's vehicle, the track and its layout
+                        (default "Ginetta G55 GT4", "Monza", "GP"); --not-live: paused (the same
+                        telemetry again and again); 20 datagrams a second by default
+  --multicast           pmr: to the game's default, the group 224.0.0.150, instead of 127.0.0.1
+  --others N            pmr: other cars beside the player's (default 2), each with its own
+                        participant packet and telemetry, at other speeds
+                        tdu: --not-live pauses (only the run time and the tail move)
 Commands on standard input: speed KMH | lap SECONDS MIN MAX | live 0|1 | quit
   restart               rbr: the stage starts again (steps, race time and distance from 0)
+  stop                  pmr: the session ends (SessionStopped); race 0|1 pmr: State Inactive or Active
 )";
 
 namespace {
@@ -66,6 +75,9 @@ struct Options {
     bool withId = false;
     long rbrCar = 3, rbrStage = 41;
     bool mph = false;
+    std::string pmrVehicle = "Ginetta G55 GT4", pmrTrack = "Monza", pmrLayout = "GP";
+    bool multicast = false, raceActive = true;
+    long others = 2;
 };
 
 [[noreturn]] void usageError(const std::string& text) {
@@ -205,13 +217,114 @@ Bytes outGaugeDatagram(const Options& o, float kmh) {
     return d;
 }
 
+// Project Motor Racing: strings are a length byte and UTF-8, lists a count and their items.
+struct PmrWriter {
+    Bytes d;
+    void u8(std::uint32_t value) { d.push_back(static_cast<std::uint8_t>(value)); }
+    void u16(std::uint32_t value) { u8(value), u8(value >> 8); }
+    void i32(std::uint32_t value) { u16(value), u16(value >> 16); }
+    void f32(float value) { i32(std::bit_cast<std::uint32_t>(value)); }
+    void text(const std::string& value) {
+        const std::size_t length = std::min<std::size_t>(value.size(), 255);
+        u8(static_cast<std::uint32_t>(length));
+        d.insert(d.end(), value.begin(), value.begin() + static_cast<std::ptrdiff_t>(length));
+    }
+    void zeros(std::size_t count) { d.insert(d.end(), count, 0); }
+};
+
+constexpr std::int32_t pmrPlayerId = 5;
+
+Bytes pmrRaceInfo(const Options& o) {
+    PmrWriter w;
+    w.u8(0), w.u16(1);
+    for (const std::string& text : {o.pmrTrack, o.pmrLayout, std::string(), std::string("Clear"),
+                                    std::string("Practice"), std::string("Single Player")})
+        w.text(text);
+    for (float value : {5793.0f, 1800.0f, 0.0f, 22.0f, 30.0f})
+        w.f32(value);
+    w.u8(0), w.u8(o.raceActive ? 1 : 0), w.u8(static_cast<std::uint32_t>(1 + o.others));
+    return std::move(w.d);
+}
+
+Bytes pmrParticipant(std::int32_t vehicleId, bool player, const std::string& vehicle) {
+    PmrWriter w;
+    w.u8(1), w.u16(1), w.i32(static_cast<std::uint32_t>(vehicleId)), w.u8(player);
+    for (const std::string& text :
+         {vehicle, std::string(player ? "Driver" : "AI"), std::string(), std::string("GT4")})
+        w.text(text);
+    w.i32(1), w.i32(2), w.f32(12.5f), w.f32(0.0f), w.f32(0.25f), w.i32(0);
+    w.u8(3), w.zeros(12), w.u8(0); // three current sector times, no best ones
+    w.zeros(3), w.i32(0);
+    return std::move(w.d);
+}
+
+// The version 2 telemetry of a car with four wheels, six gears and three suspension loads: 964
+// bytes. While driven its position moves along at its speed; paused, every byte stays the same.
+Bytes pmrTelemetry(std::int32_t vehicleId, float metresPerSecond, float distance) {
+    PmrWriter w;
+    w.u8(2), w.u16(2), w.i32(static_cast<std::uint32_t>(vehicleId)), w.u8(4);
+    w.zeros(4 * 124);
+    for (float value : {distance,
+                        2.0f,
+                        -300.0f,
+                        0.0f,
+                        0.0f,
+                        0.0f,
+                        1.0f,
+                        0.0f,
+                        0.1f,
+                        0.0f,
+                        0.0f,
+                        0.2f,
+                        0.0f,
+                        metresPerSecond,
+                        0.0f,
+                        0.0f,
+                        0.0f,
+                        0.0f,
+                        metresPerSecond,
+                        0.0f,
+                        0.0f,
+                        0.0f,
+                        0.0f,
+                        0.0f,
+                        0.0f,
+                        metresPerSecond,
+                        metresPerSecond,
+                        0.0f})
+        w.f32(value);
+    w.zeros(28 * 4);
+    w.u8(1), w.zeros(6); // EngineRunning and the other flags
+    w.u8(6), w.zeros(6 * 8);
+    w.u8(3), w.zeros(3 * 4), w.f32(0.0f);
+    w.zeros(163);
+    return std::move(w.d);
+}
+
+Bytes pmrSessionStopped() {
+    return {3, 1, 0};
+}
+
+// Test Drive Unlimited Solar Crown: DiRT's order in 280 bytes, its gear a 32-bit integer, and a
+// tail whose meaning is not known (here a counter that moves in every datagram).
+Bytes tduDatagram(const RallyClock& clock, float kmh, std::uint32_t sent) {
+    Bytes d(280);
+    putFloat(d, 0, clock.runTime);
+    putFloat(d, 4, clock.stageTime);
+    putFloat(d, 8, clock.stageTime * 10.0f);
+    putFloat(d, 28, kmh / 3.6f);
+    put(d, 132, 3, 4);
+    put(d, 272, sent, 4);
+    return d;
+}
+
 class Sender {
   public:
     explicit Sender(Options options) : options_(std::move(options)) {
         socket_ = ::socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
         address_.sin_family = AF_INET;
         address_.sin_port = htons(static_cast<u_short>(options_.port));
-        address_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address_.sin_addr.s_addr = htonl(options_.multicast ? 0xE0000096 : INADDR_LOOPBACK);
     }
     ~Sender() { closesocket(socket_); }
 
@@ -240,9 +353,26 @@ class Sender {
             // NGP goes on sending while the game is paused, with the same steps and time.
             rbr_.tick(static_cast<float>(1.0 / options_.rate), options_.live, kmh);
             send(rbrDatagram(options_, rbr_, kmh));
+        } else if (options_.game == "pmr") {
+            beatPmr(now, kmh);
+        } else if (options_.game == "tdu") {
+            rally_.tick(static_cast<float>(1.0 / options_.rate), options_.live);
+            send(tduDatagram(rally_, kmh, ++sent_));
         } else if (options_.live) {
             send(outGaugeDatagram(options_, kmh));
         }
+    }
+
+    // Project Motor Racing's session ends: one SessionStopped, and nothing more until it starts anew.
+    void stopSession() {
+        std::lock_guard lock(mutex_);
+        send(pmrSessionStopped());
+        sessionStopped_ = true;
+    }
+
+    void resendRaceInfo() {
+        std::lock_guard lock(mutex_);
+        nextSession_ = {};
     }
 
     void restart() {
@@ -256,6 +386,31 @@ class Sender {
     }
 
   private:
+    // The race info now and then (the game need not repeat it), every car's participant packet
+    // twice a second, every car's telemetry at the rate.
+    void beatPmr(std::chrono::steady_clock::time_point now, float kmh) {
+        if (sessionStopped_) return;
+        if (now >= nextSession_) send(pmrRaceInfo(options_)), nextSession_ = now + std::chrono::seconds(5);
+        if (now >= nextParticipants_) {
+            send(pmrParticipant(pmrPlayerId, true, options_.pmrVehicle));
+            for (long other = 1; other <= options_.others; ++other)
+                send(pmrParticipant(pmrPlayerId + static_cast<std::int32_t>(other), false, "Other car"));
+            nextParticipants_ = now + std::chrono::milliseconds(500);
+        }
+        const float step = static_cast<float>(1.0 / options_.rate);
+        if (options_.live) {
+            pmrKmh_ = kmh;
+            pmrDistance_ += kmh / 3.6f * step + 0.01f;
+        }
+        send(pmrTelemetry(pmrPlayerId, pmrKmh_ / 3.6f, pmrDistance_));
+        // The other cars run at other speeds, and always move, so that the player's is told apart.
+        ++sent_;
+        for (long other = 1; other <= options_.others; ++other)
+            send(pmrTelemetry(pmrPlayerId + static_cast<std::int32_t>(other),
+                              100.0f + static_cast<float>(other),
+                              static_cast<float>(other * 1000 + sent_ % 1000)));
+    }
+
     void send(const Bytes& d) {
         sendto(socket_, reinterpret_cast<const char*>(d.data()), static_cast<int>(d.size()), 0,
                reinterpret_cast<const sockaddr*>(&address_), sizeof address_);
@@ -268,6 +423,9 @@ class Sender {
     std::chrono::steady_clock::time_point nextParticipants_{}, nextSession_{};
     RallyClock rally_;
     RbrRun rbr_;
+    float pmrDistance_ = 100.0f, pmrKmh_ = 0.0f;
+    std::uint32_t sent_ = 0;
+    bool sessionStopped_ = false;
 };
 
 void reply(const char* text) {
@@ -292,6 +450,13 @@ bool runCommand(Sender& sender, const std::string& line) {
         SpeedProfile lap;
         understood = parseLap(rest, lap);
         if (understood) sender.change([&](Options& o) { o.speed = lap; });
+    } else if (verb == "stop" && rest.empty()) {
+        sender.stopSession();
+        understood = true;
+    } else if (verb == "race" && rest.size() == 1 && (rest[0] == "0" || rest[0] == "1")) {
+        sender.change([&](Options& o) { o.raceActive = rest[0] == "1"; });
+        sender.resendRaceInfo();
+        understood = true;
     } else if (verb == "restart" && rest.empty()) {
         sender.restart();
         understood = true;
@@ -307,13 +472,14 @@ bool runCommand(Sender& sender, const std::string& line) {
 
 bool isUdpGame(const std::string& game) {
     return game == "f1" || game == "dirt" || game == "wrc" || game == "forza" || game == "outgauge" ||
-           game == "rbr";
+           game == "rbr" || game == "pmr" || game == "tdu";
 }
 
 int sendUdpGame(const std::vector<std::string>& args) {
     Options o;
     o.game = args[0];
     o.port = o.game == "forza" ? 5607 : o.game == "outgauge" ? 4444 : o.game == "rbr" ? 6776 : 20777;
+    if (o.game == "pmr") o.port = 7576, o.rate = 20;
     for (std::size_t i = 1; i < args.size(); ++i) {
         const std::string& option = args[i];
         auto value = [&]() -> const std::string& {
@@ -352,6 +518,16 @@ int sendUdpGame(const std::vector<std::string>& args) {
             o.kind = value();
         else if (option == "--with-id")
             o.withId = true;
+        else if (option == "--car" && o.game == "pmr")
+            o.pmrVehicle = value();
+        else if (option == "--track" && o.game == "pmr")
+            o.pmrTrack = value();
+        else if (option == "--layout" && o.game == "pmr")
+            o.pmrLayout = value();
+        else if (option == "--multicast" && o.game == "pmr")
+            o.multicast = true;
+        else if (option == "--others" && o.game == "pmr")
+            o.others = std::clamp(integer(), 0L, 30L);
         else if (option == "--track" && o.game == "f1")
             o.f1Track = static_cast<int>(integer());
         else if (option == "--track")

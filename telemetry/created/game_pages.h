@@ -12,6 +12,7 @@ inline constexpr std::uint32_t sectionSize = 100000;
 namespace acPhysics {
 inline constexpr const char* sectionName = "acpmf_physics";
 inline constexpr std::uint32_t viewSize = 568;
+inline constexpr std::size_t packetId = 0; // counts up with every physics step
 inline constexpr std::size_t speedKmh = 28;
 } // namespace acPhysics
 
@@ -34,6 +35,12 @@ inline constexpr std::size_t trackNameRoom = 195;
 inline constexpr std::size_t layoutName = 524;
 inline constexpr std::size_t layoutNameRoom = 36;
 } // namespace acStatic
+
+// Assetto Corsa Rally writes Assetto Corsa's three pages, with Assetto Corsa's layout; only its
+// process tells it apart.
+namespace acRally {
+inline constexpr const wchar_t* processName = L"acr.exe";
+} // namespace acRally
 
 // Project CARS 2 (and Automobilista 2 in its Project CARS 2 mode): 8-bit names, speed in m/s.
 namespace pcars2 {

@@ -2,11 +2,14 @@
 #include "telemetry/created/shared_memory.h"
 
 #include <string>
+#include <utility>
 
 #include "fatal_error.h"
 #include "win32.h"
 #include "telemetry/created/game_pages.h"
 #include "telemetry/created/game_readers.h"
+#include "telemetry/created/ac_rally_reader.h"
+#include "telemetry/created/running_process.h"
 
 SharedMemorySource sharedMemorySources[sharedMemorySourceCount] = {
     {acPhysics::sectionName, acPhysics::viewSize, nullptr},
@@ -36,4 +39,39 @@ TelemetrySample readTelemetrySample(const SharedMemorySource (&sources)[sharedMe
     };
     return readTelemetrySample(GameViews{pageOf(sources[0]), pageOf(sources[1]), pageOf(sources[2]),
                                          pageOf(sources[3]), pageOf(sources[4])});
+}
+
+namespace {
+
+// The rally game starts once an evening: a second's delay in noticing it is not felt, and a
+// snapshot of the process list every tick would cost more than the tick's other work.
+constexpr ULONGLONG processLookInterval = 1000; // ms
+
+AcRallyWatch acRallyWatch;
+bool acRallyRunning = false;
+ULONGLONG lastProcessLook = 0;
+bool processLookedOnce = false;
+
+} // namespace
+
+TelemetrySample readTelemetrySample(const SharedMemorySource (&sources)[sharedMemorySourceCount],
+                                    SharedMemoryLogLine log) {
+    const ULONGLONG now = GetTickCount64();
+    if (!processLookedOnce || now - lastProcessLook >= processLookInterval) {
+        processLookedOnce = true;
+        lastProcessLook = now;
+        const bool running = processRunning(acRally::processName);
+        if (running && !acRallyRunning) restartAcRallyWatch(acRallyWatch);
+        acRallyRunning = running;
+    }
+    if (!acRallyRunning) return readTelemetrySample(sources);
+    auto pageOf = [](const SharedMemorySource& source) {
+        return source.view ? PageView(source.view, source.viewSize) : PageView();
+    };
+    TelemetrySample sample =
+        readTelemetrySampleAsRally(GameViews{pageOf(sources[0]), pageOf(sources[1]), pageOf(sources[2]),
+                                             pageOf(sources[3]), pageOf(sources[4])},
+                                   acRallyWatch, now);
+    if (!acRallyWatch.logLine.empty()) log(std::exchange(acRallyWatch.logLine, {}));
+    return sample;
 }

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "telemetry/telemetry_sample.h"
 
@@ -23,3 +24,10 @@ void openSharedMemorySources();
 
 // The tick's sample from the mapped views; a row not yet mapped counts as an empty page.
 TelemetrySample readTelemetrySample(const SharedMemorySource (&sources)[sharedMemorySourceCount]);
+
+// The same, with Assetto Corsa Rally told apart from Assetto Corsa by its process (looked for once a
+// second): while it runs, Assetto Corsa's pages are read as its, and what it is found to set is
+// said once through `log`.
+using SharedMemoryLogLine = void (*)(std::string);
+TelemetrySample readTelemetrySample(const SharedMemorySource (&sources)[sharedMemorySourceCount],
+                                    SharedMemoryLogLine log);

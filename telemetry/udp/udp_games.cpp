@@ -9,6 +9,7 @@
 #include <string>
 
 #include "telemetry/udp/f1_names.h"
+#include "telemetry/udp/plausible_speed.h"
 
 namespace {
 
@@ -206,6 +207,25 @@ bool takeDirtDatagram(DirtState& state, Datagram datagram, MonotonicTime now) {
     return true;
 }
 
+bool takeTduDatagram(TduState& state, Datagram datagram, MonotonicTime now) {
+    if (datagram.size() < tduShortestDatagram) return false;
+    // Only DiRT's part is compared: the tail's meaning is not known, and a clock in it would keep a
+    // paused game live.
+    const auto known = datagram.first(dirtDatagramSize);
+    const bool changed = state.heard && !std::equal(known.begin() + dirt::afterRunTime, known.end(),
+                                                    state.last.begin() + dirt::afterRunTime);
+    if (changed) {
+        state.changed = true;
+        state.lastChanged = now;
+    }
+    state.heard = true;
+    state.lastHeard = now;
+    std::copy(known.begin(), known.end(), state.last.begin());
+    state.speedKmh =
+        plausibleSpeedKmh(loadFloat(datagram, dirt::speedMetresPerSecond) * kmhPerMetrePerSecond);
+    return true;
+}
+
 bool takeWrcDatagram(WrcState& state, Datagram datagram, MonotonicTime now) {
     if (datagram.size() != wrc::size) return false;
     const float stageTime = loadFloat(datagram, wrc::stageCurrentTime);
@@ -227,6 +247,7 @@ bool takeF1PortDatagram(UdpGameStates& states, Datagram datagram, MonotonicTime 
     if (!format || datagram[f1::packetId] > f1::lastPacketId) {
         if (datagram.size() == dirtDatagramSize) return takeDirtDatagram(states.dirt, datagram, now);
         if (datagram.size() == wrc::size) return takeWrcDatagram(states.wrc, datagram, now);
+        if (datagram.size() >= tduShortestDatagram) return takeTduDatagram(states.tdu, datagram, now);
     }
     return takeF1Datagram(states.f1, datagram, now);
 }
@@ -368,5 +389,11 @@ void overlayUdpGames(const UdpGameStates& states, MonotonicTime now, TelemetrySa
         sample.combo = "Car " + std::to_string(rbr.car) + " @ Stage " + std::to_string(rbr.stage) +
                        " @ Richard Burns Rally";
         sample.speedKmh = std::fabs(rbr.speed) * (rbr.mph ? rbr::kmhPerMph : 1.0f);
+    }
+
+    const TduState& tdu = states.tdu;
+    if (heardRecently(tdu.changed, tdu.lastChanged, now)) {
+        sample.combo = "Test Drive Unlimited Solar Crown";
+        sample.speedKmh = tdu.speedKmh;
     }
 }

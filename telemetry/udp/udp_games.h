@@ -45,6 +45,21 @@ struct DirtState {
     float trackLengthMetres = 0.0f;
 };
 
+// Test Drive Unlimited Solar Crown sends DiRT's field order to the same port, in longer datagrams
+// (what the tail beyond DiRT's 264 bytes holds is not known, and its gear at 132 is a 32-bit
+// integer where DiRT's is a float). No status and no names: live, as DiRT, while the fields Ventora
+// knows keep changing.
+inline constexpr std::size_t tduShortestDatagram = 280;
+
+struct TduState {
+    bool heard = false;
+    MonotonicTime lastHeard{};
+    bool changed = false;        // DiRT's part of a datagram has differed from the one before
+    MonotonicTime lastChanged{}; // when the newest such datagram came
+    std::array<std::uint8_t, dirtDatagramSize> last{};
+    float speedKmh = 0.0f;
+};
+
 // EA SPORTS WRC's session_update: live only while its stage clock advances, which it stops doing
 // when the game is paused or the stage is over.
 struct WrcState {
@@ -115,6 +130,7 @@ struct UdpGameStates {
     ForzaState forza;
     OutGaugeState outGauge;
     RbrState rbr;
+    TduState tdu;
 };
 
 // Each takes one datagram as it arrived at `now`. A datagram of any other length or format than
@@ -126,12 +142,14 @@ bool takeWrcDatagram(WrcState& state, Datagram datagram, MonotonicTime now);
 bool takeForzaDatagram(ForzaState& state, Datagram datagram, MonotonicTime now);
 bool takeOutGaugeDatagram(OutGaugeState& state, Datagram datagram, MonotonicTime now);
 bool takeRbrDatagram(RbrState& state, Datagram datagram, MonotonicTime now);
+bool takeTduDatagram(TduState& state, Datagram datagram, MonotonicTime now);
 
 // What arrives on F1's port: the rally games send there too, by default, and tell themselves apart
-// by their lengths (DiRT 264 bytes, WRC 237), unless the datagram carries F1's own header.
+// by their lengths (DiRT 264 bytes, WRC 237, Test Drive Unlimited Solar Crown 280 or more), unless the
+// datagram carries F1's own header.
 bool takeF1PortDatagram(UdpGameStates& states, Datagram datagram, MonotonicTime now);
 
 // Lays the live UDP games over the sample that the shared-memory games made, in the order F1,
-// DiRT, WRC, Forza, OutGauge, Richard Burns Rally: each live one replaces the combo and the speed, so the
-// last live one wins.
+// DiRT, WRC, Forza, OutGauge, Richard Burns Rally, Test Drive Unlimited Solar Crown: each live one replaces
+// the combo and the speed, so the last live one wins.
 void overlayUdpGames(const UdpGameStates& states, MonotonicTime now, TelemetrySample& sample);

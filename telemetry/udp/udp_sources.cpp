@@ -4,12 +4,17 @@
 #include "win32.h"
 
 #include <winsock2.h>
+#include <ws2tcpip.h>
 
 #include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstdint>
+#include <utility>
+#include <vector>
 
+#include "telemetry/consoles/home_network.h"
+#include "telemetry/udp/pmr_datagrams.h"
 #include "telemetry/udp/udp_games.h"
 #include "telemetry/udp/udp_sources.h"
 #include "telemetry/udp/udp_tick_limits.h"
@@ -24,7 +29,7 @@ constexpr auto bindRetryInterval = std::chrono::seconds(5);
 // longest); a longer one arrives cut and is dropped.
 constexpr int receiveBufferSize = 2048;
 
-enum class UdpFamily { f1, forza, outGauge, rbr };
+enum class UdpFamily { f1, forza, outGauge, rbr, pmr, pmrMulticast };
 
 struct UdpSource {
     UdpFamily family;
@@ -33,17 +38,32 @@ struct UdpSource {
     SOCKET socket = INVALID_SOCKET;
     MonotonicTime nextTry{};
     bool failureLogged = false;
+    bool joined = false; // Project Motor Racing's multicast group, where the socket takes it
+    MonotonicTime nextJoin{};
 };
 
 // F1's own default (DiRT's and WRC's too, which send there); Forza's outside 5200 to 5300, which the Forza
 // Horizon team asks users to avoid; the OutGauge port Live for Speed's and BeamNG's guides use; the
-// port RallySimFans' Richard Burns Rally sends its NGP telemetry to by default.
-std::array<UdpSource, 4> udpSources = {{{UdpFamily::f1, "F1", 20777},
-                                        {UdpFamily::forza, "Forza", 5607},
-                                        {UdpFamily::outGauge, "OutGauge", 4444},
-                                        {UdpFamily::rbr, "Richard Burns Rally", 6776}}};
+// port RallySimFans' Richard Burns Rally sends its NGP telemetry to by default; Project Motor
+// Racing's, to 127.0.0.1 as the README advises, and to its default multicast group (a socket of
+// its own, on the same port, while listening is off).
+std::array<UdpSource, 6> udpSources = {
+    {{UdpFamily::f1, "F1", 20777},
+     {UdpFamily::forza, "Forza", 5607},
+     {UdpFamily::outGauge, "OutGauge", 4444},
+     {UdpFamily::rbr, "Richard Burns Rally", 6776},
+     {UdpFamily::pmr, "Project Motor Racing", pmrPort},
+     {UdpFamily::pmrMulticast, "Project Motor Racing's multicast", pmrPort}}};
+UdpSource& pmrSource = udpSources[4];
+UdpSource& pmrMulticastSource = udpSources[5];
 
 UdpGameStates udpGameStates;
+PmrState pmrState; // Project Motor Racing's packets come from this PC alone
+std::vector<HomeAddress> ownAddresses;
+bool ownAddressesAsked = false;
+MonotonicTime ownAddressesAskedAt{};
+constexpr auto ownAddressesRefresh = std::chrono::minutes(1);
+constexpr auto ownAddressesRetry = std::chrono::seconds(5);
 UdpLogLine logLine = nullptr;
 bool winsockStarted = false;
 bool onHomeNetwork = false; // every address; loopback only otherwise
@@ -53,22 +73,51 @@ void log(const std::string& text) {
 }
 
 // Test runs start many Ventoras side by side on one machine, where UDP ports are shared by all:
-// VENTORA_UDP_PORTS="F1,Forza,OutGauge,RBR" gives each its own. Anything else keeps the defaults.
+// VENTORA_UDP_PORTS="F1,Forza,OutGauge,RBR[,PMR]" gives each its own. Anything else keeps the
+// defaults.
 void takePortsFromEnvironment() {
     char text[64];
     const DWORD length = GetEnvironmentVariableA("VENTORA_UDP_PORTS", text, sizeof text);
     if (length == 0 || length >= sizeof text) return;
-    unsigned ports[4];
+    unsigned ports[5] = {0, 0, 0, 0, pmrPort};
     char extra;
-    if (std::sscanf(text, "%u,%u,%u,%u%c", &ports[0], &ports[1], &ports[2], &ports[3], &extra) != 4) return;
+    const int count =
+        std::sscanf(text, "%u,%u,%u,%u,%u%c", &ports[0], &ports[1], &ports[2], &ports[3], &ports[4], &extra);
+    if (count != 4 && count != 5) return;
     for (unsigned port : ports)
         if (port == 0 || port > 65535) return;
-    for (std::size_t i = 0; i < udpSources.size(); ++i)
+    for (std::size_t i = 0; i < std::size(ports); ++i)
         udpSources[i].port = static_cast<std::uint16_t>(ports[i]);
+    pmrMulticastSource.port = pmrSource.port;
 }
 
 std::string portText(const UdpSource& source) {
     return "UDP port " + std::to_string(source.port) + " for " + source.game;
+}
+
+// Other telemetry tools listen for Project Motor Racing on its port too: it is shared.
+bool shareProjectMotorRacingPort(SOCKET s, UdpFamily family) {
+    if (family != UdpFamily::pmr && family != UdpFamily::pmrMulticast) return true;
+    const BOOL reuse = TRUE;
+    return setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&reuse), sizeof reuse) == 0;
+}
+
+// The game's default multicast is taken by the socket bound to every address: its own while
+// listening is off, the game's port's otherwise.
+bool takesMulticast(const UdpSource& source) {
+    return source.family == UdpFamily::pmrMulticast || (source.family == UdpFamily::pmr && onHomeNetwork);
+}
+
+// The group is joined on one interface only: the one Windows picks for it, which is the one the
+// game's own datagrams leave by and are looped back from. With no network there is none; the join
+// is tried again every few seconds, without a word, as the datagrams to 127.0.0.1 arrive anyway.
+void joinProjectMotorRacingGroup(UdpSource& source, MonotonicTime now) {
+    source.nextJoin = now + bindRetryInterval;
+    ip_mreq membership{};
+    membership.imr_multiaddr.s_addr = htonl(pmrMulticastGroup);
+    membership.imr_interface.s_addr = htonl(INADDR_ANY);
+    source.joined = setsockopt(source.socket, IPPROTO_IP, IP_ADD_MEMBERSHIP,
+                               reinterpret_cast<const char*>(&membership), sizeof membership) == 0;
 }
 
 // One attempt to open and bind the source's socket. The first failure of a run of failures is
@@ -84,8 +133,9 @@ void tryToBind(UdpSource& source, MonotonicTime now) {
         address.sin_family = AF_INET;
         address.sin_port = htons(source.port);
         address.sin_addr.s_addr = htonl(onHomeNetwork ? INADDR_ANY : INADDR_LOOPBACK);
+        if (source.family == UdpFamily::pmrMulticast) address.sin_addr.s_addr = htonl(INADDR_ANY);
         u_long nonBlocking = 1;
-        if (ioctlsocket(s, FIONBIO, &nonBlocking) != 0 ||
+        if (ioctlsocket(s, FIONBIO, &nonBlocking) != 0 || !shareProjectMotorRacingPort(s, source.family) ||
             bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
             error = WSAGetLastError();
             closesocket(s);
@@ -114,8 +164,34 @@ bool takeDatagram(UdpFamily family, Datagram datagram, MonotonicTime now) {
     case UdpFamily::forza: return takeForzaDatagram(udpGameStates.forza, datagram, now);
     case UdpFamily::outGauge: return takeOutGaugeDatagram(udpGameStates.outGauge, datagram, now);
     case UdpFamily::rbr: return takeRbrDatagram(udpGameStates.rbr, datagram, now);
+    case UdpFamily::pmr:
+    case UdpFamily::pmrMulticast: {
+        const bool taken = takePmrDatagram(pmrState, datagram, now);
+        if (!pmrState.logLine.empty()) log(std::exchange(pmrState.logLine, {}));
+        return taken;
+    }
     }
     return false;
+}
+
+// This PC's own addresses: the loopback network and every address of an interface that is up,
+// asked of Windows again once a minute, or sooner (every few seconds at most) when a sender is not
+// among them, as after the PC was given a new address.
+bool fromThisPc(std::uint32_t sender, MonotonicTime now) {
+    constexpr std::uint32_t loopbackNetwork = 0x7F000000, loopbackMask = 0xFF000000;
+    if ((sender & loopbackMask) == loopbackNetwork) return true;
+    auto known = [&] {
+        for (const HomeAddress& address : ownAddresses)
+            if (address.address == sender) return true;
+        return false;
+    };
+    const bool stale = !ownAddressesAsked || now - ownAddressesAskedAt >= ownAddressesRefresh;
+    if (!stale && known()) return true;
+    if (!stale && now - ownAddressesAskedAt < ownAddressesRetry) return false;
+    ownAddresses = homeNetworkAddresses();
+    ownAddressesAsked = true;
+    ownAddressesAskedAt = now;
+    return known();
 }
 
 enum class Received { nothing, gameDatagram, stranger };
@@ -123,7 +199,17 @@ enum class Received { nothing, gameDatagram, stranger };
 // Takes the next waiting datagram of the source, if any.
 Received receiveOne(const UdpSource& source, MonotonicTime now) {
     static std::array<std::uint8_t, receiveBufferSize> buffer;
-    const int received = recv(source.socket, reinterpret_cast<char*>(buffer.data()), buffer.size(), 0);
+    // Project Motor Racing's: the multicast floods the home network, and only this PC's game counts.
+    sockaddr_in sender{};
+    int senderSize = sizeof sender;
+    const bool pmr = source.family == UdpFamily::pmr || source.family == UdpFamily::pmrMulticast;
+    const int received = pmr ? recvfrom(source.socket, reinterpret_cast<char*>(buffer.data()), buffer.size(),
+                                        0, reinterpret_cast<sockaddr*>(&sender), &senderSize)
+                             : recv(source.socket, reinterpret_cast<char*>(buffer.data()), buffer.size(), 0);
+    // Another PC's game is passed over, but does not cut the drain short: its flood would otherwise
+    // fill the socket and crowd out this PC's.
+    if (received >= 0 && pmr && !fromThisPc(ntohl(sender.sin_addr.s_addr), now))
+        return Received::gameDatagram;
     if (received >= 0)
         return takeDatagram(source.family, Datagram(buffer.data(), static_cast<std::size_t>(received)), now)
                    ? Received::gameDatagram
@@ -166,6 +252,12 @@ void drainUdpSources(MonotonicTime now) {
     }
 }
 
+// While listening, Project Motor Racing's socket is bound to every address and takes the multicast
+// itself.
+bool opensSocket(const UdpSource& source) {
+    return source.family != UdpFamily::pmrMulticast || !onHomeNetwork;
+}
+
 } // namespace
 
 void openUdpSources(UdpLogLine logTo, bool homeNetwork) {
@@ -181,14 +273,20 @@ void openUdpSources(UdpLogLine logTo, bool homeNetwork) {
     takePortsFromEnvironment();
     const MonotonicTime now = std::chrono::steady_clock::now();
     for (UdpSource& source : udpSources)
-        tryToBind(source, now);
+        if (opensSocket(source)) tryToBind(source, now);
 }
 
 void readUdpGames(TelemetrySample& sample) {
     if (!winsockStarted) return;
     const MonotonicTime now = std::chrono::steady_clock::now();
     for (UdpSource& source : udpSources)
-        if (source.socket == INVALID_SOCKET && now >= source.nextTry) tryToBind(source, now);
+        if (opensSocket(source) && source.socket == INVALID_SOCKET && now >= source.nextTry)
+            tryToBind(source, now);
+    for (UdpSource& source : udpSources)
+        if (takesMulticast(source) && source.socket != INVALID_SOCKET && !source.joined &&
+            now >= source.nextJoin)
+            joinProjectMotorRacingGroup(source, now);
     drainUdpSources(now);
     overlayUdpGames(udpGameStates, now, sample);
+    overlayPmr(pmrState, now, sample);
 }

@@ -82,7 +82,7 @@ def send_udp_games_at_highest_rates(session, stop):
     session's UDP ports, until `stop` is set."""
     import socket
     import struct
-    f1_port, forza_port, out_gauge_port, _ = session.udp_ports
+    f1_port, forza_port, out_gauge_port, *_ = session.udp_ports
     f1 = []
     for size, packet_id in ((1349, 0), (1285, 2), (1352, 6), (1239, 7), (273, 13), (753, 1)):
         packet = bytearray(size)

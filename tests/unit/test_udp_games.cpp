@@ -377,3 +377,77 @@ TEST(UdpGames, OneSecondOfSilenceEndsLiveAndTheLastLiveGameWins) {
 }
 
 } // namespace
+
+// ---- Test Drive Unlimited Solar Crown: DiRT's order in 280 bytes or more, on F1's port.
+
+namespace {
+
+// A datagram of `size` bytes in DiRT's order: the run time, the lap time, the speed in m/s at 28,
+// the gear as a 32-bit integer at 132 (where DiRT has a float), and a tail beyond 264.
+Bytes dirtOrder(std::size_t size, float runTime, float lapTime, float metresPerSecond,
+                std::uint32_t tail = 0) {
+    Bytes d(size);
+    putFloat(d, 0, runTime);
+    putFloat(d, 4, lapTime);
+    putFloat(d, 28, metresPerSecond);
+    putFloat(d, 244, 5000.0f);
+    if (size >= 280) put(d, 132, 3, 4), put(d, size - 4, tail, 4);
+    return d;
+}
+
+} // namespace
+
+// Two datagrams, the second 50 ms after the first: which game's combo the F1 port gives.
+TEST(TduDatagrams, TheLengthTellsItApartFromDirt) {
+    struct Case {
+        std::size_t size;
+        const char* combo;
+        float speedKmh;
+    };
+    const Case cases[] = {{264, "Stage 5000 m @ DiRT", 36.0f},
+                          {280, "Test Drive Unlimited Solar Crown", 36.0f},
+                          {320, "Test Drive Unlimited Solar Crown", 36.0f},
+                          {279, "shared @ memory game", 5.0f},
+                          {265, "shared @ memory game", 5.0f}};
+    for (const Case& c : cases) {
+        UdpGameStates states;
+        takeF1PortDatagram(states, dirtOrder(c.size, 1.0f, 1.0f, 10.0f), t0);
+        takeF1PortDatagram(states, dirtOrder(c.size, 1.1f, 1.1f, 10.0f), t0 + std::chrono::milliseconds(50));
+        const TelemetrySample sample = overlay(states, t0 + std::chrono::milliseconds(100));
+        EXPECT_EQ(sample.combo, c.combo) << c.size;
+        EXPECT_EQ(sample.speedKmh, c.speedKmh) << c.size;
+    }
+}
+
+// Paused, only the run time moves (and whatever the tail holds): not live. Silent: not live.
+TEST(TduDatagrams, LiveWhileDirtsFieldsChangeWithinASecond) {
+    struct Case {
+        const char* name;
+        Bytes second;
+        std::chrono::milliseconds lookAfter;
+        bool live;
+    };
+    const Case cases[] = {
+        {"driving", dirtOrder(280, 1.1f, 1.1f, 10.0f, 1), std::chrono::milliseconds(0), true},
+        {"paused, the tail moving", dirtOrder(280, 1.1f, 1.0f, 10.0f, 7), std::chrono::milliseconds(0),
+         false},
+        {"silent for a second", dirtOrder(280, 1.1f, 1.1f, 10.0f, 1), std::chrono::milliseconds(1000),
+         false}};
+    for (const Case& c : cases) {
+        UdpGameStates states;
+        takeF1PortDatagram(states, dirtOrder(280, 1.0f, 1.0f, 10.0f, 0), t0);
+        takeF1PortDatagram(states, c.second, t0);
+        EXPECT_EQ(overlay(states, t0 + c.lookAfter).combo,
+                  c.live ? "Test Drive Unlimited Solar Crown" : "shared @ memory game")
+            << c.name;
+    }
+}
+
+TEST(TduDatagrams, ASpeedNoCarHasCountsAsStandingStill) {
+    for (float metresPerSecond : {std::nanf(""), 300.0f, -2.0f, INFINITY}) {
+        UdpGameStates states;
+        takeF1PortDatagram(states, dirtOrder(280, 1.0f, 1.0f, 10.0f), t0);
+        takeF1PortDatagram(states, dirtOrder(280, 1.1f, 1.1f, metresPerSecond), t0);
+        EXPECT_EQ(overlay(states).speedKmh, 0.0f) << metresPerSecond;
+    }
+}

@@ -596,7 +596,7 @@ class Session:
             subprocess.run(["cp", "-a", str(template), str(self.prefix)], check=True)
             self.env = _base_environment(self.prefix, self.xvfb.display)
             # UDP ports are the machine's, shared by every session. Only a session that asks for
-            # them (games_udp_ports) may play the UDP games (F1, Forza, OutGauge, RBR) on their own
+            # them (games_udp_ports) may play the UDP games (F1, Forza, OutGauge, RBR, PMR) on their own
             # ports, as on a user's PC, and only one at a time; every other gives its Ventoras
             # free ports of its own, so that Ventoras side by side never meet and no UDP source's
             # log line (a port found taken, then opened) lands in a suite that is not about them.
@@ -978,8 +978,8 @@ class Session:
             self._guard.wait(10)
 
 
-# F1, Forza, OutGauge and Richard Burns Rally, as Ventora listens by default.
-GAMES_UDP_PORTS = (20777, 5607, 4444, 6776)
+# F1, Forza, OutGauge, Richard Burns Rally and Project Motor Racing, as Ventora listens by default.
+GAMES_UDP_PORTS = (20777, 5607, 4444, 6776, 7576)
 UDP_PORTS_LOCK = Path(tempfile.gettempdir()) / "ventora-games-udp-ports.lock"
 
 

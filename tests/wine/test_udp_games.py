@@ -101,7 +101,7 @@ class UdpGamesTest(LiveGameTestCase):
                           30, message=f"no level {level} on the wire")
 
     def test_each_game_gives_its_combo_its_levels_and_stops_after_a_second_of_silence(self):
-        f1, forza, out_gauge, _ = self.session.udp_ports
+        f1, forza, out_gauge, *_ = self.session.udp_ports
         games = [("F1 24", f1, f1_datagrams(212), "McLaren @ Suzuka", "212.000000"),
                  ("F1 25", f1, f1_datagrams(97, team=187, track=41, year=2025, entry=57),
                   "Red Bull Racing '24 @ Zandvoort (Reverse)", "97.000000"),
@@ -123,7 +123,7 @@ class UdpGamesTest(LiveGameTestCase):
         # 127.0.0.2 is this machine as well, yet not the address a game sends to: a socket that
         # listens there listens on every address the machine has, where anyone who can reach the PC
         # could set the fan.
-        f1, forza, out_gauge, _ = self.session.udp_ports
+        f1, forza, out_gauge, *_ = self.session.udp_ports
         games = [("F1", f1, f1_datagrams(212), "McLaren @ Suzuka"),
                  ("Forza", forza, forza_horizon_dash(41.5), "Car 3042 @ Forza Horizon"),
                  ("OutGauge", out_gauge, outgauge(27.25), "FBM @ OutGauge")]
@@ -141,7 +141,7 @@ class UdpGamesTest(LiveGameTestCase):
                 self.level_after(sender.stop(), SPEED_OFF_DEFAULT)
 
     def test_port_taken_before_the_start_is_logged_and_opened_once_free(self):
-        f1, _, out_gauge, _ = self.session.udp_ports
+        f1, _, out_gauge, *_ = self.session.udp_ports
         blocker = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
         self.addCleanup(blocker.close)
         blocker.bind(("127.0.0.1", f1))
@@ -200,6 +200,32 @@ class UdpGamesTest(LiveGameTestCase):
         self.session.end_publisher(game)
         self.level_after(time.monotonic(), SPEED_OFF_DEFAULT)
         self.assertEqual(self.session.log_lines(), lines, "the restarted stage logged anew")
+
+    def test_the_2025_newcomers_through_publish_game(self):
+        """Project Motor Racing to 127.0.0.1 and to its multicast group, Test Drive Unlimited Solar
+        Crown on F1's port, Assetto Corsa Rally from a process named acr.exe: each drives the fan
+        while driven, and lets it go back to speed OFF when paused."""
+        f1, pmr = self.session.udp_ports[0], self.session.udp_ports[4]
+        rows = [("pmr", ["--port", str(pmr)], "Ginetta G55 GT4 @ Monza GP", None),
+                ("pmr", ["--port", str(pmr), "--multicast", "--car", "Ligier JS P320", "--track", "Spa",
+                         "--layout", "Endurance"], "Ligier JS P320 @ Spa Endurance", None),
+                ("tdu", ["--port", str(f1)], "Test Drive Unlimited Solar Crown", None),
+                ("acr", ["--car", "Hyundai i20 N Rally2", "--track", "Monte Carlo", "--layout", "SS1"],
+                 "Hyundai i20 N Rally2 @ Monte Carlo SS1",
+                 "Assetto Corsa Rally: status not set, driven while physics runs"),
+                ("acr", ["--status", "set", "--car", "Toyota GR Yaris", "--track", "Sweden", "--layout", "SS2"],
+                 "Toyota GR Yaris @ Sweden SS2", "Assetto Corsa Rally: status set, driven while it shows live")]
+        self.start_ventora()
+        for game, options, combo, line in rows:
+            with self.subTest(game=game, combo=combo):
+                publisher = self.publish(game, *options, "--speed", "150")
+                self.session.wait_for_log_line("New combo: " + combo)
+                if line:
+                    self.session.wait_for_log_line(line)
+                self.levels_settle_at(79)
+                self.command(publisher, "live 0")
+                self.levels_settle_at(SPEED_OFF_DEFAULT)
+                self.session.end_publisher(publisher)
 
     def test_games_own_ports_and_publish_game_as_f1(self):
         if self.session.udp_ports != list(GAMES_UDP_PORTS):
