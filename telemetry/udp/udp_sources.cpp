@@ -1,6 +1,7 @@
 // The UDP games' sockets: bound to 127.0.0.1 (a game on the same PC sends to loopback), or to every
 // address while listening on the home network is on (a console sends to the PC's address, or
-// broadcasts); non-blocking, drained a bounded amount each tick.
+// broadcasts); non-blocking, drained a bounded amount each tick. Each follows one sender at a time,
+// a game on this PC winning over one on the network.
 #include "win32.h"
 
 #include <winsock2.h>
@@ -9,7 +10,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstdint>
+#include <vector>
 
+#include "telemetry/consoles/home_network.h"
 #include "telemetry/udp/udp_games.h"
 #include "telemetry/udp/udp_sources.h"
 #include "telemetry/udp/udp_tick_limits.h"
@@ -26,11 +29,22 @@ constexpr int receiveBufferSize = 2048;
 
 enum class UdpFamily { f1, forza, outGauge, rbr };
 
+// Who may send to a source: a game on this PC alone (its socket stays on the loopback address), or,
+// while listening on the home network is on, a console or another PC on the PC's subnets too.
+enum class UdpReach { thisPc, homeNetwork };
+
 struct UdpSource {
     UdpFamily family;
     const char* game;   // as the log names it
     std::uint16_t port; // the game's default, or the one VENTORA_UDP_PORTS gives
+    UdpReach reach = UdpReach::homeNetwork;
     SOCKET socket = INVALID_SOCKET;
+    // The one sender whose datagrams are taken, until it falls silent: two senders (two rigs' F1 in
+    // broadcast mode) would interleave into one state.
+    bool following = false;
+    std::uint32_t sender = 0; // host byte order
+    bool senderOnThisPc = false;
+    MonotonicTime senderHeard{};
     MonotonicTime nextTry{};
     bool failureLogged = false;
 };
@@ -41,12 +55,17 @@ struct UdpSource {
 std::array<UdpSource, 4> udpSources = {{{UdpFamily::f1, "F1", 20777},
                                         {UdpFamily::forza, "Forza", 5607},
                                         {UdpFamily::outGauge, "OutGauge", 4444},
-                                        {UdpFamily::rbr, "Richard Burns Rally", 6776}}};
+                                        {UdpFamily::rbr, "Richard Burns Rally", 6776, UdpReach::thisPc}}};
 
 UdpGameStates udpGameStates;
 UdpLogLine logLine = nullptr;
 bool winsockStarted = false;
 bool onHomeNetwork = false; // every address; loopback only otherwise
+// The PC's addresses, asked of Windows once a minute (it can take milliseconds).
+constexpr auto homeAddressesLifetime = std::chrono::seconds(60);
+std::vector<HomeAddress> homes;
+bool homesKnown = false;
+MonotonicTime homesExpire{};
 
 void log(const std::string& text) {
     if (logLine) logLine(text);
@@ -83,7 +102,8 @@ void tryToBind(UdpSource& source, MonotonicTime now) {
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(source.port);
-        address.sin_addr.s_addr = htonl(onHomeNetwork ? INADDR_ANY : INADDR_LOOPBACK);
+        address.sin_addr.s_addr =
+            htonl(onHomeNetwork && source.reach == UdpReach::homeNetwork ? INADDR_ANY : INADDR_LOOPBACK);
         u_long nonBlocking = 1;
         if (ioctlsocket(s, FIONBIO, &nonBlocking) != 0 ||
             bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
@@ -118,16 +138,59 @@ bool takeDatagram(UdpFamily family, Datagram datagram, MonotonicTime now) {
     return false;
 }
 
-enum class Received { nothing, gameDatagram, stranger };
+// What a source's game left in the states, forgotten when it must not show a moment longer.
+void forgetStates(UdpFamily family) {
+    switch (family) {
+    case UdpFamily::f1: udpGameStates.f1 = {}, udpGameStates.dirt = {}, udpGameStates.wrc = {}; break;
+    case UdpFamily::forza: udpGameStates.forza = {}; break;
+    case UdpFamily::outGauge: udpGameStates.outGauge = {}; break;
+    case UdpFamily::rbr: udpGameStates.rbr = {}; break;
+    }
+}
+
+void refreshHomes(MonotonicTime now) {
+    if (homesKnown && now < homesExpire) return;
+    homes = homeNetworkAddresses();
+    homesKnown = true;
+    homesExpire = now + homeAddressesLifetime;
+}
+
+enum class Received { nothing, gameDatagram, stranger, setAside };
+
+// Whether a datagram from `address` may be read now. A game on this PC always may, and takes the
+// source over from a sender on the network; while a game on this PC is driven through its pages or
+// a plugin, nothing from the network may; otherwise a device beside the PC may, when the source is
+// not following another sender.
+bool mayRead(const UdpSource& source, std::uint32_t address, bool onThisPc, bool pcGameDriven,
+             MonotonicTime now) {
+    if (!onThisPc && (pcGameDriven || !isOnHomeSubnet(homes, address))) return false;
+    const bool followingAnother =
+        source.following && source.sender != address && heardRecently(true, source.senderHeard, now);
+    return !followingAnother || (onThisPc && !source.senderOnThisPc);
+}
 
 // Takes the next waiting datagram of the source, if any.
-Received receiveOne(const UdpSource& source, MonotonicTime now) {
+Received receiveOne(UdpSource& source, bool pcGameDriven, MonotonicTime now) {
     static std::array<std::uint8_t, receiveBufferSize> buffer;
-    const int received = recv(source.socket, reinterpret_cast<char*>(buffer.data()), buffer.size(), 0);
-    if (received >= 0)
-        return takeDatagram(source.family, Datagram(buffer.data(), static_cast<std::size_t>(received)), now)
-                   ? Received::gameDatagram
-                   : Received::stranger;
+    sockaddr_in from{};
+    int fromLength = sizeof from;
+    const int received = recvfrom(source.socket, reinterpret_cast<char*>(buffer.data()), buffer.size(), 0,
+                                  reinterpret_cast<sockaddr*>(&from), &fromLength);
+    if (received >= 0) {
+        const std::uint32_t address = ntohl(from.sin_addr.s_addr);
+        // On loopback alone, every sender is this PC: no need to ask Windows for its addresses.
+        const bool onLoopback = !onHomeNetwork || source.reach == UdpReach::thisPc;
+        if (!onLoopback) refreshHomes(now);
+        const bool onThisPc = onLoopback || isThisPc(homes, address);
+        if (!mayRead(source, address, onThisPc, pcGameDriven, now)) return Received::setAside;
+        if (!takeDatagram(source.family, Datagram(buffer.data(), static_cast<std::size_t>(received)), now))
+            return Received::stranger;
+        source.following = true;
+        source.sender = address;
+        source.senderOnThisPc = onThisPc;
+        source.senderHeard = now;
+        return Received::gameDatagram;
+    }
     // A datagram longer than the buffer is gone, cut; a reset is the system's note about an earlier
     // send somewhere. Either way the next datagram may be a good one. WSAEWOULDBLOCK: all read.
     const int error = WSAGetLastError();
@@ -139,7 +202,7 @@ Received receiveOne(const UdpSource& source, MonotonicTime now) {
 // all three). Then one datagram from each of those in turn, so that a flood on one port cannot crowd
 // out the others, until all are empty, each has given its share (or its strangers' share), or the
 // tick's time for it is up.
-void drainUdpSources(MonotonicTime now) {
+void drainUdpSources(bool pcGameDriven, MonotonicTime now) {
     fd_set readable;
     FD_ZERO(&readable);
     for (const UdpSource& source : udpSources)
@@ -157,8 +220,8 @@ void drainUdpSources(MonotonicTime now) {
         bool any = false;
         for (std::size_t i = 0; i < udpSources.size(); ++i) {
             if (!mayHoldMore[i]) continue;
-            const Received received = receiveOne(udpSources[i], now);
-            mayHoldMore[i] = received == Received::gameDatagram ||
+            const Received received = receiveOne(udpSources[i], pcGameDriven, now);
+            mayHoldMore[i] = received == Received::gameDatagram || received == Received::setAside ||
                              (received == Received::stranger && ++strangers[i] < strangersPerTick);
             any |= mayHoldMore[i];
         }
@@ -187,8 +250,17 @@ void openUdpSources(UdpLogLine logTo, bool homeNetwork) {
 void readUdpGames(TelemetrySample& sample) {
     if (!winsockStarted) return;
     const MonotonicTime now = std::chrono::steady_clock::now();
-    for (UdpSource& source : udpSources)
+    // The sample holds the shared-memory and plugin games so far: one of them is driven on this PC.
+    const bool pcGameDriven = !sample.combo.empty();
+    for (UdpSource& source : udpSources) {
         if (source.socket == INVALID_SOCKET && now >= source.nextTry) tryToBind(source, now);
-    drainUdpSources(now);
+        // What a sender on the network left must not take the fan from the game on this PC even for
+        // the second it would take to fall silent.
+        if (pcGameDriven && source.following && !source.senderOnThisPc) {
+            source.following = false;
+            forgetStates(source.family);
+        }
+    }
+    drainUdpSources(pcGameDriven, now);
     overlayUdpGames(udpGameStates, now, sample);
 }
