@@ -64,6 +64,10 @@ std::string ruleName() {
     return std::string("name=\"").append(firewallRuleName).append("\"");
 }
 
+constexpr const char* makePrivateAdvice =
+    "If it is your home network, make it Private: Settings, Network & internet, Wi-Fi (or Ethernet), the\n"
+    "network's properties, Network profile type: Private network. Leave a cafe's or a hotel's Public.\n";
+
 bool containsIgnoringCase(std::string_view text, std::string_view part) {
     const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
     return std::search(text.begin(), text.end(), part.begin(), part.end(),
@@ -80,26 +84,62 @@ std::optional<std::string> addFirewallRuleParameters(std::string_view exePath) {
         ports.append(ports.empty() ? "" : ",").append(std::to_string(port));
     std::string parameters = "advfirewall firewall add rule ";
     parameters.append(ruleName()).append(" dir=in action=allow enable=yes ").append(*program);
-    return parameters.append(" protocol=UDP localport=").append(ports).append(" remoteip=localsubnet");
+    return parameters.append(" protocol=UDP localport=")
+        .append(ports)
+        .append(" remoteip=localsubnet profile=private,domain");
 }
 
 std::optional<std::string> moveFirewallRuleParameters(std::string_view exePath) {
     const auto program = programValue(exePath);
     if (!program) return std::nullopt;
-    return std::string("advfirewall firewall set rule ").append(ruleName()).append(" new ").append(*program);
+    return std::string("advfirewall firewall set rule ")
+        .append(ruleName())
+        .append(" new ")
+        .append(*program)
+        .append(" profile=private,domain");
 }
 
 std::string deleteFirewallRuleParameters() {
     return std::string("advfirewall firewall delete rule ").append(ruleName());
 }
 
-std::string showFirewallRuleParameters() {
-    return std::string("advfirewall firewall show rule ").append(ruleName()).append(" verbose");
+ShownRule judgeFirewallRule(const std::optional<SeenFirewallRule>& seen, std::string_view exePath) {
+    if (!seen) return ShownRule::unknown;
+    if (!seen->found) return ShownRule::none;
+    const bool sameProgram =
+        seen->program.size() == exePath.size() && containsIgnoringCase(seen->program, exePath);
+    return sameProgram && (seen->profiles & ~homeFirewallProfiles) == 0 &&
+                   (seen->profiles & homeFirewallProfiles) != 0
+               ? ShownRule::forThisProgram
+               : ShownRule::forAnotherProgram;
 }
 
-ShownRule readShownRule(unsigned long exitCode, std::string_view output, std::string_view exePath) {
-    if (exitCode != 0) return ShownRule::none;
-    if (output.find(firewallRuleName) == std::string_view::npos) return ShownRule::unknown;
-    // Windows' paths are the same in any case.
-    return containsIgnoringCase(output, exePath) ? ShownRule::forThisProgram : ShownRule::forAnotherProgram;
+std::string networkCategoryAdvice(const std::vector<SeenNetwork>& networks, bool playStationAnswered) {
+    if (networks.empty())
+        return "Windows would not say whether this PC's network is Private or Public. The firewall rule "
+               "holds on\n"
+               "Private (and work Domain) networks alone: if Windows calls your home network Public, make "
+               "it\n"
+               "Private.\n" +
+               std::string(makePrivateAdvice);
+    std::string text;
+    bool anyPublic = false;
+    for (const SeenNetwork& network : networks) {
+        // Built by appending: GCC 12 warns falsely (-Wrestrict) about a literal + std::string.
+        std::string name;
+        name.append("\"").append(printable(network.name)).append("\"");
+        if (network.category == NetworkCategory::isPublic) {
+            text.append("Windows calls the network ")
+                .append(name)
+                .append(playStationAnswered ? ", where the PlayStation answered," : "")
+                .append(" Public: the firewall keeps it closed to Ventora.\n");
+            anyPublic = true;
+        } else if (network.category == NetworkCategory::unknown) {
+            text.append("Windows would not say whether the network ")
+                .append(name)
+                .append(" is Private or Public.\n");
+            anyPublic = true;
+        }
+    }
+    return anyPublic ? text + makePrivateAdvice : text;
 }

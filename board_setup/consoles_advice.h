@@ -34,21 +34,44 @@ std::string describePlayStation(const PlayStationAnswer& answer, std::uint32_t a
 std::string gameSettingsAdvice(const std::vector<std::uint32_t>& addresses);
 
 // netsh's parameters for the rule that lets ventora.exe at exePath hear UDP from the home network
-// on Ventora's ports; nothing for a path that cannot be passed on as it is (a quote would end the
-// program's value early).
+// (a Private or Domain network, the local subnet) on Ventora's ports; nothing for a path that
+// cannot be passed on as it is (a quote would end the program's value early). UTF-8, as the path.
 std::optional<std::string> addFirewallRuleParameters(std::string_view exePath);
-// The same rule pointed at another ventora.exe (one that has moved since the rule was added).
+// The same rule pointed at ventora.exe at exePath and limited to the home profiles (one that has
+// moved since the rule was added, or a rule of an earlier version, which held on every profile).
 std::optional<std::string> moveFirewallRuleParameters(std::string_view exePath);
 std::string deleteFirewallRuleParameters();
-// Shows the rule with its program.
-std::string showFirewallRuleParameters();
 
-// What `netsh ... show rule` said about the rule. netsh's texts are in the system's language, but
-// the rule's name and the program's path are ours.
-enum class ShownRule {
-    none,              // netsh failed: no rule matches
-    forThisProgram,    // the rule, naming exePath
-    forAnotherProgram, // the rule, naming no such program
-    unknown,           // netsh succeeded without naming the rule (Wine's netsh does that for every command)
+// The firewall's own profiles (NET_FW_PROFILE2_*): the rule holds on Private and Domain networks,
+// never on Public ones (a café's or a hotel's Wi-Fi).
+inline constexpr long domainFirewallProfile = 1, privateFirewallProfile = 2, publicFirewallProfile = 4;
+inline constexpr long homeFirewallProfiles = domainFirewallProfile | privateFirewallProfile;
+
+// The rule under our name as the firewall's own interface gives it, its program's path as UTF-8;
+// nothing when the firewall would not say (Wine's firewall, a policy that refuses).
+struct SeenFirewallRule {
+    bool found = false;
+    std::string program;
+    long profiles = 0;
 };
-ShownRule readShownRule(unsigned long exitCode, std::string_view output, std::string_view exePath);
+
+enum class ShownRule {
+    none,              // no rule of that name
+    forThisProgram,    // the rule, naming exePath, on the home profiles alone
+    forAnotherProgram, // the rule, for another program or on other profiles too: to be set anew
+    unknown,           // the firewall did not say
+};
+// What the rule seen means for ventora.exe at exePath (UTF-8): Windows' paths are the same in any
+// case; bytes beyond ASCII (a user named José) are compared as they are.
+ShownRule judgeFirewallRule(const std::optional<SeenFirewallRule>& seen, std::string_view exePath);
+
+// Windows' category of a network the PC is on.
+enum class NetworkCategory { isPublic, isPrivate, isDomain, unknown };
+struct SeenNetwork {
+    std::string name; // UTF-8, as Windows names it
+    NetworkCategory category;
+};
+// What to tell about the networks that matter (the ones a PlayStation answered on, or every one):
+// for a Public one, that the rule leaves it closed and how to make it Private; when Windows did
+// not say (`networks` empty), that too. Empty when every one is Private or Domain.
+std::string networkCategoryAdvice(const std::vector<SeenNetwork>& networks, bool playStationAnswered);

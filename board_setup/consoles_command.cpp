@@ -5,6 +5,7 @@
 
 #include <winsock2.h>
 
+#include <netfw.h>
 #include <shellapi.h>
 
 #include <algorithm>
@@ -17,8 +18,10 @@
 #include "board_setup/console.h"
 #include "board_setup/consoles_advice.h"
 #include "board_setup/consoles_command.h"
+#include "board_setup/network_category.h"
 #include "board_setup/running_ventora.h"
 #include "board_setup/ventora_aside.h"
+#include "board_setup/wide_text.h"
 #include "settings/network_listening_file.h"
 #include "telemetry/consoles/home_network.h"
 #include "telemetry/consoles/playstation_discovery.h"
@@ -36,8 +39,9 @@ constexpr int answerBufferSize = 2048;
 // netsh ends within a second or two; an administrator deciding on the consent may take longer.
 constexpr DWORD netshWaitMs = 60000;
 constexpr DWORD consentWaitMs = 300000;
-// What `netsh ... show rule` prints for one rule is well under this.
-constexpr std::size_t netshOutputLimit = 64 * 1024;
+// The firewall's own interface, which reads the rule without a word of text between code pages.
+constexpr CLSID netFwPolicy2Class = {
+    0xe2b3c97f, 0x6ae1, 0x41ac, {0x81, 0x7a, 0xf6, 0xf9, 0x21, 0x66, 0xd7, 0xdd}};
 
 bool isYes(const std::optional<std::string>& answer) {
     return answer && (*answer == "y" || *answer == "Y" || *answer == "yes" || *answer == "Yes");
@@ -114,13 +118,14 @@ std::optional<std::vector<FoundPlayStation>> lookForPlayStations() {
     return found;
 }
 
-void listPlayStations() {
+// The addresses of the PlayStations that answered.
+std::vector<std::uint32_t> listPlayStations() {
     say("Looking for PlayStations on the home network for %u s...\n", probeRounds * probeRoundMs / 1000);
     const auto found = lookForPlayStations();
     if (!found) {
         complain("could not look for PlayStations: Windows gave this tool no network socket (error %d).",
                  WSAGetLastError());
-        return;
+        return {};
     }
     for (const FoundPlayStation& playStation : *found)
         say("  Found %s.\n", describePlayStation(playStation.answer, playStation.address).c_str());
@@ -138,6 +143,10 @@ void listPlayStations() {
     else if (std::any_of(found->begin(), found->end(),
                          [](const FoundPlayStation& f) { return !f.answer.awake; }))
         say("A PlayStation in rest mode gets no request until it is on: start Gran Turismo 7 on it.\n");
+    std::vector<std::uint32_t> addresses;
+    for (const FoundPlayStation& playStation : *found)
+        addresses.push_back(playStation.address);
+    return addresses;
 }
 
 std::string systemProgram(const char* name) {
@@ -158,62 +167,56 @@ struct HandleHolder {
     }
 };
 
-// netsh run as the user, without a window, and what it printed; nothing when it could not run or
-// did not end in time (it is then ended).
-struct NetshResult {
-    DWORD exitCode = 0;
-    std::string output;
+template <typename Interface> struct ComHolder {
+    Interface* pointer = nullptr;
+    ComHolder() = default;
+    ComHolder(const ComHolder&) = delete;
+    ComHolder& operator=(const ComHolder&) = delete;
+    ~ComHolder() {
+        if (pointer) pointer->Release();
+    }
 };
-std::optional<NetshResult> runNetsh(const std::string& parameters) {
-    SECURITY_ATTRIBUTES inherited{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    HANDLE readEnd = nullptr;
-    HANDLE writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inherited, 0)) return std::nullopt;
-    HandleHolder reading(readEnd);
-    HandleHolder writing(writeEnd);
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    HandleHolder nothing(CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited,
-                                     OPEN_EXISTING, 0, nullptr));
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = nothing.handle;
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
-    const std::string program = systemProgram("netsh.exe");
-    std::string commandLine = "\"" + program + "\" " + parameters;
-    PROCESS_INFORMATION started{};
-    if (!CreateProcessA(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
-                        nullptr, nullptr, &startup, &started))
+
+struct BstrHolder {
+    BSTR text = nullptr;
+    BstrHolder() = default;
+    BstrHolder(const BstrHolder&) = delete;
+    BstrHolder& operator=(const BstrHolder&) = delete;
+    explicit BstrHolder(const wchar_t* from) : text(SysAllocString(from)) {}
+    ~BstrHolder() { SysFreeString(text); }
+};
+
+// The rule as the firewall holds it; nothing when the firewall will not say.
+std::optional<SeenFirewallRule> seenFirewallRule() {
+    // The tool ends soon after: COM is left initialised, as Winsock is.
+    const HRESULT initialised = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    if (FAILED(initialised) && initialised != RPC_E_CHANGED_MODE) return std::nullopt;
+    ComHolder<INetFwPolicy2> policy;
+    ComHolder<INetFwRules> rules;
+    if (FAILED(CoCreateInstance(netFwPolicy2Class, nullptr, CLSCTX_INPROC_SERVER, __uuidof(INetFwPolicy2),
+                                reinterpret_cast<void**>(&policy.pointer))) ||
+        FAILED(policy.pointer->get_Rules(&rules.pointer)))
         return std::nullopt;
-    HandleHolder process(started.hProcess);
-    CloseHandle(started.hThread);
-    NetshResult result;
-    // Read while it runs (a full pipe would stall it), never blocking past the guard time.
-    const auto drain = [&] {
-        char chunk[512];
-        DWORD count = 0;
-        while (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &count, nullptr) && count > 0 &&
-               ReadFile(readEnd, chunk, std::min<DWORD>(count, sizeof chunk), &count, nullptr) && count > 0)
-            if (result.output.size() < netshOutputLimit) result.output.append(chunk, count);
-    };
-    const ULONGLONG deadline = GetTickCount64() + netshWaitMs;
-    bool ended = false;
-    while (!ended && GetTickCount64() < deadline) {
-        ended = WaitForSingleObject(process.handle, 50) == WAIT_OBJECT_0;
-        drain();
-    }
-    if (!ended) {
-        TerminateProcess(process.handle, 1);
+    const std::wstring name = wideFromUtf8(firewallRuleName);
+    const BstrHolder wanted(name.c_str());
+    ComHolder<INetFwRule> rule;
+    const HRESULT found = rules.pointer->Item(wanted.text, &rule.pointer);
+    if (found == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) return SeenFirewallRule{};
+    BstrHolder program;
+    SeenFirewallRule seen;
+    seen.found = true;
+    if (FAILED(found) || FAILED(rule.pointer->get_ApplicationName(&program.text)) ||
+        FAILED(rule.pointer->get_Profiles(&seen.profiles)))
         return std::nullopt;
-    }
-    if (!GetExitCodeProcess(process.handle, &result.exitCode)) return std::nullopt;
-    return result;
+    // The firewall may keep a path with %ProgramFiles% or the like in it.
+    wchar_t expanded[32768];
+    const DWORD length = program.text ? ExpandEnvironmentStringsW(program.text, expanded, 32768) : 0;
+    seen.program = utf8FromWide(length > 0 && length <= 32768 ? expanded : program.text ? program.text : L"");
+    return seen;
 }
 
-ShownRule shownRule(const std::string& exePath) {
-    const auto shown = runNetsh(showFirewallRuleParameters());
-    return shown ? readShownRule(shown->exitCode, shown->output, exePath) : ShownRule::unknown;
+ShownRule shownRule(const std::wstring& exePath) {
+    return judgeFirewallRule(seenFirewallRule(), utf8FromWide(exePath.c_str()));
 }
 
 // A program run with an administrator's rights, Windows asking for the consent first.
@@ -222,16 +225,18 @@ struct Elevated {
     DWORD exitCode = 0; // ended
     DWORD error = 0;    // notRun
 };
-Elevated runElevated(const std::string& program, const std::string& parameters) {
-    SHELLEXECUTEINFOA run{};
+Elevated runElevated(const std::string& program, const std::string& parametersUtf8) {
+    // Wide, so that a path beyond the ANSI code page reaches netsh as it is.
+    const std::wstring file = wideFromUtf8(program), parameters = wideFromUtf8(parametersUtf8);
+    SHELLEXECUTEINFOW run{};
     run.cbSize = sizeof run;
     run.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI;
     run.hwnd = GetConsoleWindow();
-    run.lpVerb = "runas";
-    run.lpFile = program.c_str();
+    run.lpVerb = L"runas";
+    run.lpFile = file.c_str();
     run.lpParameters = parameters.c_str();
     run.nShow = SW_HIDE;
-    if (!ShellExecuteExA(&run)) {
+    if (!ShellExecuteExW(&run)) {
         const DWORD error = GetLastError();
         return {error == ERROR_CANCELLED ? Elevated::refused : Elevated::notRun, 0, error};
     }
@@ -256,17 +261,18 @@ void sayWhyNotElevated(const Elevated& run) {
 // The rule that lets ventora.exe hear the home network: added, or pointed at this ventora.exe,
 // under one consent, and left alone when it is in place already. Whatever happens, listening
 // still turns on; where the rule is not there, the user hears what to do instead.
-void addFirewallRule(const std::string& exePath) {
+void addFirewallRule(const std::wstring& exePath) {
     say("\nThe firewall: a rule that lets Ventora receive UDP from this PC's own home network (nothing\n"
-        "from beyond it), for\n  %s\n",
+        "from beyond it, and only while Windows calls the network Private), for\n  %ls\n",
         exePath.c_str());
     const ShownRule before = shownRule(exePath);
     if (before == ShownRule::forThisProgram) {
         say("It is in place already.\n");
         return;
     }
-    const auto parameters = before == ShownRule::forAnotherProgram ? moveFirewallRuleParameters(exePath)
-                                                                   : addFirewallRuleParameters(exePath);
+    const std::string exePathUtf8 = utf8FromWide(exePath.c_str());
+    const auto parameters = before == ShownRule::forAnotherProgram ? moveFirewallRuleParameters(exePathUtf8)
+                                                                   : addFirewallRuleParameters(exePathUtf8);
     if (parameters) {
         say("Windows asks for an administrator's consent once.\n");
         const Elevated run = runElevated(systemProgram("netsh.exe"), *parameters);
@@ -277,13 +283,13 @@ void addFirewallRule(const std::string& exePath) {
         }
         say("The firewall rule could not be added: ");
         if (run.what == Elevated::ended && run.exitCode == 0)
-            say("netsh said it was done, but the firewall does not show the rule.\n");
+            say("netsh said it was done, but the firewall does not show the rule (or will not say).\n");
         else
             sayWhyNotElevated(run);
     } else {
         say("The firewall rule could not be added: the path of ventora.exe holds a quote.\n");
     }
-    const auto add = addFirewallRuleParameters(exePath);
+    const auto add = addFirewallRuleParameters(exePathUtf8);
     say("Listening turns on all the same. Instead, either:\n"
         "  - when Windows' firewall asks about ventora.exe at its next start, allow it (as an "
         "administrator);\n"
@@ -300,13 +306,13 @@ void addFirewallRule(const std::string& exePath) {
 void removeFirewallRule() {
     say("\nThe firewall: ");
     // The program does not matter here: any rule of this name is Ventora's.
-    if (shownRule({}) == ShownRule::none) {
+    if (shownRule(L"") == ShownRule::none) {
         say("there is no rule \"%s\" to remove.\n", firewallRuleName);
         return;
     }
     say("removing the rule \"%s\".\nWindows asks for an administrator's consent once.\n", firewallRuleName);
     const Elevated run = runElevated(systemProgram("netsh.exe"), deleteFirewallRuleParameters());
-    if (run.what == Elevated::ended && run.exitCode == 0 && shownRule({}) == ShownRule::none) {
+    if (run.what == Elevated::ended && run.exitCode == 0 && shownRule(L"") == ShownRule::none) {
         say("The rule is removed.\n");
         return;
     }
@@ -331,8 +337,9 @@ std::vector<std::uint32_t> ownAddresses() {
 // Listening on, the firewall rule, and the setting written; false when the setting could not be.
 bool turnListeningOn() {
     bool again = true;
+    std::vector<std::uint32_t> playStations;
     while (again) {
-        listPlayStations();
+        playStations = listPlayStations();
         again = false;
         DWORD mode = 0;
         // On a console the user may wake the PlayStation or change its settings and look again; a
@@ -344,7 +351,12 @@ bool turnListeningOn() {
     say("\n%s", gameSettingsAdvice(ownAddresses()).c_str());
 
     const std::optional<RunningVentora> running = findRunningVentora();
-    addFirewallRule(running && !running->exePath.empty() ? running->exePath : ventoraBesideThisTool());
+    addFirewallRule(running && !running->exePathWide.empty() ? running->exePathWide
+                                                             : ventoraBesideThisToolWide());
+    // The rule holds on Private and Domain networks alone: a home network Windows calls Public
+    // stays closed, and only the user can change that.
+    const std::string category = networkCategoryAdvice(seenNetworks(playStations), !playStations.empty());
+    if (!category.empty()) say("\n%s", category.c_str());
 
     say("\n");
     // Ventora reads the setting as it starts: a running one is started again to take it.

@@ -56,6 +56,10 @@ std::optional<RunningVentora> findRunningVentora() {
         char path[MAX_PATH];
         DWORD size = sizeof path;
         if (QueryFullProcessImageNameA(process, 0, path, &size)) ventora.exePath = path;
+        wchar_t widePath[32768];
+        DWORD wideSize = 32768;
+        if (QueryFullProcessImageNameW(process, 0, widePath, &wideSize))
+            ventora.exePathWide.assign(widePath, wideSize);
         CloseHandle(process);
     }
     return ventora;
@@ -87,6 +91,14 @@ std::string ventoraBesideThisTool() {
     std::string own(path, length);
     const auto slash = own.find_last_of("\\/");
     return (slash == std::string::npos ? std::string() : own.substr(0, slash + 1)) + "ventora.exe";
+}
+
+std::wstring ventoraBesideThisToolWide() {
+    wchar_t path[32768];
+    const DWORD length = GetModuleFileNameW(nullptr, path, 32768);
+    std::wstring own(path, length < 32768 ? length : 0);
+    const auto slash = own.find_last_of(L"\\/");
+    return (slash == std::wstring::npos ? std::wstring() : own.substr(0, slash + 1)) + L"ventora.exe";
 }
 
 bool startVentora(const std::string& exePath) {

@@ -5,8 +5,9 @@
 #include <string>
 
 struct RunningVentora {
-    std::string exePath;     // where the closed one was started from
-    std::optional<int> port; // the COM port number it drives
+    std::string exePath;      // where the closed one was started from
+    std::wstring exePathWide; // the same, whatever the code page cannot hold
+    std::optional<int> port;  // the COM port number it drives
 };
 
 // The running Ventora and its port, or nothing when none runs.
@@ -21,3 +22,4 @@ bool startVentora(const std::string& exePath);
 
 // ventora.exe beside this tool's own exe.
 std::string ventoraBesideThisTool();
+std::wstring ventoraBesideThisToolWide();

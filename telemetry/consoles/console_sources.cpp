@@ -1,6 +1,7 @@
 // Two sockets: one for the discovery probes and their answers (a port of the system's choosing),
 // one on 33740, where Gran Turismo 7's packets come and from which its heartbeat goes. The console
-// table holds what the probes found, by address; only its addresses' packets are read.
+// table holds what the probes found, by address; only its addresses' packets are read, and only
+// devices beside the PC on its own subnets get into it or get a heartbeat.
 #include "telemetry/consoles/console_sources.h"
 
 #include "win32.h"
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "telemetry/consoles/console_table.h"
 #include "telemetry/consoles/gran_turismo.h"
 #include "telemetry/consoles/home_network.h"
 #include "telemetry/consoles/playstation_discovery.h"
@@ -29,29 +31,18 @@ constexpr auto discoveryInterval = 10s;
 constexpr auto heartbeatInterval = 3s;
 // A stream that stops for this long gets a heartbeat at once, as the console may have dropped it.
 constexpr auto streamSilence = 1s;
-// Consoles answer within milliseconds; after this, a probe nobody answered is taken as no answer.
+// Consoles answer within milliseconds; after this, a probe nobody answered is taken as no answer,
+// and an answer that comes is a stranger's.
 constexpr auto answerWait = 2s;
 // A console that answers no probe in this many rounds is off or gone: forgotten, so a new one at
 // its address is found (and logged) afresh.
 constexpr int unansweredRoundsLimit = 3;
-// A household has a few consoles; a flood of answers from strangers must not grow the table.
-constexpr std::size_t consoleLimit = 8;
 constexpr auto bindRetryInterval = 5s;
-// Where the probes and the broadcast heartbeat go is asked of Windows at most this often: the
-// question can take milliseconds of a tick, and a PC joins another network rarely.
-constexpr auto broadcastTargetsLifetime = 60s;
+// The PC's addresses (where the probes and the broadcast heartbeat go, who is beside the PC) are
+// asked of Windows at most this often: the question can take milliseconds of a tick, and a PC
+// joins another network rarely.
+constexpr auto homeAddressesLifetime = 60s;
 constexpr int receiveBufferSize = 2048;
-
-struct Console {
-    std::uint32_t address;   // host byte order
-    std::string description; // "PS5 PS5-123 at 192.168.1.20", as the log names it
-    bool awake = false;
-    int unansweredRounds = 0;
-    bool heartbeatSent = false;
-    MonotonicTime lastHeartbeat{};
-    bool streamed = false; // its packets have come
-    MonotonicTime lastPacket{};
-};
 
 UdpLogLine logLine = nullptr;
 bool active = false;
@@ -60,14 +51,15 @@ SOCKET packetSocket = INVALID_SOCKET;
 MonotonicTime nextBindTry{};
 bool bindFailureLogged = false;
 
-std::vector<Console> consoles;
+ConsoleTable table;
 bool probed = false;
 MonotonicTime nextDiscovery{}, lastProbe{};
 MonotonicTime lastBroadcastHeartbeat{};
 bool broadcastHeartbeatSent = false;
+std::vector<HomeAddress> knownHomes;
 std::vector<std::uint32_t> knownBroadcastTargets;
-MonotonicTime broadcastTargetsExpire{};
-GranTurismoState granTurismo;
+MonotonicTime homesExpire{};
+bool homesKnown = false;
 
 void log(const std::string& text) {
     if (logLine) logLine(text);
@@ -131,23 +123,28 @@ void sendHeartbeat(std::uint32_t address) {
     sendto(packetSocket, &granTurismoHeartbeat, 1, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
 }
 
-Console* consoleAt(std::uint32_t address) {
-    const auto found = std::find_if(consoles.begin(), consoles.end(),
-                                    [address](const Console& c) { return c.address == address; });
-    return found == consoles.end() ? nullptr : &*found;
+// The PC's addresses and their subnets' broadcast addresses, asked of Windows once a minute.
+void refreshHomes(MonotonicTime now) {
+    if (homesKnown && now < homesExpire) return;
+    knownHomes = homeNetworkAddresses();
+    knownBroadcastTargets = broadcastTargets(knownHomes);
+    homesKnown = true;
+    homesExpire = now + homeAddressesLifetime;
 }
 
 // A console's answer: a new one is logged as found (asleep or awake), a known one only when it
-// wakes or goes to rest.
-void takeAnswer(std::uint32_t address, const PlayStationAnswer& answer) {
-    Console* console = consoleAt(address);
+// wakes or goes to rest. Only an answer to our own probe, from a device beside the PC, counts.
+bool takeAnswer(std::uint32_t address, const PlayStationAnswer& answer, MonotonicTime now) {
+    if (!probed || now - lastProbe > answerWait) return false;
+    refreshHomes(now);
+    if (!isOnHomeSubnet(knownHomes, address)) return false;
+    Console* console = consoleAt(table, address);
     if (!console) {
-        if (consoles.size() == consoleLimit) return;
-        consoles.push_back({address, answer.hostType +
-                                         (answer.hostName.empty() ? "" : " " + answer.hostName) + " at " +
-                                         addressText(address)});
-        console = &consoles.back();
-        console->awake = answer.awake;
+        console = admitConsole(table, address,
+                               answer.hostType + (answer.hostName.empty() ? "" : " " + answer.hostName) +
+                                   " at " + addressText(address),
+                               answer.awake, now);
+        if (!console) return false;
         log(answer.awake ? "Found " + console->description
                          : "Found " + console->description + " asleep: no Gran Turismo 7 until it wakes");
     } else if (console->awake != answer.awake) {
@@ -156,11 +153,13 @@ void takeAnswer(std::uint32_t address, const PlayStationAnswer& answer) {
         log(console->description + (answer.awake ? " woke up" : " went to rest"));
     }
     console->unansweredRounds = 0;
+    console->lastHeard = now;
+    return true;
 }
 
 enum class Received { nothing, answer, stranger };
 
-Received receiveAnswer() {
+Received receiveAnswer(MonotonicTime now) {
     std::array<std::uint8_t, receiveBufferSize> buffer;
     sockaddr_in from{};
     int fromLength = sizeof from;
@@ -173,15 +172,14 @@ Received receiveAnswer() {
     // Consoles answer from the port they were asked on, but nothing is known to depend on it: the
     // answer's own shape is what tells a console.
     const auto answer = parseDiscoveryAnswer({buffer.data(), static_cast<std::size_t>(received)});
-    if (!answer) return Received::stranger;
-    takeAnswer(ntohl(from.sin_addr.s_addr), *answer);
+    if (!answer || !takeAnswer(ntohl(from.sin_addr.s_addr), *answer, now)) return Received::stranger;
     return Received::answer;
 }
 
 // While no console answered, the broadcast heartbeat may start a stream from a console that
-// ignores probes: its first good packet makes it the console.
+// ignores probes: its first good packet from beside the PC makes it the console.
 bool fallingBack() {
-    return consoles.empty() && broadcastHeartbeatSent;
+    return table.consoles.empty() && broadcastHeartbeatSent;
 }
 
 Received receivePacket(MonotonicTime now) {
@@ -195,21 +193,26 @@ Received receivePacket(MonotonicTime now) {
         return error == WSAEMSGSIZE || error == WSAECONNRESET ? Received::stranger : Received::nothing;
     }
     const std::uint32_t address = ntohl(from.sin_addr.s_addr);
-    Console* console = consoleAt(address);
+    const Datagram datagram(buffer.data(), static_cast<std::size_t>(received));
+    Console* console = consoleAt(table, address);
     // Only a console that was found (and is awake) is read: anything else is not decrypted at all.
-    if ((!console || !console->awake) && !fallingBack()) return Received::stranger;
-    if (!takeGranTurismoDatagram(granTurismo, {buffer.data(), static_cast<std::size_t>(received)}, now))
-        return Received::stranger;
-    if (!console) {
-        consoles.push_back({address, "PlayStation at " + addressText(address)});
-        console = &consoles.back();
-        console->awake = true;
+    if (console && console->awake) {
+        if (!takeGranTurismoDatagram(console->granTurismo, datagram, now)) return Received::stranger;
+    } else {
+        if (console || !fallingBack()) return Received::stranger;
+        refreshHomes(now);
+        GranTurismoState state;
+        if (!isOnHomeSubnet(knownHomes, address) || !takeGranTurismoDatagram(state, datagram, now))
+            return Received::stranger;
+        console = admitConsole(table, address, "PlayStation at " + addressText(address), true, now);
+        console->granTurismo = state;
         console->heartbeatSent = true;
         console->lastHeartbeat = lastBroadcastHeartbeat;
         log("Found " + console->description + " by its Gran Turismo 7 stream");
     }
     console->streamed = true;
     console->lastPacket = now;
+    console->lastHeard = now;
     console->unansweredRounds = 0;
     return Received::answer;
 }
@@ -229,7 +232,7 @@ void drainConsoleSockets(MonotonicTime now) {
     const MonotonicTime deadline = now + drainTimePerTick;
     for (int round = 0; round < datagramsPerTick && (answersMayWait || packetsMayWait); ++round) {
         if (answersMayWait) {
-            const Received received = receiveAnswer();
+            const Received received = receiveAnswer(now);
             answersMayWait = received == Received::answer ||
                              (received == Received::stranger && ++answerStrangers < strangersPerTick);
         }
@@ -242,21 +245,14 @@ void drainConsoleSockets(MonotonicTime now) {
     }
 }
 
-const std::vector<std::uint32_t>& currentBroadcastTargets(MonotonicTime now) {
-    if (knownBroadcastTargets.empty() || now >= broadcastTargetsExpire) {
-        knownBroadcastTargets = broadcastTargets();
-        broadcastTargetsExpire = now + broadcastTargetsLifetime;
-    }
-    return knownBroadcastTargets;
-}
-
 void probeForConsoles(MonotonicTime now) {
     if (now < nextDiscovery) return;
     if (probed)
-        for (Console& console : consoles)
+        for (Console& console : table.consoles)
             ++console.unansweredRounds;
-    std::erase_if(consoles, [](const Console& c) { return c.unansweredRounds >= unansweredRoundsLimit; });
-    sendDiscoveryProbes(discoverySocket, currentBroadcastTargets(now));
+    forgetConsoles(table, [](const Console& c) { return c.unansweredRounds >= unansweredRoundsLimit; });
+    refreshHomes(now);
+    sendDiscoveryProbes(discoverySocket, knownBroadcastTargets);
     probed = true;
     lastProbe = now;
     nextDiscovery = now + discoveryInterval;
@@ -270,20 +266,23 @@ bool heartbeatDue(const Console& console, MonotonicTime now) {
 }
 
 void keepStreamsGoing(MonotonicTime now) {
-    for (Console& console : consoles) {
-        // A console in rest mode gets nothing: it would ignore it, and it is not ours to wake.
-        if (!console.awake || !heartbeatDue(console, now)) continue;
+    refreshHomes(now);
+    for (Console& console : table.consoles) {
+        // A console in rest mode gets nothing: it would ignore it, and it is not ours to wake. Nor
+        // does an address that is no longer beside the PC (it joined another network).
+        if (!console.awake || !heartbeatDue(console, now) || !isOnHomeSubnet(knownHomes, console.address))
+            continue;
         sendHeartbeat(console.address);
         console.heartbeatSent = true;
         console.lastHeartbeat = now;
     }
     // Nobody answered the probe: some networks pass the heartbeat's broadcast where they drop the
     // probe's.
-    if (consoles.empty() && probed && now - lastProbe >= answerWait &&
+    if (table.consoles.empty() && probed && now - lastProbe >= answerWait &&
         (!broadcastHeartbeatSent || now - lastBroadcastHeartbeat >= heartbeatInterval)) {
         BOOL on = TRUE;
         setsockopt(packetSocket, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on), sizeof on);
-        for (std::uint32_t target : currentBroadcastTargets(now))
+        for (std::uint32_t target : knownBroadcastTargets)
             sendHeartbeat(target);
         broadcastHeartbeatSent = true;
         lastBroadcastHeartbeat = now;
@@ -313,5 +312,5 @@ void readConsoleGames(TelemetrySample& sample) {
     if (!sample.combo.empty()) return;
     probeForConsoles(now);
     keepStreamsGoing(now);
-    overlayGranTurismo(granTurismo, now, sample);
+    overlayFollowedConsole(table, now, sample);
 }

@@ -5,11 +5,11 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
 #include <string>
 
 #include "telemetry/byte_loads.h"
 #include "telemetry/consoles/salsa20.h"
+#include "telemetry/speed_within_reason.h"
 
 namespace {
 
@@ -71,10 +71,8 @@ bool takeGranTurismoDatagram(GranTurismoState& state, std::span<const std::uint8
     state.heard = true;
     state.lastHeard = now;
     state.driven = (packet->flags & carOnTrackFlag) && !(packet->flags & (pausedFlag | loadingFlag));
-    // The key is public, so a packet can say anything: a speed that is no number would be learned
-    // as the car's top speed and hold the fan low for the rest of the combo.
-    const float speed = packet->speedMetresPerSecond;
-    state.speedKmh = std::isfinite(speed) ? speed * kmhPerMetrePerSecond : 0.0f;
+    // The key is public, so a packet can say anything.
+    state.speedKmh = speedWithinReason(packet->speedMetresPerSecond * kmhPerMetrePerSecond);
     state.carCode = packet->carCode;
     return true;
 }

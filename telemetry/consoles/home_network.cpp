@@ -15,12 +15,6 @@ namespace {
 constexpr ULONG firstAdapterBufferSize = 15000;
 constexpr int adapterAttempts = 3;
 
-std::uint32_t broadcastOf(std::uint32_t address, unsigned prefixLength) {
-    if (prefixLength == 0 || prefixLength > 32) return INADDR_BROADCAST;
-    const std::uint32_t hostBits = prefixLength == 32 ? 0 : 0xFFFFFFFFu >> prefixLength;
-    return address | hostBits;
-}
-
 void sendTo(SOCKET socket, std::string_view text, std::uint32_t address, std::uint16_t port) {
     sockaddr_in to{};
     to.sin_family = AF_INET;
@@ -56,17 +50,21 @@ std::vector<HomeAddress> homeNetworkAddresses() {
                 ntohl(reinterpret_cast<const sockaddr_in*>(socketAddress)->sin_addr.s_addr);
             // 127.x.x.x can sit on an interface that is not typed as the loopback.
             if (address >> 24 == 127 || address == 0) continue;
-            addresses.push_back({address, broadcastOf(address, unicast->OnLinkPrefixLength)});
+            addresses.push_back(homeAddressOf(address, unicast->OnLinkPrefixLength));
         }
     }
     return addresses;
 }
 
-std::vector<std::uint32_t> broadcastTargets() {
+std::vector<std::uint32_t> broadcastTargets(const std::vector<HomeAddress>& homes) {
     std::set<std::uint32_t> targets = {INADDR_BROADCAST};
-    for (const HomeAddress& home : homeNetworkAddresses())
+    for (const HomeAddress& home : homes)
         targets.insert(home.broadcast);
     return {targets.begin(), targets.end()};
+}
+
+std::vector<std::uint32_t> broadcastTargets() {
+    return broadcastTargets(homeNetworkAddresses());
 }
 
 void sendDiscoveryProbes(SOCKET socket, const std::vector<std::uint32_t>& targets) {

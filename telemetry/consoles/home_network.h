@@ -9,18 +9,17 @@
 #include <cstdint>
 #include <vector>
 
-struct HomeAddress {
-    std::uint32_t address;   // IPv4, host byte order
-    std::uint32_t broadcast; // the subnet's broadcast address, host byte order
-};
+#include "telemetry/consoles/home_subnets.h"
 
 // Every IPv4 address of an interface that is up and not the loopback; empty when there is none
 // (or Windows cannot say).
 std::vector<HomeAddress> homeNetworkAddresses();
 
 // 255.255.255.255 and every subnet's broadcast address, each once: Windows lets 255.255.255.255 out
-// through one interface only. Asks Windows for the interfaces, which can take milliseconds: not a
-// thing to do every tick.
+// through one interface only.
+std::vector<std::uint32_t> broadcastTargets(const std::vector<HomeAddress>& homes);
+// The same for the interfaces as they are now, which Windows can take milliseconds to say: not a
+// thing to ask every tick.
 std::vector<std::uint32_t> broadcastTargets();
 
 // Sends both probes (PS5's to 9302, PS4's to 987) to each of `targets` (host byte order), as

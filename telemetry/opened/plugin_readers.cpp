@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "plugin_record/plugin_record.h"
+#include "telemetry/speed_within_reason.h"
 
 namespace {
 
@@ -50,12 +51,12 @@ void readTrucks(const PluginView& view, TelemetrySample& sample) {
         .append(record.secondName)
         .append(" @ ")
         .append(truckGameTitle(record.gameId));
-    sample.speedKmh = std::fabs(record.metresPerSecond) * kmhPerMetrePerSecond;
+    sample.speedKmh = speedWithinReason(std::fabs(record.metresPerSecond) * kmhPerMetrePerSecond);
 }
 
 void readKartsAndBikes(const PluginView& view, TelemetrySample& sample) {
     PluginRecord record;
     if (!copyDrivenRecord(view, record)) return;
     sample.combo.assign(record.firstName).append(" @ ").append(record.secondName);
-    sample.speedKmh = std::fabs(record.metresPerSecond) * kmhPerMetrePerSecond;
+    sample.speedKmh = speedWithinReason(std::fabs(record.metresPerSecond) * kmhPerMetrePerSecond);
 }

@@ -8,7 +8,7 @@
 #include <bit>
 #include <cmath>
 
-#include "telemetry/udp/plausible_speed.h"
+#include "telemetry/speed_within_reason.h"
 
 namespace {
 
@@ -145,7 +145,7 @@ bool takeTelemetry(PmrState& state, Cursor& in, std::uint16_t version, Monotonic
     }
     state.heard = true;
     std::copy(chassis.begin(), chassis.end(), state.chassis.begin());
-    state.speedKmh = plausibleSpeedKmh(loadFloat(chassis, overallSpeed) * kmhPerMetrePerSecond);
+    state.speedKmh = speedWithinReason(loadFloat(chassis, overallSpeed) * kmhPerMetrePerSecond);
     return true;
 }
 

@@ -6,10 +6,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <string>
 
+#include "telemetry/speed_within_reason.h"
 #include "telemetry/udp/f1_names.h"
-#include "telemetry/udp/plausible_speed.h"
 
 namespace {
 
@@ -82,8 +83,8 @@ bool takeF1CarTelemetry(F1State& state, Datagram datagram, MonotonicTime now, co
     state.lastHeard = now;
     state.playerIndexValid = player < format.carCount;
     if (state.playerIndexValid)
-        state.speedKmh =
-            static_cast<float>(loadU16(datagram, f1::speedKmh + format.carTelemetryEntrySize * player));
+        state.speedKmh = speedWithinReason(
+            static_cast<float>(loadU16(datagram, f1::speedKmh + format.carTelemetryEntrySize * player)));
     return true;
 }
 
@@ -131,40 +132,31 @@ namespace rbr {
 constexpr std::size_t totalSteps = 0;
 constexpr std::size_t stage = 4;
 constexpr std::size_t raceTime = 12;
-constexpr std::size_t distance = 16;
 constexpr std::size_t car = 56;
 constexpr std::size_t speed = 60;
+constexpr std::size_t velocity = 88; // surge, sway and heave, metres per second
 constexpr float kmhPerMph = 1.609344f;
-// The speed summed over a stretch, in its units times seconds, against the metres covered: 3.6 in
-// km/h, 2.237 in mph, and more when the car's path is longer than the stage's line. The border
-// lies where the two are equally far apart (their geometric mean, 2.84); beyond the bounds the
-// stretch says nothing (the car slid, spun or was put back on the road).
-constexpr double unitsBorder = 2.838;
-constexpr double lowestRatio = 1.8, highestRatio = 5.0;
-// Datagrams further apart in race time than this do not make one stretch of driving.
-constexpr float longestStep = 0.5f;
+// The speed over the velocity is 3.6 in km/h and 2.237 in mph. The velocity's length may be a
+// little more than the speed the game shows while the car slides (when the game shows the speed
+// along the car); beyond these bounds around each (a spin, a jump) the datagram says nothing of
+// the units, which stay as they were. The two ranges lie far apart.
+constexpr float leastRatioShare = 0.8f, mostRatioShare = 1.15f;
 } // namespace rbr
 
-// Judges one stretch of driving, once it is long enough, and opens the next.
-void judgeRbrUnits(RbrState& state) {
-    const float seconds = state.raceTime - state.stretchStartTime;
-    if (seconds < rbrUnitWindowSeconds) return;
-    const double metres = state.distance - state.stretchStartDistance;
-    if (metres >= rbrUnitWindowMetres) {
-        const double ratio = state.stretchSpeedSeconds / metres;
-        if (ratio >= rbr::lowestRatio && ratio <= rbr::highestRatio) {
-            const bool mph = ratio < rbr::unitsBorder;
-            state.verdictsAgainst = mph == state.mph ? 0 : state.verdictsAgainst + 1;
-            if (!state.unitsKnown || state.verdictsAgainst >= rbrUnitVerdictsToChange) {
-                state.mph = mph;
-                state.unitsKnown = true;
-                state.verdictsAgainst = 0;
-            }
-        }
-    }
-    state.stretchStartTime = state.raceTime;
-    state.stretchStartDistance = state.distance;
-    state.stretchSpeedSeconds = 0.0;
+// km/h or mph from the one datagram; nothing when it does not tell.
+std::optional<bool> rbrUnitsAreMph(Datagram datagram, float speed) {
+    const float x = loadFloat(datagram, rbr::velocity), y = loadFloat(datagram, rbr::velocity + 4),
+                z = loadFloat(datagram, rbr::velocity + 8);
+    const float metresPerSecond = std::sqrt(x * x + y * y + z * z);
+    if (!std::isfinite(metresPerSecond) || metresPerSecond < rbrUnitsLeastMetresPerSecond)
+        return std::nullopt;
+    const float ratio = std::fabs(speed) / metresPerSecond;
+    const auto near = [ratio](float factor) {
+        return ratio >= factor * rbr::leastRatioShare && ratio <= factor * rbr::mostRatioShare;
+    };
+    if (near(kmhPerMetrePerSecond)) return false;
+    if (near(kmhPerMetrePerSecond / rbr::kmhPerMph)) return true;
+    return std::nullopt;
 }
 
 float sledSpeedMetresPerSecond(Datagram datagram) {
@@ -202,7 +194,8 @@ bool takeDirtDatagram(DirtState& state, Datagram datagram, MonotonicTime now) {
     state.heard = true;
     state.lastHeard = now;
     std::copy(datagram.begin(), datagram.end(), state.last.begin());
-    state.speedKmh = loadFloat(datagram, dirt::speedMetresPerSecond) * kmhPerMetrePerSecond;
+    state.speedKmh =
+        speedWithinReason(loadFloat(datagram, dirt::speedMetresPerSecond) * kmhPerMetrePerSecond);
     state.trackLengthMetres = loadFloat(datagram, dirt::trackLengthMetres);
     return true;
 }
@@ -222,7 +215,7 @@ bool takeTduDatagram(TduState& state, Datagram datagram, MonotonicTime now) {
     state.lastHeard = now;
     std::copy(known.begin(), known.end(), state.last.begin());
     state.speedKmh =
-        plausibleSpeedKmh(loadFloat(datagram, dirt::speedMetresPerSecond) * kmhPerMetrePerSecond);
+        speedWithinReason(loadFloat(datagram, dirt::speedMetresPerSecond) * kmhPerMetrePerSecond);
     return true;
 }
 
@@ -236,7 +229,7 @@ bool takeWrcDatagram(WrcState& state, Datagram datagram, MonotonicTime now) {
     state.heard = true;
     state.lastHeard = now;
     state.stageTime = stageTime;
-    state.speedKmh = loadFloat(datagram, wrc::vehicleSpeed) * kmhPerMetrePerSecond;
+    state.speedKmh = speedWithinReason(loadFloat(datagram, wrc::vehicleSpeed) * kmhPerMetrePerSecond);
     state.stageLengthMetres = loadDouble(datagram, wrc::stageLength);
     return true;
 }
@@ -277,7 +270,7 @@ bool takeForzaDatagram(ForzaState& state, Datagram datagram, MonotonicTime now) 
     state.raceOn = loadI32(datagram, forza::isRaceOn) == 1;
     const float metresPerSecond =
         kind == ForzaKind::sled ? sledSpeedMetresPerSecond(datagram) : loadFloat(datagram, speedOffset);
-    state.speedKmh = metresPerSecond * kmhPerMetrePerSecond;
+    state.speedKmh = speedWithinReason(metresPerSecond * kmhPerMetrePerSecond);
     state.carOrdinal = loadI32(datagram, forza::carOrdinal);
     state.trackOrdinal = kind == ForzaKind::motorsport2023Dash ? loadI32(datagram, forza::trackOrdinal) : 0;
     return true;
@@ -288,7 +281,7 @@ bool takeOutGaugeDatagram(OutGaugeState& state, Datagram datagram, MonotonicTime
     state.heard = true;
     state.lastHeard = now;
     std::memcpy(state.car.data(), datagram.data() + outGauge::car, state.car.size());
-    state.speedKmh = loadFloat(datagram, outGauge::speed) * kmhPerMetrePerSecond;
+    state.speedKmh = speedWithinReason(loadFloat(datagram, outGauge::speed) * kmhPerMetrePerSecond);
     return true;
 }
 
@@ -301,7 +294,6 @@ bool takeRbrDatagram(RbrState& state, Datagram datagram, MonotonicTime now) {
     // the start, its steps lower than before.
     const bool sameRun = state.heard && stage == state.stage && car == state.car;
     const bool advanced = sameRun && steps > state.totalSteps && raceTime > state.raceTime;
-    const float step = raceTime - state.raceTime;
     if (advanced) {
         state.advanced = true;
         state.lastAdvanced = now;
@@ -310,29 +302,11 @@ bool takeRbrDatagram(RbrState& state, Datagram datagram, MonotonicTime now) {
     state.lastHeard = now;
     state.totalSteps = steps;
     state.raceTime = raceTime;
-    state.distance = loadFloat(datagram, rbr::distance);
     state.stage = stage;
     state.car = car;
     const float speed = loadFloat(datagram, rbr::speed);
     state.speed = std::isfinite(speed) ? speed : 0.0f;
-
-    if (!advanced || !std::isfinite(raceTime) || !std::isfinite(state.distance) || step > rbr::longestStep) {
-        // A pause, a restart, a jump: the stretch starts afresh at the next step of driving.
-        state.stretchOpen = advanced;
-        state.stretchStartTime = raceTime;
-        state.stretchStartDistance = state.distance;
-        state.stretchSpeedSeconds = 0.0;
-        return true;
-    }
-    if (!state.stretchOpen) {
-        state.stretchOpen = true;
-        state.stretchStartTime = raceTime;
-        state.stretchStartDistance = state.distance;
-        state.stretchSpeedSeconds = 0.0;
-        return true;
-    }
-    state.stretchSpeedSeconds += static_cast<double>(std::fabs(state.speed)) * step;
-    judgeRbrUnits(state);
+    if (const std::optional<bool> mph = rbrUnitsAreMph(datagram, state.speed)) state.mph = *mph;
     return true;
 }
 
@@ -388,7 +362,7 @@ void overlayUdpGames(const UdpGameStates& states, MonotonicTime now, TelemetrySa
         // game's own files, wherever the game is installed.
         sample.combo = "Car " + std::to_string(rbr.car) + " @ Stage " + std::to_string(rbr.stage) +
                        " @ Richard Burns Rally";
-        sample.speedKmh = std::fabs(rbr.speed) * (rbr.mph ? rbr::kmhPerMph : 1.0f);
+        sample.speedKmh = speedWithinReason(std::fabs(rbr.speed) * (rbr.mph ? rbr::kmhPerMph : 1.0f));
     }
 
     const TduState& tdu = states.tdu;

@@ -93,34 +93,23 @@ struct OutGaugeState {
 
 // Richard Burns Rally (RallySimFans, NGP physics): 664 bytes, no header, no paused flag, and a speed
 // in the game's own units, km/h or mph. Driven while both its physics step count and its race time
-// move on; the units are judged from the speed against the distance covered along the stage.
+// move on; the units are told by the speed against the car's velocity, which the datagram carries
+// in metres per second.
 inline constexpr std::size_t rbrDatagramSize = 664;
 
-// The units are judged over stretches of this long of driving...
-inline constexpr float rbrUnitWindowSeconds = 1.0f;
-// ...that cover at least this much of the stage (a car near standstill says nothing of them)...
-inline constexpr float rbrUnitWindowMetres = 10.0f;
-// ...the first one telling them, and two in a row that agree before they change again: one stretch
-// off the stage's line (a cut, a spin) does not turn the fan's scale over.
-inline constexpr int rbrUnitVerdictsToChange = 2;
+// Below this the velocity is too small for its ratio to the speed to tell the units.
+inline constexpr float rbrUnitsLeastMetresPerSecond = 5.0f;
 
 struct RbrState {
     bool heard = false;
     MonotonicTime lastHeard{};
     std::uint32_t totalSteps = 0; // from the newest datagram
     float raceTime = 0.0f;
-    float distance = 0.0f;
     bool advanced = false;        // the steps and the race time have both moved on
     MonotonicTime lastAdvanced{}; // when they last did
     std::int32_t stage = 0, car = 0;
     float speed = 0.0f; // as sent, in the game's units
-    bool mph = false;   // km/h until the driving shows otherwise
-    bool unitsKnown = false;
-    // The stretch of driving being judged: where it began, and the speed summed over its time.
-    bool stretchOpen = false;
-    float stretchStartTime = 0.0f, stretchStartDistance = 0.0f;
-    double stretchSpeedSeconds = 0.0;
-    int verdictsAgainst = 0; // stretches in a row that found the other units
+    bool mph = false;   // km/h until a datagram shows otherwise
 };
 
 struct UdpGameStates {

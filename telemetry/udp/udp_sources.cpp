@@ -1,6 +1,7 @@
 // The UDP games' sockets: bound to 127.0.0.1 (a game on the same PC sends to loopback), or to every
 // address while listening on the home network is on (a console sends to the PC's address, or
-// broadcasts); non-blocking, drained a bounded amount each tick.
+// broadcasts); non-blocking, drained a bounded amount each tick. Each follows one sender at a time,
+// a game on this PC winning over one on the network.
 #include "win32.h"
 
 #include <winsock2.h>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "telemetry/consoles/home_network.h"
+#include "telemetry/consoles/home_subnets.h"
 #include "telemetry/udp/pmr_datagrams.h"
 #include "telemetry/udp/udp_games.h"
 #include "telemetry/udp/udp_sources.h"
@@ -31,11 +33,22 @@ constexpr int receiveBufferSize = 2048;
 
 enum class UdpFamily { f1, forza, outGauge, rbr, pmr, pmrMulticast };
 
+// Who may send to a source: a game on this PC alone (its socket stays on the loopback address), or,
+// while listening on the home network is on, a console or another PC on the PC's subnets too.
+enum class UdpReach { thisPc, homeNetwork };
+
 struct UdpSource {
     UdpFamily family;
     const char* game;   // as the log names it
     std::uint16_t port; // the game's default, or the one VENTORA_UDP_PORTS gives
+    UdpReach reach = UdpReach::homeNetwork;
     SOCKET socket = INVALID_SOCKET;
+    // The one sender whose datagrams are taken, until it falls silent: two senders (two rigs' F1 in
+    // broadcast mode) would interleave into one state.
+    bool following = false;
+    std::uint32_t sender = 0; // host byte order
+    bool senderOnThisPc = false;
+    MonotonicTime senderHeard{};
     MonotonicTime nextTry{};
     bool failureLogged = false;
     bool joined = false; // Project Motor Racing's multicast group, where the socket takes it
@@ -44,29 +57,33 @@ struct UdpSource {
 
 // F1's own default (DiRT's and WRC's too, which send there); Forza's outside 5200 to 5300, which the Forza
 // Horizon team asks users to avoid; the OutGauge port Live for Speed's and BeamNG's guides use; the
-// port RallySimFans' Richard Burns Rally sends its NGP telemetry to by default; Project Motor
-// Racing's, to 127.0.0.1 as the README advises, and to its default multicast group (a socket of
-// its own, on the same port, while listening is off).
+// port RallySimFans' Richard Burns Rally sends its NGP telemetry to by default (a PC game, so only
+// ever on loopback); Project Motor Racing's, to 127.0.0.1 as the README advises, and to its default
+// multicast group (a socket of its own, on the same port, while listening is off). Project Motor
+// Racing is a PC game too: whichever address its datagrams reach, only this PC's own are read.
 std::array<UdpSource, 6> udpSources = {
     {{UdpFamily::f1, "F1", 20777},
      {UdpFamily::forza, "Forza", 5607},
      {UdpFamily::outGauge, "OutGauge", 4444},
-     {UdpFamily::rbr, "Richard Burns Rally", 6776},
-     {UdpFamily::pmr, "Project Motor Racing", pmrPort},
-     {UdpFamily::pmrMulticast, "Project Motor Racing's multicast", pmrPort}}};
+     {UdpFamily::rbr, "Richard Burns Rally", 6776, UdpReach::thisPc},
+     {UdpFamily::pmr, "Project Motor Racing", pmrPort, UdpReach::thisPc},
+     {UdpFamily::pmrMulticast, "Project Motor Racing's multicast", pmrPort, UdpReach::thisPc}}};
 UdpSource& pmrSource = udpSources[4];
 UdpSource& pmrMulticastSource = udpSources[5];
 
 UdpGameStates udpGameStates;
 PmrState pmrState; // Project Motor Racing's packets come from this PC alone
-std::vector<HomeAddress> ownAddresses;
-bool ownAddressesAsked = false;
-MonotonicTime ownAddressesAskedAt{};
-constexpr auto ownAddressesRefresh = std::chrono::minutes(1);
-constexpr auto ownAddressesRetry = std::chrono::seconds(5);
 UdpLogLine logLine = nullptr;
 bool winsockStarted = false;
 bool onHomeNetwork = false; // every address; loopback only otherwise
+// The PC's addresses, asked of Windows once a minute (it can take milliseconds).
+constexpr auto homeAddressesLifetime = std::chrono::seconds(60);
+std::vector<HomeAddress> homes;
+bool homesKnown = false;
+MonotonicTime homesExpire{};
+// A sender that should be this PC but is not among its addresses asks again, at most this often.
+constexpr auto homesRetry = std::chrono::seconds(5);
+MonotonicTime homesAsked{};
 
 void log(const std::string& text) {
     if (logLine) logLine(text);
@@ -120,6 +137,12 @@ void joinProjectMotorRacingGroup(UdpSource& source, MonotonicTime now) {
                                reinterpret_cast<const char*>(&membership), sizeof membership) == 0;
 }
 
+// A source for this PC alone stays on loopback, but for the socket that must take the multicast
+// group: that needs every address, and its senders are checked instead.
+bool bindsEveryAddress(const UdpSource& source) {
+    return takesMulticast(source) || (onHomeNetwork && source.reach == UdpReach::homeNetwork);
+}
+
 // One attempt to open and bind the source's socket. The first failure of a run of failures is
 // logged; the success that ends such a run is logged too.
 void tryToBind(UdpSource& source, MonotonicTime now) {
@@ -132,8 +155,7 @@ void tryToBind(UdpSource& source, MonotonicTime now) {
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(source.port);
-        address.sin_addr.s_addr = htonl(onHomeNetwork ? INADDR_ANY : INADDR_LOOPBACK);
-        if (source.family == UdpFamily::pmrMulticast) address.sin_addr.s_addr = htonl(INADDR_ANY);
+        address.sin_addr.s_addr = htonl(bindsEveryAddress(source) ? INADDR_ANY : INADDR_LOOPBACK);
         u_long nonBlocking = 1;
         if (ioctlsocket(s, FIONBIO, &nonBlocking) != 0 || !shareProjectMotorRacingPort(s, source.family) ||
             bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
@@ -174,46 +196,77 @@ bool takeDatagram(UdpFamily family, Datagram datagram, MonotonicTime now) {
     return false;
 }
 
-// This PC's own addresses: the loopback network and every address of an interface that is up,
-// asked of Windows again once a minute, or sooner (every few seconds at most) when a sender is not
-// among them, as after the PC was given a new address.
+// What a source's game left in the states, forgotten when it must not show a moment longer.
+void forgetStates(UdpFamily family) {
+    switch (family) {
+    case UdpFamily::f1: udpGameStates.f1 = {}, udpGameStates.dirt = {}, udpGameStates.wrc = {}; break;
+    case UdpFamily::forza: udpGameStates.forza = {}; break;
+    case UdpFamily::outGauge: udpGameStates.outGauge = {}; break;
+    case UdpFamily::rbr: udpGameStates.rbr = {}; break;
+    case UdpFamily::pmr:
+    case UdpFamily::pmrMulticast: pmrState = {}; break;
+    }
+}
+
+// This PC's addresses, asked of Windows again once a minute, or sooner (every few seconds at most)
+// when a sender that should be this PC is not among them, as after the PC was given a new address.
+void refreshHomes(MonotonicTime now, bool senderUnknown) {
+    const bool stale = !homesKnown || now >= homesExpire;
+    const bool mayAskAgain = senderUnknown && now >= homesAsked + homesRetry;
+    if (!stale && !mayAskAgain) return;
+    homes = homeNetworkAddresses();
+    homesKnown = true;
+    homesAsked = now;
+    homesExpire = now + homeAddressesLifetime;
+}
+
 bool fromThisPc(std::uint32_t sender, MonotonicTime now) {
     constexpr std::uint32_t loopbackNetwork = 0x7F000000, loopbackMask = 0xFF000000;
     if ((sender & loopbackMask) == loopbackNetwork) return true;
-    auto known = [&] {
-        for (const HomeAddress& address : ownAddresses)
-            if (address.address == sender) return true;
-        return false;
-    };
-    const bool stale = !ownAddressesAsked || now - ownAddressesAskedAt >= ownAddressesRefresh;
-    if (!stale && known()) return true;
-    if (!stale && now - ownAddressesAskedAt < ownAddressesRetry) return false;
-    ownAddresses = homeNetworkAddresses();
-    ownAddressesAsked = true;
-    ownAddressesAskedAt = now;
-    return known();
+    refreshHomes(now, false);
+    if (isThisPc(homes, sender)) return true;
+    refreshHomes(now, true);
+    return isThisPc(homes, sender);
 }
 
-enum class Received { nothing, gameDatagram, stranger };
+enum class Received { nothing, gameDatagram, stranger, setAside };
+
+// Whether a datagram from `address` may be read now. A game on this PC always may, and takes the
+// source over from a sender on the network; while a game on this PC is driven through its pages or
+// a plugin, nothing from the network may; nor may anything from beyond the PC's subnets, nor from
+// the network at all where the source is for this PC alone; otherwise a device beside the PC may,
+// when the source is not following another sender.
+bool mayRead(const UdpSource& source, std::uint32_t address, bool onThisPc, bool pcGameDriven,
+             MonotonicTime now) {
+    if (!onThisPc && (source.reach == UdpReach::thisPc || pcGameDriven || !isOnHomeSubnet(homes, address)))
+        return false;
+    const bool followingAnother =
+        source.following && source.sender != address && heardRecently(true, source.senderHeard, now);
+    return !followingAnother || (onThisPc && !source.senderOnThisPc);
+}
 
 // Takes the next waiting datagram of the source, if any.
-Received receiveOne(const UdpSource& source, MonotonicTime now) {
+Received receiveOne(UdpSource& source, bool pcGameDriven, MonotonicTime now) {
     static std::array<std::uint8_t, receiveBufferSize> buffer;
-    // Project Motor Racing's: the multicast floods the home network, and only this PC's game counts.
-    sockaddr_in sender{};
-    int senderSize = sizeof sender;
-    const bool pmr = source.family == UdpFamily::pmr || source.family == UdpFamily::pmrMulticast;
-    const int received = pmr ? recvfrom(source.socket, reinterpret_cast<char*>(buffer.data()), buffer.size(),
-                                        0, reinterpret_cast<sockaddr*>(&sender), &senderSize)
-                             : recv(source.socket, reinterpret_cast<char*>(buffer.data()), buffer.size(), 0);
-    // Another PC's game is passed over, but does not cut the drain short: its flood would otherwise
-    // fill the socket and crowd out this PC's.
-    if (received >= 0 && pmr && !fromThisPc(ntohl(sender.sin_addr.s_addr), now))
+    sockaddr_in from{};
+    int fromLength = sizeof from;
+    const int received = recvfrom(source.socket, reinterpret_cast<char*>(buffer.data()), buffer.size(), 0,
+                                  reinterpret_cast<sockaddr*>(&from), &fromLength);
+    if (received >= 0) {
+        const std::uint32_t address = ntohl(from.sin_addr.s_addr);
+        // A socket on loopback alone hears only this PC: no need to ask Windows for its addresses.
+        const bool onThisPc = !bindsEveryAddress(source) || fromThisPc(address, now);
+        // Set aside, not counted as a stranger: another PC's multicast flood would otherwise cut the
+        // drain short and crowd out this PC's game.
+        if (!mayRead(source, address, onThisPc, pcGameDriven, now)) return Received::setAside;
+        if (!takeDatagram(source.family, Datagram(buffer.data(), static_cast<std::size_t>(received)), now))
+            return Received::stranger;
+        source.following = true;
+        source.sender = address;
+        source.senderOnThisPc = onThisPc;
+        source.senderHeard = now;
         return Received::gameDatagram;
-    if (received >= 0)
-        return takeDatagram(source.family, Datagram(buffer.data(), static_cast<std::size_t>(received)), now)
-                   ? Received::gameDatagram
-                   : Received::stranger;
+    }
     // A datagram longer than the buffer is gone, cut; a reset is the system's note about an earlier
     // send somewhere. Either way the next datagram may be a good one. WSAEWOULDBLOCK: all read.
     const int error = WSAGetLastError();
@@ -225,7 +278,7 @@ Received receiveOne(const UdpSource& source, MonotonicTime now) {
 // all three). Then one datagram from each of those in turn, so that a flood on one port cannot crowd
 // out the others, until all are empty, each has given its share (or its strangers' share), or the
 // tick's time for it is up.
-void drainUdpSources(MonotonicTime now) {
+void drainUdpSources(bool pcGameDriven, MonotonicTime now) {
     fd_set readable;
     FD_ZERO(&readable);
     for (const UdpSource& source : udpSources)
@@ -243,8 +296,8 @@ void drainUdpSources(MonotonicTime now) {
         bool any = false;
         for (std::size_t i = 0; i < udpSources.size(); ++i) {
             if (!mayHoldMore[i]) continue;
-            const Received received = receiveOne(udpSources[i], now);
-            mayHoldMore[i] = received == Received::gameDatagram ||
+            const Received received = receiveOne(udpSources[i], pcGameDriven, now);
+            mayHoldMore[i] = received == Received::gameDatagram || received == Received::setAside ||
                              (received == Received::stranger && ++strangers[i] < strangersPerTick);
             any |= mayHoldMore[i];
         }
@@ -279,14 +332,22 @@ void openUdpSources(UdpLogLine logTo, bool homeNetwork) {
 void readUdpGames(TelemetrySample& sample) {
     if (!winsockStarted) return;
     const MonotonicTime now = std::chrono::steady_clock::now();
-    for (UdpSource& source : udpSources)
+    // The sample holds the shared-memory and plugin games so far: one of them is driven on this PC.
+    const bool pcGameDriven = !sample.combo.empty();
+    for (UdpSource& source : udpSources) {
         if (opensSocket(source) && source.socket == INVALID_SOCKET && now >= source.nextTry)
             tryToBind(source, now);
-    for (UdpSource& source : udpSources)
         if (takesMulticast(source) && source.socket != INVALID_SOCKET && !source.joined &&
             now >= source.nextJoin)
             joinProjectMotorRacingGroup(source, now);
-    drainUdpSources(now);
+        // What a sender on the network left must not take the fan from the game on this PC even for
+        // the second it would take to fall silent.
+        if (pcGameDriven && source.following && !source.senderOnThisPc) {
+            source.following = false;
+            forgetStates(source.family);
+        }
+    }
+    drainUdpSources(pcGameDriven, now);
     overlayUdpGames(udpGameStates, now, sample);
     overlayPmr(pmrState, now, sample);
 }

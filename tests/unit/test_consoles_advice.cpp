@@ -2,6 +2,8 @@
 // the firewall command lines it hands to an elevated cmd.exe.
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -91,7 +93,11 @@ TEST(ConsolesAdvice, TheFirewallRuleLetsVentoraAloneHearUdpFromTheHomeNetworkOnI
     EXPECT_EQ(addFirewallRuleParameters("C:\\Program Files\\Ventora & 100%\\ventora.exe"),
               "advfirewall firewall add rule name=\"Ventora: consoles on the home network\" dir=in "
               "action=allow enable=yes program=\"C:\\Program Files\\Ventora & 100%\\ventora.exe\" "
-              "protocol=UDP localport=20777,5607,4444,33740 remoteip=localsubnet");
+              "protocol=UDP localport=20777,5607,4444,33740 remoteip=localsubnet profile=private,domain");
+    // A rule of an earlier version held on every profile: set anew, it holds on the home ones.
+    EXPECT_EQ(moveFirewallRuleParameters("C:\\Users\\Jos\xC3\xA9\\Ventora\\ventora.exe"),
+              "advfirewall firewall set rule name=\"Ventora: consoles on the home network\" new "
+              "program=\"C:\\Users\\Jos\xC3\xA9\\Ventora\\ventora.exe\" profile=private,domain");
     // A quote or a line end would end the program's value early.
     for (const char* path : {"C:\\a\"b\\ventora.exe", "C:\\a\r\nb.exe", ""}) {
         EXPECT_EQ(addFirewallRuleParameters(path), std::nullopt) << path;
@@ -99,33 +105,63 @@ TEST(ConsolesAdvice, TheFirewallRuleLetsVentoraAloneHearUdpFromTheHomeNetworkOnI
     }
 }
 
-// netsh's "show rule ... verbose" as an English Windows prints it, trimmed to the lines that matter.
-constexpr const char* shownOurs =
-    "\r\nRule Name:                            Ventora: consoles on the home network\r\n"
-    "----------------------------------------------------------------------\r\n"
-    "Enabled:                              Yes\r\n"
-    "RemoteIP:                             LocalSubnet\r\n"
-    "Program:                              C:\\Ventora\\ventora.exe\r\n"
-    "Action:                               Allow\r\nOk.\r\n\r\n";
-
-TEST(ConsolesAdvice, TheRuleNetshShowsIsReadByItsNameAndProgramWhateverTheLanguage) {
-    struct Case {
-        unsigned long exitCode;
-        const char* output;
-        const char* exePath;
-        ShownRule read;
-    } cases[] = {
-        {0, shownOurs, "C:\\Ventora\\ventora.exe", ShownRule::forThisProgram},
-        {0, shownOurs, "c:\\VENTORA\\Ventora.exe", ShownRule::forThisProgram},
-        {0, shownOurs, "D:\\Games\\Ventora\\ventora.exe", ShownRule::forAnotherProgram},
-        {1, "\r\nNo rules match the specified criteria.\r\n", "C:\\Ventora\\ventora.exe", ShownRule::none},
-        {1, "\r\nKeine Regeln entsprechen den angegebenen Kriterien.\r\n", "C:\\x.exe", ShownRule::none},
-        // Success that names no rule tells nothing: Wine's netsh prints nothing for any command.
-        {0, "", "C:\\Ventora\\ventora.exe", ShownRule::unknown},
-        {0, "Ok.\r\n", "C:\\Ventora\\ventora.exe", ShownRule::unknown},
+TEST(ConsolesAdvice, TheRuleIsInPlaceOnlyForThisProgramOnTheHomeProfilesWhateverItsPathsLetters) {
+    const std::string jose = "C:\\Users\\Jos\xC3\xA9\\AppData\\Local\\Ventora\\ventora.exe"; // UTF-8 é
+    const std::string jurgen = "C:\\Users\\J\xC3\xBCrgen\\Ventora\\ventora.exe";
+    const auto rule = [](std::string program, long profiles) {
+        return std::optional<SeenFirewallRule>(SeenFirewallRule{true, std::move(program), profiles});
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(readShownRule(c.exitCode, c.output, c.exePath), c.read) << c.output << " " << c.exePath;
+    const std::tuple<const char*, std::optional<SeenFirewallRule>, std::string, ShownRule> cases[] = {
+        {"in place", rule("C:\\Ventora\\ventora.exe", homeFirewallProfiles), "C:\\Ventora\\ventora.exe",
+         ShownRule::forThisProgram},
+        {"another case", rule("c:\\VENTORA\\Ventora.exe", privateFirewallProfile), "C:\\Ventora\\ventora.exe",
+         ShownRule::forThisProgram},
+        {"a user named Jos\xC3\xA9", rule(jose, homeFirewallProfiles), jose, ShownRule::forThisProgram},
+        {"outside the ANSI code page", rule(jurgen, homeFirewallProfiles), jurgen, ShownRule::forThisProgram},
+        {"Jos\xC3\xA9 against Jose", rule(jose, homeFirewallProfiles),
+         "C:\\Users\\Jose\\AppData\\Local\\Ventora\\ventora.exe", ShownRule::forAnotherProgram},
+        {"a longer path", rule("C:\\Ventora\\ventora.exe.old", homeFirewallProfiles),
+         "C:\\Ventora\\ventora.exe", ShownRule::forAnotherProgram},
+        {"moved", rule("D:\\Games\\ventora.exe", homeFirewallProfiles), "C:\\Ventora\\ventora.exe",
+         ShownRule::forAnotherProgram},
+        {"every profile, as an earlier version added it", rule(jose, 7), jose, ShownRule::forAnotherProgram},
+        {"Public alone", rule(jose, publicFirewallProfile), jose, ShownRule::forAnotherProgram},
+        {"no rule", SeenFirewallRule{}, jose, ShownRule::none},
+        {"the firewall would not say", std::nullopt, jose, ShownRule::unknown},
+    };
+    for (const auto& [what, seen, exePath, shown] : cases)
+        EXPECT_EQ(judgeFirewallRule(seen, exePath), shown) << what;
+}
+
+TEST(ConsolesAdvice, APublicNetworkOrOneWindowsWillNotNameIsToldWithHowToMakeItPrivate) {
+    const std::tuple<const char*, std::vector<SeenNetwork>, bool, std::vector<const char*>> cases[] = {
+        {"private", {{"Home", NetworkCategory::isPrivate}}, true, {}},
+        {"domain", {{"Office", NetworkCategory::isDomain}}, false, {}},
+        {"public where the console answered",
+         {{"Home", NetworkCategory::isPublic}},
+         true,
+         {"\"Home\", where the PlayStation answered, Public", "Network profile type: Private network"}},
+        {"one of two public, none answered",
+         {{"Home", NetworkCategory::isPrivate}, {"Cafe", NetworkCategory::isPublic}},
+         false,
+         {"the network \"Cafe\" Public", "make it Private"}},
+        {"no category",
+         {{"Home", NetworkCategory::unknown}},
+         false,
+         {"would not say whether the network \"Home\""}},
+        {"Windows will not say",
+         {},
+         false,
+         {"Windows would not say", "Network profile type: Private network"}},
+    };
+    for (const auto& [what, networks, answered, said] : cases) {
+        const std::string text = networkCategoryAdvice(networks, answered);
+        if (said.empty()) {
+            EXPECT_EQ(text, "") << what;
+        }
+        for (const char* part : said)
+            EXPECT_NE(text.find(part), std::string::npos) << what << ": " << text;
+    }
 }
 
 } // namespace

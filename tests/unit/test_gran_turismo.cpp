@@ -194,14 +194,21 @@ TEST(GranTurismoState, ARefusedDatagramLeavesTheStateAsItWas) {
     EXPECT_TRUE(state.driven);
 }
 
-TEST(GranTurismoState, ASpeedThatIsNoNumberCountsAsStandingStill) {
-    for (const float speed :
-         {std::numeric_limits<float>::infinity(), std::numeric_limits<float>::quiet_NaN()}) {
+TEST(GranTurismoState, ASpeedBeyondReasonCountsAsStandingStill) {
+    // The key is public: a stranger's packet can say anything, finite or not.
+    const std::pair<float, float> cases[] = {{std::numeric_limits<float>::infinity(), 0.0f},
+                                             {std::numeric_limits<float>::quiet_NaN(), 0.0f},
+                                             {1e6f, 0.0f},
+                                             {9.4e37f, 0.0f},
+                                             {-10.0f, 0.0f},
+                                             {-0.1f, 0.0f},
+                                             {50.0f, 180.0f}};
+    for (const auto& [speed, kmh] : cases) {
         GranTurismoState state;
         ASSERT_TRUE(takeGranTurismoDatagram(state, encryptedPacket(296, 0xDEADBEAF, speed, 1, 3311), t0));
         TelemetrySample sample;
         overlayGranTurismo(state, t0, sample);
-        EXPECT_EQ(sample.speedKmh, 0.0f) << speed;
+        EXPECT_FLOAT_EQ(sample.speedKmh, kmh) << speed;
     }
 }
 

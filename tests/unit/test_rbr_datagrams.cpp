@@ -1,7 +1,7 @@
 // Richard Burns Rally's NGP datagrams laid out at the game's own offsets (written out here), played
 // as stages are driven: the length check, paused and restarted stages, and the units told apart
-// from the speed against the distance along the stage, with the car's path longer than the stage's
-// line as it is through bends.
+// from the speed against the car's velocity, through slides and whatever the car's path along the
+// stage's line.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -26,6 +26,7 @@ struct Stage {
     std::int32_t stage = 41, car = 3;
     bool mph = false;
     float pathPerProgress = 1.0f; // metres the car drives for each metre along the stage's line
+    float slipDegrees = 0.0f;     // the velocity's angle to the car's axis, the speed shown along it
     std::uint32_t steps = 0;
     float raceTime = 0.0f, distance = 0.0f, speedKmh = 0.0f;
     MonotonicTime now = t0;
@@ -38,9 +39,11 @@ struct Stage {
         put(d, 16, std::bit_cast<std::uint32_t>(distance));
         put(d, 56, static_cast<std::uint32_t>(car));
         put(d, 60, std::bit_cast<std::uint32_t>(mph ? speedKmh / 1.609344f : speedKmh));
-        // The car's velocities, from 88: nothing Ventora reads.
-        for (std::size_t offset = 88; offset < 100; offset += 4)
-            put(d, offset, std::bit_cast<std::uint32_t>(speedKmh / 3.6f));
+        // Surge, sway and heave velocities, m/s.
+        const float surge = speedKmh / 3.6f, sway = surge * std::tan(slipDegrees * 3.14159265f / 180.0f);
+        put(d, 88, std::bit_cast<std::uint32_t>(surge));
+        put(d, 92, std::bit_cast<std::uint32_t>(sway));
+        put(d, 96, std::bit_cast<std::uint32_t>(0.1f));
         return d;
     }
     // Driven for `seconds`: the physics steps, the clock and the distance move on.
@@ -123,22 +126,26 @@ TEST(RbrDatagrams, DrivenWhileStepsAndRaceTimeMoveOnAndNotASecondAfter) {
     }
 }
 
-TEST(RbrDatagrams, TheUnitsAreToldFromTheSpeedAgainstTheDistanceCovered) {
+TEST(RbrDatagrams, TheUnitsAreToldFromTheSpeedAgainstTheVelocityAtOnce) {
     struct Case {
         const char* what;
         bool mph;
-        float speedKmh, pathPerProgress, seconds;
+        float speedKmh, pathPerProgress, slipDegrees, seconds;
         float expectedKmh;
     };
     const Case cases[] = {
-        {"km/h, straight", false, 120.0f, 1.0f, 5.0f, 120.0f},
-        {"km/h, through bends", false, 80.0f, 1.25f, 5.0f, 80.0f},
-        {"mph, straight", true, 120.0f, 1.0f, 5.0f, 120.0f},
-        {"mph, through bends", true, 80.0f, 1.2f, 5.0f, 80.0f},
-        // Until a second of driving has shown it, mph is taken for km/h.
-        {"mph, too soon to tell", true, 120.0f, 1.0f, 0.9f, 120.0f / 1.609344f},
-        // Crawling covers too little of the stage to tell.
-        {"mph, crawling", true, 5.0f, 1.0f, 10.0f, 5.0f / 1.609344f},
+        {"km/h, straight", false, 120.0f, 1.0f, 0.0f, 5.0f, 120.0f},
+        {"km/h, sliding", false, 80.0f, 1.25f, 30.0f, 5.0f, 80.0f},
+        {"km/h, a hairpin on the inside line", false, 60.0f, 0.6f, 10.0f, 3.0f, 60.0f},
+        {"mph, straight", true, 120.0f, 1.0f, 0.0f, 5.0f, 120.0f},
+        {"mph, sliding", true, 80.0f, 1.2f, 30.0f, 5.0f, 80.0f},
+        {"mph, a hairpin on the outside line", true, 60.0f, 1.6f, 10.0f, 3.0f, 60.0f},
+        {"mph, at once: the first two datagrams", true, 120.0f, 1.0f, 0.0f, 0.04f, 120.0f},
+        // Crawling, the velocity is too small to tell: mph is taken for km/h.
+        {"mph, crawling", true, 15.0f, 1.0f, 0.0f, 10.0f, 15.0f / 1.609344f},
+        // 1e6 m/s in km/h, or about 9.4e37 m/s, which overflows once in km/h and again in mph.
+        {"km/h, a speed beyond reason", false, 3.6e6f, 1.0f, 0.0f, 0.1f, 0.0f},
+        {"mph, a speed that overflows", true, 1.5e38f, 1.0f, 0.0f, 0.1f, 0.0f},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -146,28 +153,28 @@ TEST(RbrDatagrams, TheUnitsAreToldFromTheSpeedAgainstTheDistanceCovered) {
         stage.mph = c.mph;
         stage.speedKmh = c.speedKmh;
         stage.pathPerProgress = c.pathPerProgress;
+        stage.slipDegrees = c.slipDegrees;
         RbrState state;
         stage.drive(state, c.seconds);
         EXPECT_NEAR(overlay(state, stage.now).speedKmh, c.expectedKmh, 0.01f);
     }
 }
 
-TEST(RbrDatagrams, UnitsOnceKnownOutlastARestartAndAStretchOffTheLine) {
+TEST(RbrDatagrams, UnitsOnceKnownOutlastASpinAndARestart) {
     Stage stage;
     stage.mph = true;
     stage.speedKmh = 100.0f;
     RbrState state;
-    stage.drive(state, 4.0f);
-    ASSERT_TRUE(state.mph);
-    // Put back on the road 300 m further on: one stretch that says nothing of the units; then one
-    // through a hairpin whose path is half again as long as the stage's line, that reads as km/h.
-    stage.distance += 300.0f;
     stage.drive(state, 1.0f);
-    stage.pathPerProgress = 1.5f;
-    stage.drive(state, 1.5f);
-    stage.pathPerProgress = 1.0f;
+    ASSERT_TRUE(state.mph);
+    // Restarted, standing at the start: too slow to tell.
     stage.restart();
+    stage.speedKmh = 0.0f;
     stage.drive(state, 0.5f);
+    // Spinning, the velocity points nearly across the car: it says nothing of the units.
+    stage.speedKmh = 100.0f;
+    stage.slipDegrees = 80.0f;
+    stage.drive(state, 1.0f);
     EXPECT_TRUE(state.mph);
     EXPECT_NEAR(overlay(state, stage.now).speedKmh, 100.0f, 0.01f);
 }

@@ -351,6 +351,36 @@ TEST(OutGaugeDatagrams, CarCodeToItsNulAndSpeed) {
     }
 }
 
+TEST(UdpGames, ASpeedBeyondReasonCountsAsStandingStill) {
+    Bytes f1 = carTelemetry(2025, 0);
+    put(f1, 29, 65535, 2); // km/h as F1 sends it: a stranger's, on the network
+    Bytes huge = forza(311), overflowing = forza(311), backwards = forza(311), standing = forza(311);
+    putFloat(huge, 244, 1e6f), putFloat(overflowing, 244, 9.4e37f), putFloat(backwards, 244, -10.0f);
+    putFloat(standing, 244, -0.1f);
+    const std::tuple<const char*, Bytes, bool (*)(UdpGameStates&, Datagram, MonotonicTime)> cases[] = {
+        {"F1, 65535 km/h", f1, takeF1PortDatagram},
+        {"Forza, 1e6 m/s", huge,
+         [](UdpGameStates& s, Datagram d, MonotonicTime t) { return takeForzaDatagram(s.forza, d, t); }},
+        {"Forza, overflowing in km/h", overflowing,
+         [](UdpGameStates& s, Datagram d, MonotonicTime t) { return takeForzaDatagram(s.forza, d, t); }},
+        {"Forza, backwards beyond noise", backwards,
+         [](UdpGameStates& s, Datagram d, MonotonicTime t) { return takeForzaDatagram(s.forza, d, t); }},
+        {"Forza, a hair below zero", standing,
+         [](UdpGameStates& s, Datagram d, MonotonicTime t) { return takeForzaDatagram(s.forza, d, t); }},
+        {"OutGauge, 1e6 m/s", outGauge(92, "XRT", 1e6f),
+         [](UdpGameStates& s, Datagram d, MonotonicTime t) {
+             return takeOutGaugeDatagram(s.outGauge, d, t);
+         }},
+    };
+    for (const auto& [what, d, take] : cases) {
+        UdpGameStates states;
+        ASSERT_TRUE(take(states, d, t0)) << what;
+        const TelemetrySample sample = overlay(states);
+        EXPECT_NE(sample.combo, "shared @ memory game") << what;
+        EXPECT_EQ(sample.speedKmh, 0.0f) << what;
+    }
+}
+
 TEST(UdpGames, OneSecondOfSilenceEndsLiveAndTheLastLiveGameWins) {
     using std::chrono::milliseconds;
     UdpGameStates states;

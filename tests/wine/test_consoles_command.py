@@ -192,6 +192,20 @@ class ConsolesCommandTest(unittest.TestCase):
         self.assertEqual(self.listening_path.read_text(), LISTENING_ON)
         self.assert_bound(20777, "0.0.0.0")
 
+    def test_the_on_line_as_notepad_saves_it_turns_listening_on_but_not_for_rbr(self):
+        for text in ("\ufefflisten=home-network\r\n", "listen=home-network\r\n", "\ufefflisten=home-network"):
+            with self.subTest(text=text):
+                self.listening_path.parent.mkdir(parents=True, exist_ok=True)
+                self.listening_path.write_bytes(text.encode("utf-8"))
+                self.addCleanup(self.listening_path.unlink, missing_ok=True)
+                ventora = self.session.start_ventora()
+                try:
+                    self.assert_bound(20777, "0.0.0.0")
+                    # Richard Burns Rally runs on the PC alone: its port stays on loopback.
+                    self.assert_bound(6776, "127.0.0.1")
+                finally:
+                    self.session.end_ventora(ventora)
+
     def test_consoles_takes_nothing_but_off(self):
         for args in (("on",), ("off", "now")):
             with self.subTest(args=args):
