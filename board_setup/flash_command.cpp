@@ -236,6 +236,7 @@ void sayKind(const KindChoice& choice) {
             "another).\n",
             choice.kind.shortName);
         break;
+    case KindChoice::unknown: break; // refused, in the caller's words
     case KindChoice::changed:
         say("Changing the kind of firmware it runs, as asked: was %s, now %s.\n", choice.was->option,
             choice.kind.option);
@@ -273,6 +274,15 @@ bool flashBoard(const FlashRequest& request) {
         const KindChoice choice =
             chooseOutputKind(request.kindChosen ? std::optional(request.kind) : std::nullopt, firstPages,
                              mayBeCutShort ? builtInImages() : std::vector<BuiltInImage>{});
+        if (choice.why == KindChoice::unknown) {
+            stk500::leave(board.link);
+            complain(
+                "the board on COM%d holds a write cut short whose kind of firmware no page of it says (an "
+                "upgrade from an earlier version, say). Run the flash again with --output and the kind its "
+                "fans are wired for, one of: %s. Nothing was written; the board is safe with its fans off.",
+                request.port, outputKindOptions());
+            return false;
+        }
         sayKind(choice);
         kind = choice.kind;
     }

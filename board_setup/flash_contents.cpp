@@ -27,9 +27,11 @@ FlashContents classifyFlash(std::span<const std::uint8_t> firstPages) {
     // This tool writes page 0 last: first its idle page, then the other pages. No other writer
     // leaves that page, and it does nothing to lose. An erased page 0 above code is not ours: the
     // bootloaders erase a page as its write command arrives, so another tool's upload cut during
-    // its first page leaves just that. 1.2.0 wrote "rjmp ." (0xCFFF) on an erased page instead.
+    // its first page leaves just that. 1.2.0 wrote "rjmp ." (0xCFFF) on an erased page instead, and 1.3.0
+    // an idle page without the bus clear.
     const std::span<const std::uint8_t> page0 =
         firstPages.first(std::min(firstPages.size(), stk500::pageSize));
-    if (isIdlePage(page0) || isOlderIdlePage(page0)) return FlashContents::cutShort;
+    if (isIdlePage(page0) || std::ranges::equal(page0, earlierIdlePage()) || isOlderIdlePage(page0))
+        return FlashContents::cutShort;
     return FlashContents::anotherProgram;
 }

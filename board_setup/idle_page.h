@@ -8,3 +8,6 @@
 std::span<const std::uint8_t> idlePage();
 // Whether a page 0 read from a board is the idle page, every byte of it.
 bool isIdlePage(std::span<const std::uint8_t> page0);
+// The idle page an earlier version of this tool wrote (1.3.0's, without the bus clear): a board
+// holding it had a write of that version's cut short.
+std::span<const std::uint8_t> earlierIdlePage();

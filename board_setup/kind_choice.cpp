@@ -49,8 +49,12 @@ KindChoice chooseOutputKind(std::optional<OutputKind> asked, std::span<const std
     // A write cut short while page 0 itself went in leaves that page half-written, which reads as
     // another program's: the pages after it still say which of ours it was, and another program's
     // code never matches one of our images page for page.
-    if (classifyFlash(firstPages) != FlashContents::empty)
+    const FlashContents contents = classifyFlash(firstPages);
+    if (contents != FlashContents::empty)
         if (const auto cut = kindOfCutShortWrite(firstPages, builtIns))
             return {KindChoice::resumed, *cut, std::nullopt};
+    // Our idle page over pages no image of ours holds: the write was of some kind, very likely a
+    // shield's, and the 4-pin fans' pins would drive its brakes and directions.
+    if (contents == FlashContents::cutShort) return {KindChoice::unknown, outputKinds.front(), std::nullopt};
     return {KindChoice::defaulted, outputKinds.front(), std::nullopt};
 }

@@ -20,6 +20,8 @@ struct KindChoice {
         defaulted, // nothing asked, no kind on the board: the 4-pin fans, as scripts expect
         changed,   // asked for another kind than the board runs
         resumed,   // nothing asked, a write of ours cut short: the kind its pages after page 0 are
+        unknown,   // nothing asked, a write of ours cut short whose kind no page says (an upgrade from
+                   // an earlier version's firmware, say): only --output may say it, never a default
     } why = defaulted;
     OutputKind kind = outputKinds.front();
     std::optional<OutputKind> was; // changed: the kind the board ran

@@ -14,6 +14,10 @@
 // When the main loop hangs, the watchdog's interrupt has the chip reset by the I2C general call
 // (address 0, byte 6, the PCA9685's software reset): every channel full off and the chip asleep,
 // as at power-on, whatever register the loop was writing.
+//
+// A chip left partway through a byte (the Uno reset while it acknowledged, a glitch from the
+// motors) holds SDA low for as long as it is powered, and no START can then reach it: the watchdog's
+// stop and every set-up that fails first clear the bus.
 #include "fan_duty.h"
 #include "fan_output.h"
 
@@ -26,8 +30,12 @@ namespace {
 constexpr uint8_t shieldAddress = 0x60;
 constexpr uint8_t generalCallAddress = 0x00, softwareReset = 0x06;
 constexpr uint8_t sda = _BV(PC4), scl = _BV(PC5);
-// A chip halfway through a byte lets SDA go within nine clocks (the I2C bus-clear procedure).
+// A chip halfway through a byte lets SDA go within nine clocks: the rest of its byte and the
+// acknowledge.
 constexpr uint8_t busClearClocks = 9;
+// Half a clock of the bus clear: 100 kHz, the standard mode every chip takes, and more than the
+// 4.7 us a STOP needs before the next START.
+constexpr double halfClockMicroseconds = 5;
 // The PCA9685's registers and bits.
 constexpr uint8_t mode1 = 0x00, mode2 = 0x01, firstChannelOn = 0x06, allChannelsOffHigh = 0xFD,
                   preScale = 0xFE;
@@ -117,9 +125,47 @@ bool writeChannels(uint16_t duty) {
     return writeRegisters(firstChannelOn + 4 * firstChannel, bytes, sizeof bytes);
 }
 
+// The TWI at 400 kHz, in charge of A4 and A5.
+void startTwi() {
+    TWSR = 0; // prescaler 1
+    TWBR = bitRateRegister;
+    TWCR = _BV(TWEN);
+}
+
+// A4 or A5 pulled low, or let go for the pull-ups to raise, as the bus's open-drain outputs do: the
+// port bit stays 0 and only the direction changes, so the Uno never drives a line high against a
+// chip pulling it low.
+void pullLow(uint8_t line) {
+    PORTC &= ~line;
+    DDRC |= line;
+    _delay_us(halfClockMicroseconds);
+}
+
+void letGo(uint8_t line) {
+    PORTC &= ~line;
+    DDRC &= ~line;
+    _delay_us(halfClockMicroseconds);
+}
+
+// SCL clocked while SDA stays low, nine times at most, then a STOP (SDA rising while SCL is high):
+// a chip that was partway through a byte lets SDA go and forgets the transfer. The TWI is off
+// meanwhile, so the pins are the port's; it is left off.
+void clearBus() {
+    TWCR = 0;
+    letGo(sda | scl);
+    for (uint8_t clock = 0; clock < busClearClocks && !(PINC & sda); ++clock) {
+        pullLow(scl);
+        letGo(scl);
+    }
+    pullLow(scl);
+    pullLow(sda);
+    letGo(scl);
+    letGo(sda);
+}
+
 // Every channel off first, then the PWM rate (the prescaler takes a value only while the chip
 // sleeps), awake again, and the channels as they should be now.
-bool setUpShield() {
+bool startShield() {
     if (!writeRegister(allChannelsOffHigh, fullOnOrOff)) return false;
     // Outputs totem-pole and not inverted, whatever a program before set.
     if (!writeRegister(mode2, totemPole) || !writeRegister(mode1, sleep | autoIncrement) ||
@@ -128,6 +174,15 @@ bool setUpShield() {
     // The oscillator needs 500 us after waking before a restart.
     _delay_us(500);
     return writeRegister(mode1, restart | autoIncrement) && writeChannels(drivenDuty);
+}
+
+// A set-up that fails clears the bus, so that the next, 100 ms on, finds a chip that hears it.
+bool setUpShield() {
+    if (startShield()) return true;
+    clearBus();
+    PORTC |= sda | scl;
+    startTwi();
+    return false;
 }
 
 void drive(uint16_t duty) {
@@ -142,10 +197,8 @@ void setUpFanOutputs() {
     power_twi_enable();
     // The Uno's own pull-ups on SDA and SCL as well as the shield's: without a shield the bus still
     // reads idle, and a START gets its answer (none) at once.
-    PORTC |= _BV(PC4) | _BV(PC5);
-    TWSR = 0; // prescaler 1
-    TWBR = bitRateRegister;
-    TWCR = _BV(TWEN);
+    PORTC |= sda | scl;
+    startTwi();
     drivenDuty = 0;
     shieldAnswers = setUpShield();
     millisecondsToRetry = retryMilliseconds;
@@ -167,21 +220,11 @@ bool fanOutputsAnswer() {
 }
 
 void stopFansAtOnce() {
-    // The TWI lets go of the lines wherever it was; the pull-ups hold them high.
-    TWCR = 0;
+    // The TWI lets go of the lines wherever it was, and the bus is cleared of a chip holding SDA.
     power_twi_enable();
-    DDRC &= ~(sda | scl);
+    clearBus();
     PORTC |= sda | scl;
-    for (uint8_t clock = 0; clock < busClearClocks && !(PINC & sda); ++clock) {
-        DDRC |= scl; // low
-        _delay_us(5);
-        DDRC &= ~scl;
-        _delay_us(5);
-    }
-    TWSR = 0;
-    TWBR = bitRateRegister;
-    TWCR = _BV(TWEN);
-    // A START where the chip expected a bit of a byte starts it over.
+    startTwi();
     endTransfer(startTransfer(generalCallAddress) && sendByte(softwareReset, dataAcknowledged));
     shieldAnswers = false;
 }

@@ -9,6 +9,7 @@
 ;   /S            silent: installs with the defaults, Start Ventora with Windows included
 ;   /NOSTARTUP    leaves out the Startup shortcut (also in a silent install)
 ;   /NOTRUCKS     leaves out the truck games' plugin, as unticking it does: copies made earlier go
+;   /NOKARTS      leaves out the plugins for Kart Racing Pro, MX Bikes and GP Bikes, the same way
 ;   /D=<folder>   installs elsewhere; it must come last and stay unquoted
 ;
 ; Euro Truck Simulator 2 and American Truck Simulator load telemetry plugins from their own folder:
@@ -834,6 +835,11 @@ Function .onInit
   ${GetOptions} $0 "/NOTRUCKS" $1
   ${IfNot} ${Errors}
     !insertmacro UnselectSection ${SecTrucks}
+  ${EndIf}
+  ClearErrors
+  ${GetOptions} $0 "/NOKARTS" $1
+  ${IfNot} ${Errors}
+    !insertmacro UnselectSection ${SecKartsAndBikes}
   ${EndIf}
 FunctionEnd
 

@@ -1,6 +1,7 @@
 // The idle page 0 the set-up tool writes while an image goes in, run on the simulated chip behind
-// either bootloader: it switches off a v2 shield's PCA9685 left driving the fans, and ends in its
-// loop with every pin an input and the TWI, USART and watchdog off, with or without a chip on the bus.
+// either bootloader: it clears the bus of a v2 shield's PCA9685 holding SDA low, switches the chip
+// off where it was left driving the fans, and ends in its loop with every pin an input and the TWI,
+// USART and watchdog off, with or without a chip on the bus.
 #include "board_setup/idle_page.h"
 #include "firmware_run.h"
 #include "shield.h"
@@ -51,10 +52,14 @@ TEST(IdlePage, SwitchesAShieldsChipOffAndLoopsWithEveryPinAnInput) {
         bool shield;  // a v2 shield on the bus
         bool answers; // its chip answers
         bool portOpened;
+        unsigned sdaHeld; // clocks its chip holds SDA low for, caught partway through a byte
     } cases[] = {
-        {"a v2 shield left driving, Optiboot, powered on", board::Bootloader::optiboot, true, true, false},
-        {"a v2 shield left driving, the old Nano bootloader", board::Bootloader::oldNano, true, true, true},
-        {"nothing on the bus to answer", board::Bootloader::optiboot, false, false, true},
+        {"a v2 shield left driving, Optiboot, powered on", board::Bootloader::optiboot, true, true, false, 0},
+        {"a v2 shield left driving, the old Nano bootloader", board::Bootloader::oldNano, true, true, true,
+         0},
+        {"a v2 shield holding SDA for one clock more", board::Bootloader::optiboot, true, true, true, 1},
+        {"a v2 shield holding SDA for eight clocks more", board::Bootloader::oldNano, true, true, true, 8},
+        {"nothing on the bus to answer", board::Bootloader::optiboot, false, false, true, 0},
     };
     for (const auto& c : cases) {
         board::BoardSetup setup;
@@ -66,6 +71,7 @@ TEST(IdlePage, SwitchesAShieldsChipOffAndLoopsWithEveryPinAnInput) {
         if (c.shield) {
             shield = std::make_unique<board::Shield>(run.board, board::OutputKind::motorShieldV2, c.answers);
             driveBothMotors(*shield->pca());
+            shield->pca()->holdSdaLow(c.sdaHeld);
             ASSERT_EQ(shield->fan(1).state, "forward") << c.what;
         }
         if (c.portOpened) {
@@ -84,6 +90,8 @@ TEST(IdlePage, SwitchesAShieldsChipOffAndLoopsWithEveryPinAnInput) {
         EXPECT_EQ(avr->data[twcr] & twen, 0) << c.what << ": the TWI off";
         EXPECT_EQ(avr->data[wdtcsr] & (wde | wdie), 0) << c.what << ": the watchdog off";
         if (c.shield && c.answers) {
+            EXPECT_FALSE(shield->pca()->holdsSda()) << c.what;
+            EXPECT_FALSE(shield->pca()->sclDrivenHigh()) << c.what;
             EXPECT_GE(shield->pca()->resets(), 1u) << c.what;
             for (int channel = 0; channel < 16; ++channel)
                 EXPECT_TRUE(shield->pca()->fullOff(channel)) << c.what << ": channel " << channel;

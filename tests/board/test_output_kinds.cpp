@@ -263,6 +263,47 @@ TEST(MotorShieldV2, AMainLoopHungInsideATransferStillHasEveryChannelSwitchedOff)
         EXPECT_TRUE(pca.fullOff(channel)) << "channel " << channel;
 }
 
+// The chip left partway through a byte (the Uno reset while it acknowledged, a glitch from the
+// motors) holds SDA low and hears no START until SCL has clocked it free. Hung, the watchdog's stop
+// clears the bus; running, the set-up tried again after the failsafe's failed write does. Either way
+// the bus ends with a STOP, SCL is never driven high, and every channel goes full off.
+TEST(MotorShieldV2, AChipHoldingSdaLowIsClockedFreeAndEveryChannelSwitchedOff) {
+    const struct {
+        const char* what;
+        bool hung;
+        unsigned clocks; // the chip lets SDA go after this many
+    } cases[] = {
+        {"the watchdog's stop, one clock to go", true, 1},
+        {"the watchdog's stop, eight clocks to go", true, 8},
+        {"the set-up tried again, one clock to go", false, 1},
+        {"the set-up tried again, eight clocks to go", false, 8},
+    };
+    for (const auto& c : cases) {
+        FirmwareRun run("ventora-fan-motor-shield-v2.elf");
+        Shield shield(run.board, OutputKind::motorShieldV2);
+        board::Pca9685& pca = *shield.pca();
+        run.feedEvery100ms(0.1, 0.6, 79);
+        run.runTo(0.6);
+        ASSERT_EQ(shield.fan(1).state, "forward") << c.what;
+        if (c.hung) hangMainLoop(run.board);
+        const double heldAt = run.board.seconds();
+        pca.holdSdaLow(c.clocks);
+        // Hung, Ventora goes on sending; running, the line falls silent and the failsafe comes.
+        if (c.hung) run.feedEvery100ms(heldAt + 0.1, heldAt + 2.0, 79);
+        run.runTo(heldAt + 2.0);
+        EXPECT_FALSE(pca.holdsSda()) << c.what;
+        EXPECT_GE(pca.stopsOnPins(), 1u) << c.what;
+        EXPECT_FALSE(pca.sclDrivenHigh()) << c.what;
+        if (c.hung) {
+            EXPECT_GE(pca.resets(), 1u) << c.what;
+        }
+        for (int channel = 0; channel < 16; ++channel)
+            EXPECT_TRUE(pca.fullOff(channel)) << c.what << ": channel " << channel;
+        EXPECT_EQ(shield.fan(1).state, "coast") << c.what;
+        EXPECT_EQ(shield.fan(2).state, "coast") << c.what;
+    }
+}
+
 TEST(MotorShieldV2, SetsEveryChannelFullOffBeforeAnythingElse) {
     FirmwareRun run("ventora-fan-motor-shield-v2.elf");
     Shield shield(run.board, OutputKind::motorShieldV2);

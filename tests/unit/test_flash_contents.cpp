@@ -55,13 +55,16 @@ TEST(FlashContents, TellEmptyOursCutShortAndAnotherProgram) {
         {"page 0 the idle page, page 1 erased", firstPages({{0, idle}}), FlashContents::cutShort},
         {"page 0 an older tool's stub looping on itself", firstPages({{0, rjmpToItself}, {128, code}}),
          FlashContents::cutShort},
+        {"page 0 1.3.0's idle page, without the bus clear",
+         firstPages({{0, {earlierIdlePage().begin(), earlierIdlePage().end()}}, {128, code}}),
+         FlashContents::cutShort},
         // Another tool's upload cut during its first page: the bootloader erased page 0 as the
         // write command came.
         {"page 0 erased, page 1 written", firstPages({{128, code}}), FlashContents::anotherProgram},
-        {"the idle page with its last byte erased", firstPages({{0, idleWithByte(0x6F, 0xFF)}, {128, code}}),
+        {"the idle page with its last byte erased", firstPages({{0, idleWithByte(0x7D, 0xFF)}, {128, code}}),
          FlashContents::anotherProgram},
         {"the idle page with a byte after its code written",
-         firstPages({{0, idleWithByte(0x70, 0x00)}, {128, code}}), FlashContents::anotherProgram},
+         firstPages({{0, idleWithByte(0x7E, 0x00)}, {128, code}}), FlashContents::anotherProgram},
         {"the older stub with a byte after it written",
          firstPages({{0, rjmpToItself}, {2, {0x00}}, {128, code}}), FlashContents::anotherProgram},
         {"a sketch", firstPages({{0, vectors}, {104, code}}), FlashContents::anotherProgram},

@@ -84,8 +84,16 @@ TEST(KindChoice, AWriteCutShortKeepsTheKindItsSecondPageHolds) {
         const char* written;
     } cases[] = {
         {"page 1 is one image's", cutShort(0x11), builtIns, KindChoice::resumed, "pwm-fans"},
-        {"page 1 is no image's", cutShort(0x33), builtIns, KindChoice::defaulted, "pwm-fans"},
-        {"page 1 is two images'", cutShort(0x22), builtIns, KindChoice::defaulted, "pwm-fans"},
+        // An upgrade from an earlier version's firmware cut after the idle page.
+        {"page 1 is no image's", cutShort(0x33), builtIns, KindChoice::unknown, "pwm-fans"},
+        {"page 1 is two images'", cutShort(0x22), builtIns, KindChoice::unknown, "pwm-fans"},
+        {"page 0 another program's, page 1 no image's",
+         [&] {
+             auto pages = cutShort(0x33);
+             std::fill(pages.begin(), pages.begin() + 64, 0x5A);
+             return pages;
+         }(),
+         builtIns, KindChoice::defaulted, "pwm-fans"},
         {"page 0 half-written, page 1 one image's",
          [&] {
              auto pages = cutShort(0x22);

@@ -76,21 +76,26 @@ TEST(TruckReader, OnlyALiveRecordWhoseSequenceMovedWithinASecondCounts) {
     struct Case {
         const char* what;
         bool live;
+        bool framed;          // a frame between the reads at 1000 and 1100 ms
         bool moveAgain;       // another frame before the last read
         std::uint64_t lastMs; // the last read; the sequence moved at 1100
         bool driven;
     };
     const Case cases[] = {
-        {"moving", true, true, 1200, true},
-        {"paused", false, true, 1200, false},
-        {"frames stopped a second ago", true, false, 2100, true},
-        {"frames stopped longer ago", true, false, 2101, false},
+        {"moving", true, true, true, 1200, true},
+        {"paused", false, true, true, 1200, false},
+        {"frames stopped a second ago", true, true, false, 2100, true},
+        {"frames stopped longer ago", true, true, false, 2101, false},
+        // A game hung with its section still there: live, but its sequence never moved.
+        {"read again and again with no frame between", true, false, false, 1200, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         TruckSection section("eut2", "DAF", "XF", true, 20.0f);
         PluginWatch watch;
-        seeItMove(section, watch);
+        readAt(section, watch, 1000);
+        if (c.framed) section.frame();
+        readAt(section, watch, 1100);
         section.record.live = c.live;
         if (c.moveAgain) section.frame();
         EXPECT_EQ(readAt(section, watch, c.lastMs).combo != "earlier game", c.driven);

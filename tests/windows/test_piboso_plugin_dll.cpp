@@ -44,14 +44,19 @@ PiBoSoPluginCalls callsOf(HMODULE module) {
 struct Game {
     const char* file;
     piboso::GameIdentity identity;
+    // What the game itself asks for, written out rather than taken from the header the plugin is
+    // built from, where a typo would pass the stand-in game's check as well.
+    const char* modId;
+    int dataVersion;
+    int interfaceVersion;
     const char* vehicle;
     const char* track;
 };
 
 const Game games[] = {
-    {"ventora-krp.dlo", piboso::kartRacingPro, "KZ2 Tony Kart", "South Garda Karting"},
-    {"ventora-mxbikes.dlo", piboso::mxBikes, "2024 Kawasaki KX450", "Club MX"},
-    {"ventora-gpbikes.dlo", piboso::gpBikes, "Honda RC213V", "Mugello Circuit"},
+    {"ventora-krp.dlo", piboso::kartRacingPro, "krp", 6, 9, "KZ2 Tony Kart", "South Garda Karting"},
+    {"ventora-mxbikes.dlo", piboso::mxBikes, "mxbikes", 8, 9, "2024 Kawasaki KX450", "Club MX"},
+    {"ventora-gpbikes.dlo", piboso::gpBikes, "gpbikes", 12, 9, "Honda RC213V", "Mugello Circuit"},
 };
 
 // One game's plugin, loaded from beside this exe as the game loads it from its plugins folder.
@@ -94,6 +99,10 @@ TEST(PiBoSoPluginDll, EachPluginHasItsGamesIdentityAndAsksForTwentyCallsASecond)
               (const void*)calls.runDeinit, (const void*)calls.runStart, (const void*)calls.runStop,
               (const void*)calls.runTelemetry, (const void*)calls.raceEvent})
             EXPECT_NE(call, nullptr);
+        ASSERT_TRUE(calls.getModId && calls.getModDataVersion && calls.getInterfaceVersion);
+        EXPECT_STREQ(calls.getModId(), game.modId);
+        EXPECT_EQ(calls.getModDataVersion(), game.dataVersion);
+        EXPECT_EQ(calls.getInterfaceVersion(), game.interfaceVersion);
         EXPECT_TRUE(loaded.host.identityMatches());
         // Another game's identity is not this plugin's.
         loaded.host.game = &game == &games[0] ? piboso::mxBikes : piboso::kartRacingPro;

@@ -1,13 +1,21 @@
 """ventora-board.exe under Wine keeping the kind of firmware a board runs: a shield board retuned
 without --output keeps its shield's firmware, another kind takes --output and is said, a board with
-no kind to keep gets the 4-pin fans with a line saying so, and test looks at the board first."""
+no kind to keep gets the 4-pin fans with a line saying so, a write cut short whose kind no page says
+is refused until --output names it, and test looks at the board first."""
 
 import re
 import unittest
 
-from tests.wine.rig import RigBoard, connect_board
+from pathlib import Path
+
+from tests.wine.rig import FIRMWARE_BUILD, RigBoard, connect_board
 from tests.wine import test_board_setup
 from tests.wine.test_install import VERSION
+
+# Page 1 of 1.2.0's Adafruit Motor Shield v2 image, as fixtures/make_v2_1_2_0_page1.sh built it.
+V2_1_2_0_PAGE_1 = bytes.fromhex(" ".join(
+    line for line in (Path(__file__).parent / "fixtures" / "motor-shield-v2-1.2.0-page1.txt").read_text().splitlines()
+    if not line.startswith("#")))
 
 
 class KeptKindTest(unittest.TestCase):
@@ -19,6 +27,7 @@ class KeptKindTest(unittest.TestCase):
     # The board set-up suite's own helpers (its module, not its class: that would run its tests here).
     board = test_board_setup.BoardSetupTest.board
     tool = test_board_setup.BoardSetupTest.tool
+    flash_of = test_board_setup.BoardSetupTest.flash_of
 
     def listed(self, port):
         result = self.tool("list", f"COM{port}")
@@ -68,6 +77,32 @@ class KeptKindTest(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.text)
         self.assertIn("Its write cut short was of the firmware for the Adafruit Motor Shield v2", result.text)
         self.assertTrue(self.listed(7).startswith(f"Ventora firmware {VERSION} for the Adafruit Motor Shield v2;"))
+
+    def test_a_shield_board_whose_upgrade_from_1_2_0_was_cut_short_is_refused_until_output_names_its_kind(self):
+        # Cut after the idle page: page 1 still 1.2.0's, which no image of this version holds.
+        board = self.board("optiboot", 8)
+        flash = bytearray(self.flash_of(board))
+        flash[0:128] = (FIRMWARE_BUILD / "idle-page.bin").read_bytes().ljust(128, b"\xff")
+        flash[128:256] = V2_1_2_0_PAGE_1
+        board.flash_file.write_bytes(flash)
+        again = RigBoard(None, bootloader="optiboot", flash_file=board.flash_file)
+        self.addCleanup(again.stop)
+        connect_board(self.session, 8, again)
+
+        refused = self.tool("flash", "COM8")
+        self.assertEqual(refused.returncode, 1, refused.text)
+        self.assertRegex(refused.text, r"no page of it says.*--output and the kind its fans are wired for, one of: "
+                         r"pwm-fans, driver, l293d-shield, motor-shield-v2")
+        self.assertNotIn("Writing", refused.text)
+        again.stop()
+        self.assertEqual(board.flash_file.read_bytes()[:256], bytes(flash[:256]), "nothing written")
+
+        back = RigBoard(None, bootloader="optiboot", flash_file=board.flash_file)
+        self.addCleanup(back.stop)
+        connect_board(self.session, 8, back)
+        named = self.tool("flash", "COM8", "--output", "motor-shield-v2")
+        self.assertEqual(named.returncode, 0, named.text)
+        self.assertTrue(self.listed(8).startswith(f"Ventora firmware {VERSION} for the Adafruit Motor Shield v2;"))
 
     def test_a_board_with_no_kind_to_keep_gets_the_4_pin_fans_said_in_one_line_and_test_refuses_it(self):
         self.board("old-nano", 6)

@@ -480,19 +480,20 @@ class TruckGameRunningTest(TruckGamesTestCase):
         self.assertEqual(self.plugins("270880"), ["other.dll", "ventora-trucks.dll"])
 
 
-# Kart Racing Pro in Steam's own folder, MX Bikes in the second library beside another plugin of
-# someone else's; GP Bikes not installed, though a folder of that name is left without its program.
+# Kart Racing Pro and GP Bikes in Steam's own folder, MX Bikes in the second library beside another
+# plugin of someone else's; there a GP Bikes folder is left without its program.
 KRP_DIR = STEAM + r"\steamapps\common\Kart Racing Pro"
 MXBIKES_DIR = SECOND_LIBRARY + r"\steamapps\common\MX Bikes"
+GPBIKES_DIR = STEAM + r"\steamapps\common\GP Bikes"
 GPBIKES_LEFTOVER_DIR = SECOND_LIBRARY + r"\steamapps\common\GP Bikes"
 
 
-class KartsAndBikesInstallTest(TruckGamesTestCase):
+class PiBoSoGamesTestCase(TruckGamesTestCase):
     """The option to copy the PiBoSo plugins into the games, found by their programs."""
 
     def make_piboso_games(self):
         self.make_steam()
-        for folder, program in [(KRP_DIR, "kart.exe"), (MXBIKES_DIR, "mxbikes.exe")]:
+        for folder, program in [(KRP_DIR, "kart.exe"), (MXBIKES_DIR, "mxbikes.exe"), (GPBIKES_DIR, "gpbikes.exe")]:
             self.unix_path(folder).mkdir(parents=True)
             (self.unix_path(folder) / program).write_bytes(b"MZ")
         (self.unix_path(MXBIKES_DIR) / "plugins").mkdir()
@@ -507,16 +508,23 @@ class KartsAndBikesInstallTest(TruckGamesTestCase):
         return {name: value for name, value in self.install.uninstall_values().items()
                 if name.startswith("PiBoSoPlugin")}
 
+
+class KartsAndBikesInstallTest(PiBoSoGamesTestCase):
+
     def test_each_game_found_gets_its_plugin_a_running_one_keeps_its_copy_and_uninstall_takes_back_only_ours(self):
         self.make_piboso_games()
         self.assertEqual(self.install.run_setup(self.setup, "/NOSTARTUP"), 0)
         krp_copy, mxbikes_copy = KRP_DIR + r"\plugins\ventora-krp.dlo", MXBIKES_DIR + r"\plugins\ventora-mxbikes.dlo"
+        gpbikes_copy = GPBIKES_DIR + r"\plugins\ventora-gpbikes.dlo"
         self.assertEqual(self.piboso_values(), {"PiBoSoPluginkrp": krp_copy, "PiBoSoPluginFolderkrp": 1,
-                                                "PiBoSoPluginmxbikes": mxbikes_copy})
-        for folder, plugin in [(KRP_DIR, "ventora-krp.dlo"), (MXBIKES_DIR, "ventora-mxbikes.dlo")]:
+                                                "PiBoSoPluginmxbikes": mxbikes_copy,
+                                                "PiBoSoPlugingpbikes": gpbikes_copy, "PiBoSoPluginFoldergpbikes": 1})
+        for folder, plugin in [(KRP_DIR, "ventora-krp.dlo"), (MXBIKES_DIR, "ventora-mxbikes.dlo"),
+                               (GPBIKES_DIR, "ventora-gpbikes.dlo")]:
             with self.subTest(plugin=plugin):
                 self.assertEqual((self.unix_path(folder) / "plugins" / plugin).read_bytes(),
                                  (self.session.build / plugin).read_bytes())
+        self.assertEqual(self.piboso_plugins(GPBIKES_DIR), ["ventora-gpbikes.dlo"], "GP Bikes got another's plugin")
         self.assertEqual(self.piboso_plugins(MXBIKES_DIR), ["other.dlo", "ventora-mxbikes.dlo"])
         self.assertIsNone(self.piboso_plugins(GPBIKES_LEFTOVER_DIR), "a folder without the game got a plugin")
 
@@ -543,6 +551,23 @@ class KartsAndBikesInstallTest(TruckGamesTestCase):
         self.assertIsNone(self.piboso_plugins(KRP_DIR), "the plugins folder the installer made is left behind")
         self.assertEqual(self.piboso_plugins(MXBIKES_DIR), ["other.dlo"])
         self.assertIsNone(self.install.uninstall_values())
+
+
+class KartsAndBikesOptionUntickedUpgradeTest(PiBoSoGamesTestCase):
+
+    def test_an_upgrade_with_the_kart_and_bike_option_unticked_takes_the_recorded_copies_away(self):
+        self.make_piboso_games()
+        self.assertEqual(self.install.run_setup(self.setup, "/NOSTARTUP", "/NOTRUCKS"), 0)
+        self.assertEqual(self.piboso_plugins(KRP_DIR), ["ventora-krp.dlo"])
+
+        # /NOKARTS unticks the option, as a user does on the components page.
+        self.assertEqual(self.install.run_setup(self.setup, "/NOSTARTUP", "/NOTRUCKS", "/NOKARTS"), 0)
+        self.assertEqual(self.install.files(), INSTALLED_FILES)
+        self.assertIsNone(self.piboso_plugins(KRP_DIR), "the plugins folder the installer made is left behind")
+        self.assertIsNone(self.piboso_plugins(GPBIKES_DIR), "the plugins folder the installer made is left behind")
+        self.assertEqual(self.piboso_plugins(MXBIKES_DIR), ["other.dlo"])
+        self.assertEqual(self.piboso_values(), {})
+        self.assertEqual(self.install.uninstall_values()["DisplayVersion"], VERSION)
 
 
 class TruckOptionUntickedUpgradeTest(TruckGamesTestCase):

@@ -2,6 +2,11 @@
 // carries it at 0x60: its registers written over the TWI, its channels' duty and its PWM rate read
 // back. One that does not answer leaves every transfer unacknowledged, as an unplugged shield. It
 // also takes the I2C general call's software reset (address 0, byte 6), back to power-on.
+//
+// It is on the pins as well: the shield's pull-ups hold A4 (SDA) and A5 (SCL) high where nothing
+// pulls them low, a transfer bit-banged on the pins reaches it as one over the TWI does, and, left
+// partway through a byte (the Uno reset while the chip acknowledged, a glitch from the motors), it
+// holds SDA low until it has had the rest of its clocks, as the real chip does, with no timeout.
 #pragma once
 
 #include <array>
@@ -39,9 +44,27 @@ class Pca9685 {
     // Software resets by general call it took.
     unsigned resets() const { return softwareResets; }
 
+    // Partway through a byte: SDA held low from now until that many falling edges of SCL. Until
+    // then it hears nothing on the bus.
+    void holdSdaLow(unsigned clocks);
+    bool holdsSda() const { return sdaClocksLeft > 0; }
+    // SCL driven high by the Uno (an output, its port bit set), which on a real bus fights
+    // whatever pulls it low: never right on an I2C line.
+    bool sclDrivenHigh() const { return sclDrivenHighSeen; }
+    // STOP conditions seen on the pins: SDA rising while SCL is high.
+    unsigned stopsOnPins() const { return pinStops; }
+
   private:
+    // A transfer's steps, over the TWI or on the pins: true where the chip acknowledges.
+    bool start(std::uint8_t addressByte);
+    bool receive(std::uint8_t byte);
+    void stop();
     void write(std::uint8_t value);
     void powerOn();
+    // The pins as simavr reports them, and the chip's own pull on SDA.
+    void onScl(bool high);
+    void onSda(bool high);
+    void pullSda(bool low);
 
     avr_t* avr;
     avr_irq_t* irq = nullptr;
@@ -56,7 +79,22 @@ class Pca9685 {
     unsigned started = 0;
     std::array<std::uint8_t, 256> registers{};
     std::vector<std::pair<std::uint8_t, std::uint8_t>> written;
+    // On the pins.
+    avr_irq_t* sclPin = nullptr;
+    avr_irq_t* sdaPin = nullptr;
+    bool sclHigh = true, sdaHigh = true;
+    bool sdaOwnChange = false; // the chip's own pull changing: no START or STOP
+    unsigned sdaClocksLeft = 0;
+    bool sclDrivenHighSeen = false;
+    unsigned pinStops = 0;
+    bool pinTransfer = false;  // between a START and a STOP seen on the pins
+    bool pinAddressed = false; // the address byte has come
+    unsigned pinBits = 0;      // SCL's rising edges in this byte, its acknowledge the ninth
+    std::uint8_t pinByte = 0;
     friend void onTwiMessage(avr_irq_t*, std::uint32_t, void*);
+    friend void onSclPin(avr_irq_t*, std::uint32_t, void*);
+    friend void onSdaPin(avr_irq_t*, std::uint32_t, void*);
+    friend void onPortCDirections(avr_irq_t*, std::uint32_t, void*);
 };
 
 } // namespace board
