@@ -153,6 +153,15 @@ class BoardSetupTest(unittest.TestCase):
             wizard.send_line("1")
         wizard.wait_for_output(r"What does the board on COM\d+ drive\?(.|\n)*Enter 1 to 7: ")
         wizard.send_line("1")  # PWM fans
+        # The side test: D9 alone, then D10 alone (the left fan on output 1 as flashed); the fan on
+        # the right blew first, so the board is flashed again with the left fan on output 2.
+        wizard.wait_for_output(r"Which fan blew first: the left one or the right one\? Type l or r and Enter: ",
+                               timeout=240)
+        sides = [(float(m[1]), float(m[2])) for m in (re.search(r"level\s+60 .*left\s+([\d.]+) %  right\s+([\d.]+) %", line)
+                                                      for line in list(board.lines)) if m]
+        alone = [("left" if l > 0 else "right") for l, r in sides if (l > 0) != (r > 0)]
+        self.assertEqual([k for i, k in enumerate(alone) if i == 0 or alone[i - 1] != k], ["left", "right"], sides)
+        wizard.send_line("r")
         # Enter is no. A yes would look for PlayStations, which must never happen outside a
         # home network of the test's own.
         wizard.wait_for_output(r"Do you race on a PlayStation or an Xbox\? \[y/N\] ", timeout=240)
@@ -174,6 +183,8 @@ class BoardSetupTest(unittest.TestCase):
                       f"at {RATES[bootloader]} baud", text)
         self.assertIn(f"Wrote Ventora firmware {VERSION} for PWM fans to COM{port}", text)
         self.assertIn(f"Ventora is set to COM{port}.", text)
+        self.assertIn("The left fan is on output 2: writing that to the board.", text)
+        self.assertRegex(text, r"Tunables: .*--side-wind 50 --left-fan 2\n")
         self.assertNotIn("Looking for PlayStations", text)
         self.assertFalse((session.settings_path.parent / "network.txt").exists())
         self.assertTrue(text.rstrip().endswith("Press Enter to close"), text[-300:])
