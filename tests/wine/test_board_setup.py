@@ -17,7 +17,7 @@ RATES = {"optiboot": 115200, "old-nano": 57600}
 PWM_HEX = FIRMWARE_BUILD / "ventora-fan.hex"
 # The first byte of the boot section of each, which no image may reach.
 BOOT_SECTION = {"optiboot": 0x7E00, "old-nano": 0x7800}
-DEFAULT_TUNABLES_PWM = "--min-duty 30 --kick-below 50 --kick-ms 500 --failsafe-ms 1000"
+DEFAULT_TUNABLES_PWM = "--min-duty 30 --kick-below 50 --kick-ms 500 --failsafe-ms 1000 --side-wind 50 --left-fan 1"
 # A board's earlier program whose code from page 2 on drives D8, D9 and D10 high: page 0 `jmp 0x100`;
 # at 0x100 `sbi DDRB,0 ; sbi PORTB,0 ; sbi DDRB,1 ; sbi PORTB,1 ; sbi DDRB,2 ; sbi PORTB,2 ; rjmp .`.
 OLD_PROGRAM = ((0, bytes.fromhex("0C948000")), (0x100, bytes.fromhex("209A289A219A299A229A2A9AFFCF")))
@@ -207,7 +207,7 @@ class BoardSetupTest(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.text)
         # Opening a port resets its board: a flash of another port leaves this one alone.
         self.assertFalse([line for line in nano.lines if "reset" in line], nano.lines)
-        self.assertIn("Tunables: --min-duty 40 --kick-below 0 --kick-ms 500 --failsafe-ms 1000", result.text)
+        self.assertIn("Tunables: --min-duty 40 --kick-below 0 --kick-ms 500 --failsafe-ms 1000 --side-wind 50", result.text)
         result = self.tool("flash", "COM15", "--esc", "--failsafe-ms", "2500", "--esc-full-us", "1900")
         self.assertEqual(result.returncode, 0, result.text)
 
@@ -215,10 +215,10 @@ class BoardSetupTest(unittest.TestCase):
         self.assertEqual(listed.returncode, 0, listed.text)
         self.assertRegex(listed.text, r"COM4\n +ATmega328P \(signature 1E 95 0F\), Optiboot at 115200 baud.*\n"
                          rf" +Ventora firmware {re.escape(VERSION)} for PWM fans; tunables --min-duty 40 --kick-below 0 "
-                         r"--kick-ms 500 --failsafe-ms 1000\n")
+                         r"--kick-ms 500 --failsafe-ms 1000 --side-wind 50 --left-fan 1\n")
         self.assertRegex(listed.text, r"COM15\n +ATmega328P \(signature 1E 95 0F\), the old bootloader at 57600 baud.*\n"
                          rf" +Ventora firmware {re.escape(VERSION)} for ESCs; tunables --failsafe-ms 2500 --arming-ms 2000 "
-                         r"--esc-off-us 1000 --esc-full-us 1900\n")
+                         r"--esc-off-us 1000 --esc-full-us 1900 --side-wind 50 --left-fan 1\n")
         self.assertEqual(re.findall(r"^COM\d+", listed.text, re.M), ["COM4", "COM15"])
 
         # Level 1 (Ventora's OFF level here, with no game) drives the tuned minimum: 40 % of TOP.
