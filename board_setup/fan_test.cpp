@@ -8,6 +8,7 @@
 #include "board_setup/board_link.h"
 #include "board_setup/console.h"
 #include "board_setup/serial_line.h"
+#include "firmware/fan_wire.h"
 
 namespace {
 
@@ -36,16 +37,69 @@ bool runsVentorasFirmware(int port) {
         return false;
     }
     if (classifyFlash(*flash) != FlashContents::ventoraFirmware) {
-        complain("the board on COM%d runs no Ventora firmware (%s), so it would not follow the levels. Flash it "
-                 "first: ventora-board flash COM%d",
-                 port, describeFirmware(*flash).c_str(), port);
+        complain(
+            "the board on COM%d runs no Ventora firmware (%s), so it would not follow the levels. Flash it "
+            "first: ventora-board flash COM%d",
+            port, describeFirmware(*flash).c_str(), port);
         return false;
     }
     say("It runs %s.\n", describeFirmware(*flash).c_str());
     return true;
 }
 
+// The side test: each output alone at a level clearly felt, long enough to turn and look.
+constexpr std::uint8_t sideTestLevel = 60;
+constexpr int sideTestBytes = 30; // 3 s
+// Off between the two, so the second is not taken for the first still running down.
+constexpr int sideTestGapBytes = 15;
+
+// Sends the ticks at Ventora's pace; false, said, when the board stopped taking them.
+bool sendTicks(SerialLine& line, int port, const std::vector<std::vector<std::uint8_t>>& ticks) {
+    ULONGLONG next = GetTickCount64();
+    for (const std::vector<std::uint8_t>& tick : ticks) {
+        if (!line.send(tick.data(), tick.size())) {
+            complain(
+                "COM%d stopped taking bytes: was the board unplugged? Plug it back in and run the set-up "
+                "again.",
+                port);
+            return false;
+        }
+        next += fanTestByteMs;
+        const ULONGLONG now = GetTickCount64();
+        if (next > now)
+            Sleep(static_cast<DWORD>(next - now));
+        else
+            next = now;
+    }
+    return true;
+}
+
 } // namespace
+
+std::optional<int> runSideTest(int port) {
+    SerialLine line;
+    if (const DWORD error = line.open(port, CBR_9600)) {
+        complain("%s", openProblem(port, error).c_str());
+        return std::nullopt;
+    }
+    say("Side test on COM%d: one fan blows for 3 s, then the other. Watch which blows first.\n", port);
+    std::vector<std::vector<std::uint8_t>> ticks(fanTestStartMs / fanTestByteMs, {0});
+    // The output byte goes only to a board whose firmware takes it: older firmware would read it as
+    // full power on both fans.
+    ticks.insert(ticks.end(), sideTestBytes, {fanWire::onlyOutput1, sideTestLevel});
+    ticks.insert(ticks.end(), sideTestGapBytes, {0});
+    ticks.insert(ticks.end(), sideTestBytes, {fanWire::onlyOutput2, sideTestLevel});
+    ticks.push_back({0});
+    if (!sendTicks(line, port, ticks)) return std::nullopt;
+    line.close();
+    for (;;) {
+        const auto answer =
+            ask("Which fan blew first: the left one or the right one? Type l or r and Enter: ");
+        if (!answer) return std::nullopt;
+        if (*answer == "l" || *answer == "L") return 1;
+        if (*answer == "r" || *answer == "R") return 2;
+    }
+}
 
 bool runFanTest(int port, bool checkFirst) {
     if (checkFirst && !runsVentorasFirmware(port)) return false;

@@ -246,7 +246,7 @@ void sayKind(const KindChoice& choice) {
 
 } // namespace
 
-bool flashBoard(const FlashRequest& request) {
+bool flashBoard(const FlashRequest& request, FirmwareTunables* written) {
     if (refusedBeforeOpening(request)) return false;
 
     waitForFailsafe(request.port);
@@ -286,9 +286,19 @@ bool flashBoard(const FlashRequest& request) {
         sayKind(choice);
         kind = choice.kind;
     }
+    // A built-in image takes the board's own tunables (its tuning, its left fan), then the ones the
+    // command line gives. A block the firmware would not run is no tuning to keep.
+    FlashRequest tuned = request;
+    const TunablesReading onBoard = readTunables(firstPages);
+    if (request.hexPath.empty() && onBoard.tunables && blockProblem(firstPages, 0).empty()) {
+        std::vector<TunableChange> kept = keptTunables(*onBoard.tunables, kind.variant);
+        say("It keeps its tunables (those given here go over them).\n");
+        kept.insert(kept.end(), request.changes.begin(), request.changes.end());
+        tuned.changes = kept;
+    }
     std::string imageName;
     std::string imageProblem;
-    const std::optional<FlashImage> image = prepareImage(request, kind, imageName, imageProblem);
+    const std::optional<FlashImage> image = prepareImage(tuned, kind, imageName, imageProblem);
     if (!image) {
         stk500::leave(board.link);
         complain("%s", imageProblem.c_str());
@@ -352,6 +362,7 @@ bool flashBoard(const FlashRequest& request) {
         request.port, image->end(), result.pages, seconds);
     const TunablesReading tunables = readTunables(image->bytes);
     if (tunables.tunables) say("Tunables: %s\n", describeTunables(*tunables.tunables).c_str());
+    if (written && tunables.tunables) *written = *tunables.tunables;
     say(left ? "The board now runs it.\n"
              : "The board runs it once it is reset (unplug it and plug it back in).\n");
     return true;

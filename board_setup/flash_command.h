@@ -16,5 +16,6 @@ struct FlashRequest {
     bool replace = false; // write over a program that is not Ventora's firmware
 };
 
-// Flashes, telling the user how it goes; false, with the reason said, when it did not.
-bool flashBoard(const FlashRequest& request);
+// Flashes, telling the user how it goes; false, with the reason said, when it did not. written, when
+// given, gets the tunables of the image written.
+bool flashBoard(const FlashRequest& request, FirmwareTunables* written = nullptr);

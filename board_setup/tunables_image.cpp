@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "firmware/tunables.h"
+
 namespace {
 
 std::uint16_t loadValue(std::span<const std::uint8_t> block, const TunableField& field) {
@@ -15,6 +17,17 @@ std::uint16_t loadValue(std::span<const std::uint8_t> block, const TunableField&
 void storeValue(std::span<std::uint8_t> block, const TunableField& field, std::uint16_t value) {
     block[field.offset] = static_cast<std::uint8_t>(value);
     if (field.width == 2) block[field.offset + 1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+// The fields a block of the format holds: a format 2 block ends before the side's.
+std::size_t fieldsOf(std::uint8_t format) {
+    return format == tunablesBlock::formatWithoutSides ? tunablesBlock::fieldCountWithoutSides
+                                                       : tunableFields.size();
+}
+
+std::uint8_t sizeOf(std::uint8_t format) {
+    return format == tunablesBlock::formatWithoutSides ? tunablesBlock::blockSizeWithoutSides
+                                                       : tunablesBlock::blockSize;
 }
 
 bool usedBy(const TunableField& field, std::uint8_t variant) {
@@ -50,12 +63,13 @@ TunablesReading readTunables(std::span<const std::uint8_t> flash) {
         reading.problem = "the tunables block is cut short";
         return reading;
     }
-    const auto block = flash.subspan(offset, tunablesBlock::blockSize);
-    if (block[tunablesBlock::formatVersionOffset] != tunablesBlock::formatVersion ||
-        block[tunablesBlock::blockSizeOffset] != tunablesBlock::blockSize) {
+    const std::uint8_t format = flash[offset + tunablesBlock::formatVersionOffset];
+    const bool known = format == tunablesBlock::formatVersion || format == tunablesBlock::formatWithoutSides;
+    const auto block = flash.subspan(offset, known ? sizeOf(format) : tunablesBlock::blockSize);
+    if (!known || block[tunablesBlock::blockSizeOffset] != sizeOf(format)) {
         char text[160];
         // An older format is a board flashed by an older ventora-board: this one's firmware replaces it.
-        if (block[tunablesBlock::formatVersionOffset] < tunablesBlock::formatVersion)
+        if (block[tunablesBlock::formatVersionOffset] < tunablesBlock::formatWithoutSides)
             std::snprintf(text, sizeof text,
                           "an older tunables block (format %u) that this tool does not read: flash the board "
                           "again to bring it up to date",
@@ -69,11 +83,17 @@ TunablesReading readTunables(std::span<const std::uint8_t> flash) {
         return reading;
     }
     FirmwareTunables tunables;
+    tunables.format = format;
     tunables.variant = block[tunablesBlock::variantOffset];
     tunables.version = {block[tunablesBlock::versionMajorOffset], block[tunablesBlock::versionMinorOffset],
                         block[tunablesBlock::versionPatchOffset]};
-    for (std::size_t i = 0; i < tunableFields.size(); ++i)
+    for (std::size_t i = 0; i < fieldsOf(format); ++i)
         tunables.values[i] = loadValue(block, tunableFields[i]);
+    // What the older firmware does without them: both fans alike, the left one on output 1.
+    if (format == tunablesBlock::formatWithoutSides) {
+        tunables.values[fieldIndex("side-wind")] = 0;
+        tunables.values[fieldIndex("left-fan")] = tunables::leftFanOutput;
+    }
     reading.tunables = tunables;
     return reading;
 }
@@ -92,6 +112,12 @@ std::string applyTunables(std::span<std::uint8_t> flash, const std::vector<Tunab
     char text[200];
     for (const TunableChange& change : changes) {
         const TunableField& field = tunableFields[change.field];
+        if (change.field >= fieldsOf(tunables.format)) {
+            std::snprintf(text, sizeof text,
+                          "--%s needs Ventora's firmware 1.4.0 or newer, and this image is %u.%u.%u",
+                          field.option, tunables.version[0], tunables.version[1], tunables.version[2]);
+            return text;
+        }
         if (!usedBy(field, tunables.variant)) {
             std::snprintf(text, sizeof text, "--%s is for %s, and this image drives %s", field.option,
                           field.use == TunableUse::escs     ? "ESCs"
@@ -120,8 +146,8 @@ std::string applyTunables(std::span<std::uint8_t> flash, const std::vector<Tunab
             return text;
         }
     }
-    const auto block = flash.subspan(*reading.offset, tunablesBlock::blockSize);
-    for (std::size_t i = 0; i < tunableFields.size(); ++i)
+    const auto block = flash.subspan(*reading.offset, sizeOf(tunables.format));
+    for (std::size_t i = 0; i < fieldsOf(tunables.format); ++i)
         storeValue(block, tunableFields[i], tunables.values[i]);
     return {};
 }
@@ -130,7 +156,18 @@ std::string blockProblem(std::span<const std::uint8_t> flash, std::uint8_t expec
     const TunablesReading reading = readTunables(flash);
     if (!reading.offset) return {};
     if (!reading.tunables) return "its tunables block cannot be checked: " + reading.problem;
-    const std::uint8_t* block = flash.data() + *reading.offset;
+    // A format 2 block is checked as the current format with the side's defaults: its fields are
+    // the first ones, with the same ranges.
+    std::array<std::uint8_t, tunablesBlock::blockSize> whole{};
+    std::copy_n(flash.begin() + static_cast<std::ptrdiff_t>(*reading.offset),
+                sizeOf(reading.tunables->format), whole.begin());
+    if (reading.tunables->format == tunablesBlock::formatWithoutSides) {
+        whole[tunablesBlock::formatVersionOffset] = tunablesBlock::formatVersion;
+        whole[tunablesBlock::blockSizeOffset] = tunablesBlock::blockSize;
+        whole[tunablesBlock::sideWindPercentOffset] = 0;
+        whole[tunablesBlock::leftFanOutputOffset] = tunables::leftFanOutput;
+    }
+    const std::uint8_t* block = whole.data();
     const tunablesBlock::Verdict verdict = tunablesBlock::checkBlock(block, expectedVariant);
     char text[200];
     switch (verdict.problem) {
@@ -167,10 +204,21 @@ const char* variantName(std::uint8_t variant) {
 
 std::string describeTunables(const FirmwareTunables& tunables) {
     std::string text;
-    for (std::size_t i = 0; i < tunableFields.size(); ++i) {
+    for (std::size_t i = 0; i < fieldsOf(tunables.format); ++i) {
         if (!usedBy(tunableFields[i], tunables.variant)) continue;
         if (!text.empty()) text += ' ';
         text += "--" + std::string(tunableFields[i].option) + ' ' + std::to_string(tunables.values[i]);
     }
     return text;
+}
+
+std::vector<TunableChange> keptTunables(const FirmwareTunables& board, std::uint8_t variant) {
+    std::vector<TunableChange> kept;
+    for (std::size_t i = 0; i < fieldsOf(board.format); ++i)
+        if (usedBy(tunableFields[i], variant)) kept.push_back({i, board.values[i]});
+    return kept;
+}
+
+bool takesSides(const FirmwareTunables& tunables) {
+    return tunables.format >= tunablesBlock::formatVersion;
 }

@@ -37,12 +37,16 @@ inline constexpr std::array<TunableField, tunablesBlock::fieldCount> tunableFiel
      TunableUse::every, "ms"},
     {"arming-ms", tunablesBlock::escArmingMillisecondsOffset, 2, tunablesBlock::escArmingMillisecondsRange,
      TunableUse::escs, "ms"},
-    {"esc-off-us", tunablesBlock::escOffPulseMicrosecondsOffset, 2, tunablesBlock::escOffPulseMicrosecondsRange,
-     TunableUse::escs, "us"},
+    {"esc-off-us", tunablesBlock::escOffPulseMicrosecondsOffset, 2,
+     tunablesBlock::escOffPulseMicrosecondsRange, TunableUse::escs, "us"},
     {"esc-full-us", tunablesBlock::escFullPulseMicrosecondsOffset, 2,
      tunablesBlock::escFullPulseMicrosecondsRange, TunableUse::escs, "us"},
     {"pwm-hz", tunablesBlock::pwmFrequencyHzOffset, 2, tunablesBlock::pwmFrequencyHzRange, TunableUse::driver,
      "Hz"},
+    {"side-wind", tunablesBlock::sideWindPercentOffset, 1, tunablesBlock::sideWindPercentRange,
+     TunableUse::every, "%"},
+    {"left-fan", tunablesBlock::leftFanOutputOffset, 1, tunablesBlock::leftFanOutputRange, TunableUse::every,
+     "(output)"},
 }};
 
 // The block's own list and the tool's name the same values in the same order.
@@ -58,6 +62,9 @@ constexpr bool tunableFieldsMatchTheBlock() {
 static_assert(tunableFieldsMatchTheBlock());
 
 struct FirmwareTunables {
+    // tunablesBlock::formatVersion, or formatWithoutSides (1.2.0, 1.3.0): then the side's two values
+    // are the defaults, and the board has no such tunables.
+    std::uint8_t format = tunablesBlock::formatVersion;
     std::uint8_t variant = 0; // a tunablesBlock::Variant
     std::array<std::uint8_t, 3> version{};
     std::array<std::uint16_t, tunableFields.size()> values{};
@@ -92,6 +99,14 @@ std::string applyTunables(std::span<std::uint8_t> flash, const std::vector<Tunab
 // whole, or when the image holds no block at all (another program, flashed as the user gave it).
 // expectedVariant 0 takes any kind.
 std::string blockProblem(std::span<const std::uint8_t> flash, std::uint8_t expectedVariant);
+
+// The board's tunables to write again into the image a flash writes in place of its firmware (the
+// ones the new image's variant uses), so that a board flashed again keeps its tuning and its
+// left fan as it keeps its kind. The request's own changes go after them.
+std::vector<TunableChange> keptTunables(const FirmwareTunables& board, std::uint8_t variant);
+
+// Whether the firmware the tunables came from takes corner bytes and the set-up tool's output bytes.
+bool takesSides(const FirmwareTunables& tunables);
 
 // What the variant drives, in words: "4-pin PWM fans", "the L293D motor shield", "ESCs".
 const char* variantName(std::uint8_t variant);

@@ -200,6 +200,25 @@ std::optional<FlashRequest> findFanBoard() {
     }
 }
 
+// Which fan is left, asked after the fans ran one at a time; the board flashed again with
+// --left-fan when the answer differs from what it has. The flash keeps the board's other tunables.
+bool sideTested(int port, FlashRequest request, const FirmwareTunables& written) {
+    // The output bytes go only to firmware that takes them.
+    if (!takesSides(written)) return true;
+    say("\n");
+    const std::optional<int> left = runSideTest(port);
+    if (!left) return false;
+    const std::size_t field = *findTunableField("left-fan");
+    if (written.values[field] == *left) {
+        say("The left fan is on output %d, as the board has it.\n", *left);
+        return true;
+    }
+    say("The left fan is on output %d: writing that to the board.\n\n", *left);
+    request.replace = false;
+    request.changes = {{field, static_cast<std::uint32_t>(*left)}};
+    return flashBoard(request);
+}
+
 int runWizardSteps() {
     say("Ventora fan controller set-up\n\n"
         "This finds your Arduino Uno or Nano as you plug it in, puts Ventora's fan firmware on it (asking\n"
@@ -223,9 +242,10 @@ int runWizardSteps() {
     say("\n");
     request->kind = outputKinds[static_cast<std::size_t>(*kind - 1)];
     request->kindChosen = true;
-    if (!flashBoard(*request)) return exitFailed;
+    FirmwareTunables written;
+    if (!flashBoard(*request, &written)) return exitFailed;
     say("\n");
-    const bool tested = runFanTest(port, false);
+    const bool tested = runFanTest(port, false) && sideTested(port, *request, written);
     say("\n");
     if (!setVentoraPort(port)) return exitFailed;
     // Asked before Ventora starts, so it starts listening (or not) without a second restart.

@@ -22,8 +22,9 @@ constexpr bool linkLedOnD13 = VENTORA_FIRMWARE_VARIANT != tunablesBlock::arduino
 // Sets up the outputs with the fans off: timers, pins, and a shield's own chips.
 void setUpFanOutputs();
 
-// Drives the fans at a level from 0 (off) to topLevel. Failsafe is level 0.
-void driveFans(uint8_t level);
+// Drives each output at a level from 0 (off) to topLevel: output 1 is D9, M1, A or motor 1 by the
+// kind, output 2 is D10, M2, B or motor 2. Failsafe is both at 0.
+void driveFans(uint8_t output1Level, uint8_t output2Level);
 
 // Called once a millisecond, for what the outputs do over time (kick-start, arming, retrying a
 // shield that did not answer).

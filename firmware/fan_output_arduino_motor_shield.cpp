@@ -12,11 +12,11 @@
 
 namespace {
 
-constexpr uint8_t pwmA = PD3;                        // D3, OC2B
-constexpr uint8_t portBPins = _BV(PB3)               // D11, OC2A: PWM B
-                              | _BV(PB4) | _BV(PB5)  // D12, D13: direction A, B
-                              | _BV(PB1) | _BV(PB0); // D9, D8: brake A, B
-constexpr uint8_t directions = _BV(PB4) | _BV(PB5);
+constexpr uint8_t pwmA = PD3;                           // D3, OC2B
+constexpr uint8_t portBPins = _BV(PB3)                  // D11, OC2A: PWM B
+                              | _BV(PB4) | _BV(PB5)     // D12, D13: direction A, B
+                              | _BV(PB1) | _BV(PB0);    // D9, D8: brake A, B
+constexpr uint8_t directions[2] = {_BV(PB4), _BV(PB5)}; // A, B
 // Timer2's 7.8 kHz is well within the L298P's switching (its datasheet allows 40 kHz) and below
 // 25 kHz, where its losses grow.
 
@@ -33,19 +33,23 @@ void setUpFanOutputs() {
     startTimer2Pwm();
 }
 
-void driveFans(uint8_t level) {
-    const uint16_t duty = dutyForLevel(level);
-    if (level == 0) {
-        setTimer2Duty(0);
-        PORTB &= ~directions;
-        return;
-    }
-    PORTB |= directions; // the brakes stay low
-    setTimer2Duty(duty);
+// A's PWM is OC2B (D3), B's OC2A (D11).
+void setDuties() {
+    setTimer2Duty(fanDuty(1), fanDuty(0));
+}
+
+void driveFans(uint8_t output1Level, uint8_t output2Level) {
+    takeLevels(output1Level, output2Level);
+    // A motor starting has its direction high before its PWM; one stopping has its PWM low before
+    // its direction. The brakes stay low.
+    const uint8_t running = (output1Level != 0 ? directions[0] : 0) | (output2Level != 0 ? directions[1] : 0);
+    PORTB |= running;
+    setDuties();
+    PORTB &= ~((directions[0] | directions[1]) & ~running);
 }
 
 void advanceFanOutputs() {
-    if (kickStartEnded()) setTimer2Duty(levelDuty());
+    if (kickStartEnded()) setDuties();
 }
 
 bool fanOutputsAnswer() {
@@ -53,7 +57,7 @@ bool fanOutputsAnswer() {
 }
 
 void stopFansAtOnce() {
-    setTimer2Duty(0);
+    setTimer2Duty(0, 0);
     PORTB &= ~portBPins;
     PORTD &= ~_BV(pwmA);
 }

@@ -28,25 +28,22 @@ void setUpFanOutputs() {
 
     PORTB &= ~(_BV(enablePin) | fanPins);
     DDRB |= _BV(enablePin) | fanPins;
-    // Not connected to the pins until the fans run: the pins' own low is off without the timer's
-    // spike.
+    // Not connected to a pin until its fan runs: the pin's own low is off without the timer's spike.
     startTimer1Pwm(pwmTop);
 }
 
-void driveFans(uint8_t level) {
-    const uint16_t duty = dutyForLevel(level);
-    setTimer1Duty(duty);
-    if (level == 0) {
-        connectTimer1(false);
+void driveFans(uint8_t output1Level, uint8_t output2Level) {
+    takeLevels(output1Level, output2Level);
+    setTimer1Duty(fanDuty(0), fanDuty(1));
+    // The shared enable (IN1/IN3, R_EN/L_EN) while either fan runs; a fan at 0 has its PWM low.
+    if (output1Level == 0 && output2Level == 0)
         PORTB &= ~_BV(enablePin);
-        return;
-    }
-    connectTimer1(true);
-    PORTB |= _BV(enablePin);
+    else
+        PORTB |= _BV(enablePin);
 }
 
 void advanceFanOutputs() {
-    if (kickStartEnded()) setTimer1Duty(levelDuty());
+    if (kickStartEnded()) setTimer1Duty(fanDuty(0), fanDuty(1));
 }
 
 bool fanOutputsAnswer() {
@@ -54,7 +51,7 @@ bool fanOutputsAnswer() {
 }
 
 void stopFansAtOnce() {
-    connectTimer1(false);
+    TCCR1A = 0; // the timer lets go of both pins
     PORTB &= ~(_BV(enablePin) | fanPins);
     DDRB |= _BV(enablePin) | fanPins;
 }

@@ -17,7 +17,7 @@ constexpr uint8_t escPins = _BV(PB1) | _BV(PB2);
 uint16_t offPulse;
 uint16_t pulseSpan;
 uint16_t armingMillisecondsLeft;
-uint8_t wantedLevel;
+uint8_t wantedLevels[2];
 
 // From the off pulse to the full one, linear, to the nearest microsecond: a 32-bit division of
 // some 40 us, once per byte.
@@ -25,9 +25,13 @@ uint16_t pulseOfLevel(uint8_t level) {
     return offPulse + static_cast<uint16_t>((2UL * level * pulseSpan + topLevel) / (2UL * topLevel));
 }
 
-void setPulse(uint16_t microseconds) {
-    OCR1A = microseconds;
-    OCR1B = microseconds;
+void setPulses(uint16_t output1Microseconds, uint16_t output2Microseconds) {
+    OCR1A = output1Microseconds;
+    OCR1B = output2Microseconds;
+}
+
+void setWantedPulses() {
+    setPulses(pulseOfLevel(wantedLevels[0]), pulseOfLevel(wantedLevels[1]));
 }
 
 } // namespace
@@ -49,19 +53,20 @@ void setUpFanOutputs() {
     TCCR1B = _BV(WGM13);
     TCNT1 = 0;
     ICR1 = frameTop;
-    setPulse(offPulse);
+    setPulses(offPulse, offPulse);
     TCCR1B = _BV(WGM13) | _BV(CS11);
     // Nothing arrived yet: at an arming time of 0 the off pulse is already the level's.
-    wantedLevel = 0;
+    wantedLevels[0] = wantedLevels[1] = 0;
 }
 
-void driveFans(uint8_t level) {
-    wantedLevel = level;
-    if (armingMillisecondsLeft == 0) setPulse(pulseOfLevel(level));
+void driveFans(uint8_t output1Level, uint8_t output2Level) {
+    wantedLevels[0] = output1Level;
+    wantedLevels[1] = output2Level;
+    if (armingMillisecondsLeft == 0) setWantedPulses();
 }
 
 void advanceFanOutputs() {
-    if (armingMillisecondsLeft != 0 && --armingMillisecondsLeft == 0) setPulse(pulseOfLevel(wantedLevel));
+    if (armingMillisecondsLeft != 0 && --armingMillisecondsLeft == 0) setWantedPulses();
 }
 
 bool fanOutputsAnswer() {
@@ -71,7 +76,7 @@ bool fanOutputsAnswer() {
 // The off pulse, on and on: an ESC whose signal stops may hold its last throttle.
 void stopFansAtOnce() {
     armingMillisecondsLeft = 0;
-    setPulse(offPulse);
+    setPulses(offPulse, offPulse);
     DDRB |= escPins;
     TCCR1A = _BV(COM1A1) | _BV(COM1B1);
 }

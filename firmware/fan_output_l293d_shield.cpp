@@ -20,7 +20,7 @@ constexpr uint8_t latchStrobe = PB4;  // D12
 constexpr uint8_t m1Enable = PB3;     // D11, OC2A
 constexpr uint8_t m2Enable = PD3;     // D3, OC2B
 constexpr uint8_t m3m4Enables = _BV(PD5) | _BV(PD6);
-constexpr uint8_t forwardBits = _BV(2) | _BV(1); // M1_A and M2_A
+constexpr uint8_t forwardBits[2] = {_BV(2), _BV(1)}; // M1_A, M2_A
 // Timer2's 7.8 kHz is the rate the shield's own library runs M1 and M2 at.
 
 uint8_t latched = 0xFF; // none yet
@@ -58,19 +58,24 @@ void setUpFanOutputs() {
     startTimer2Pwm();
 }
 
-void driveFans(uint8_t level) {
-    const uint16_t duty = dutyForLevel(level);
-    if (level == 0) {
-        setTimer2Duty(0);
-        shiftOut(0);
-        return;
-    }
-    shiftOut(forwardBits);
-    setTimer2Duty(duty);
+// M1's enable is OC2A, M2's OC2B.
+void setDuties() {
+    setTimer2Duty(fanDuty(0), fanDuty(1));
+}
+
+void driveFans(uint8_t output1Level, uint8_t output2Level) {
+    takeLevels(output1Level, output2Level);
+    // A motor starting has its direction latched before its enable rises; one stopping has its
+    // enable low before its direction drops, so it coasts with both inputs low.
+    const uint8_t running =
+        (output1Level != 0 ? forwardBits[0] : 0) | (output2Level != 0 ? forwardBits[1] : 0);
+    shiftOut(latched | running);
+    setDuties();
+    shiftOut(running);
 }
 
 void advanceFanOutputs() {
-    if (kickStartEnded()) setTimer2Duty(levelDuty());
+    if (kickStartEnded()) setDuties();
 }
 
 bool fanOutputsAnswer() {
@@ -80,7 +85,7 @@ bool fanOutputsAnswer() {
 // The enables low stop both bridges whatever the 595 holds; every bit low is latched as well, even
 // if the loop hung halfway through shifting in another.
 void stopFansAtOnce() {
-    setTimer2Duty(0);
+    setTimer2Duty(0, 0);
     PORTB &= ~_BV(m1Enable);
     PORTD &= ~_BV(m2Enable);
     latched = 0xFF;

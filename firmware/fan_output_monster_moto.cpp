@@ -15,9 +15,8 @@ namespace {
 
 constexpr uint8_t portDPins = _BV(PD7) | _BV(PD4)    // INA 1, INA 2
                               | _BV(PD5) | _BV(PD6); // PWM 1 (OC0B), PWM 2 (OC0A)
-constexpr uint8_t inputsA = _BV(PD7) | _BV(PD4);
-constexpr uint8_t inputsB = _BV(PB0) | _BV(PB1);                 // INB 1 (D8), INB 2 (D9)
-constexpr uint8_t fanCompareOutputs = _BV(COM0A1) | _BV(COM0B1); // non-inverting
+constexpr uint8_t inputsA[2] = {_BV(PD7), _BV(PD4)}; // INA 1, INA 2
+constexpr uint8_t inputsB = _BV(PB0) | _BV(PB1);     // INB 1 (D8), INB 2 (D9)
 // Fast PWM (mode 3, TOP 255) at clk / 8: 7.8 kHz, under the VNH2SP30's 20 kHz. Its PWM input
 // switches the low side and its high side runs from a charge pump, so full is the input held high
 // (OCR 255), as the shield's own example drives it. Duty is (OCR + 1) / 256: full is 256 counts,
@@ -25,14 +24,11 @@ constexpr uint8_t fanCompareOutputs = _BV(COM0A1) | _BV(COM0B1); // non-invertin
 constexpr uint16_t fullDuty = 256;
 constexpr uint8_t fastPwm = _BV(WGM01) | _BV(WGM00);
 
-void setDuty(uint16_t duty) {
-    if (duty == 0) {
-        TCCR0A = fastPwm; // the pins' own low
-        return;
-    }
-    OCR0A = static_cast<uint8_t>(duty - 1);
-    OCR0B = static_cast<uint8_t>(duty - 1);
-    TCCR0A = fastPwm | fanCompareOutputs;
+// Motor 1's PWM is OC0B (D5), motor 2's OC0A (D6); a pin at 0 keeps its own low.
+void setDuties(uint16_t motor1Duty, uint16_t motor2Duty) {
+    if (motor1Duty != 0) OCR0B = static_cast<uint8_t>(motor1Duty - 1);
+    if (motor2Duty != 0) OCR0A = static_cast<uint8_t>(motor2Duty - 1);
+    TCCR0A = fastPwm | (motor1Duty != 0 ? _BV(COM0B1) : 0) | (motor2Duty != 0 ? _BV(COM0A1) : 0);
 }
 
 } // namespace
@@ -55,19 +51,18 @@ void setUpFanOutputs() {
     TCCR0B = _BV(CS01); // clk / 8
 }
 
-void driveFans(uint8_t level) {
-    const uint16_t duty = dutyForLevel(level);
-    if (level == 0) {
-        setDuty(0);
-        PORTD &= ~inputsA;
-        return;
-    }
-    PORTD |= inputsA; // INB stays low
-    setDuty(duty);
+void driveFans(uint8_t output1Level, uint8_t output2Level) {
+    takeLevels(output1Level, output2Level);
+    // A motor starting has INA high before its PWM; one stopping has its PWM low before INA, so it
+    // coasts with every switch off. INB stays low.
+    const uint8_t running = (output1Level != 0 ? inputsA[0] : 0) | (output2Level != 0 ? inputsA[1] : 0);
+    PORTD |= running;
+    setDuties(fanDuty(0), fanDuty(1));
+    PORTD &= ~((inputsA[0] | inputsA[1]) & ~running);
 }
 
 void advanceFanOutputs() {
-    if (kickStartEnded()) setDuty(levelDuty());
+    if (kickStartEnded()) setDuties(fanDuty(0), fanDuty(1));
 }
 
 bool fanOutputsAnswer() {
@@ -75,7 +70,7 @@ bool fanOutputsAnswer() {
 }
 
 void stopFansAtOnce() {
-    setDuty(0);
+    setDuties(0, 0);
     PORTD &= ~portDPins;
     PORTB &= ~inputsB;
 }

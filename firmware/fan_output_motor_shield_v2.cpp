@@ -58,7 +58,6 @@ constexpr uint8_t startSent = 0x08, addressAcknowledged = 0x18, dataAcknowledged
 
 bool shieldAnswers;
 uint16_t millisecondsToRetry;
-uint16_t drivenDuty;
 
 bool twiStep(uint8_t control, uint8_t expectedStatus) {
     TWCR = control;
@@ -116,9 +115,10 @@ void putChannel(uint8_t* at, uint16_t duty) {
 }
 
 // Channels 8 to 13 in one transfer, so both motors change at the same STOP.
-bool writeChannels(uint16_t duty) {
-    const uint16_t in1 = duty == 0 ? 0 : fullDuty;
-    const uint16_t channels[channelCount] = {duty, 0, in1, in1, 0, duty}; // PWM1 IN2 IN1 IN1 IN2 PWM2
+bool writeChannels() {
+    const uint16_t m1 = fanDuty(0), m2 = fanDuty(1);
+    const uint16_t in1M1 = m1 == 0 ? 0 : fullDuty, in1M2 = m2 == 0 ? 0 : fullDuty;
+    const uint16_t channels[channelCount] = {m1, 0, in1M1, in1M2, 0, m2}; // PWM1 IN2 IN1 IN1 IN2 PWM2
     uint8_t bytes[4 * channelCount];
     for (uint8_t i = 0; i < channelCount; ++i)
         putChannel(bytes + 4 * i, channels[i]);
@@ -173,7 +173,7 @@ bool startShield() {
         return false;
     // The oscillator needs 500 us after waking before a restart.
     _delay_us(500);
-    return writeRegister(mode1, restart | autoIncrement) && writeChannels(drivenDuty);
+    return writeRegister(mode1, restart | autoIncrement) && writeChannels();
 }
 
 // A set-up that fails clears the bus, so that the next, 100 ms on, finds a chip that hears it.
@@ -185,9 +185,8 @@ bool setUpShield() {
     return false;
 }
 
-void drive(uint16_t duty) {
-    drivenDuty = duty;
-    if (shieldAnswers) shieldAnswers = writeChannels(duty);
+void drive() {
+    if (shieldAnswers) shieldAnswers = writeChannels();
 }
 
 } // namespace
@@ -199,17 +198,17 @@ void setUpFanOutputs() {
     // reads idle, and a START gets its answer (none) at once.
     PORTC |= sda | scl;
     startTwi();
-    drivenDuty = 0;
     shieldAnswers = setUpShield();
     millisecondsToRetry = retryMilliseconds;
 }
 
-void driveFans(uint8_t level) {
-    drive(dutyForLevel(level));
+void driveFans(uint8_t output1Level, uint8_t output2Level) {
+    takeLevels(output1Level, output2Level);
+    drive();
 }
 
 void advanceFanOutputs() {
-    if (kickStartEnded()) drive(levelDuty());
+    if (kickStartEnded()) drive();
     if (shieldAnswers || --millisecondsToRetry != 0) return;
     millisecondsToRetry = retryMilliseconds;
     shieldAnswers = setUpShield();

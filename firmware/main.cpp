@@ -1,13 +1,17 @@
-// The fan controller: receives Ventora's one-byte fan levels on the serial line, drives the fans
-// through the output kind's outputs, switches them off when the line falls silent, and shows the
-// link on the LED. Between interrupts the chip sleeps; the watchdog's interrupt switches the
-// outputs off if the main loop ever hangs.
+// The fan controller: receives Ventora's one-byte fan levels on the serial line, each with the
+// corner byte that may come just before it, drives the left and right fans through the output
+// kind's two outputs, switches them off when the line falls silent, and shows the link on the LED.
+// It says on its transmit line that it takes corner bytes. Between interrupts the chip sleeps; the
+// watchdog's interrupt switches the outputs off if the main loop ever hangs.
 #include "fan_output.h"
+#include "fan_wire.h"
+#include "side_wind.h"
 #include "tunables.h"
 #include "tunables_in_flash.h"
 
 #include <avr/interrupt.h>
 #include <avr/io.h>
+#include <avr/pgmspace.h>
 #include <avr/power.h>
 #include <avr/sleep.h>
 #include <avr/wdt.h>
@@ -36,8 +40,24 @@ constexpr uint16_t unansweredBlinkHalfPeriodMilliseconds = 50;
 constexpr uint8_t ledPin = PB5; // D13
 
 volatile uint8_t receivedLevel;
+volatile uint8_t receivedPrefix; // the fresh corner or output byte before it, or 0
 volatile bool levelArrived;
 volatile uint8_t pendingMilliseconds;
+// The last corner or output byte, until a level byte takes it, and its age in milliseconds.
+volatile uint8_t pendingPrefix;
+volatile uint8_t prefixAge;
+// How much of the announcement is on its way; it is sent while UDRIE0 is set.
+volatile uint8_t announcedBytes;
+
+// The announcement, from flash: a copy in RAM would cost its 26 bytes there.
+struct AnnouncementImage {
+    char bytes[fanWire::announcementLength];
+    constexpr AnnouncementImage() : bytes() {
+        for (uint8_t i = 0; i < fanWire::announcementLength; ++i)
+            bytes[i] = fanWire::announcement[i];
+    }
+};
+const AnnouncementImage announcementInFlash PROGMEM;
 
 // Main-loop state.
 uint16_t millisecondsSinceByte;
@@ -50,8 +70,18 @@ void setUpSerial() {
     UCSR0A = 0;
     UBRR0 = baudRateRegister;
     UCSR0C = _BV(UCSZ01) | _BV(UCSZ00); // 8N1
-    // Receive only: Ventora reads nothing back.
-    UCSR0B = _BV(RXEN0) | _BV(RXCIE0);
+    // The transmitter only for the announcement: it goes out from its interrupt, a byte at a time,
+    // and never holds up receiving.
+    UCSR0B = _BV(RXEN0) | _BV(RXCIE0) | _BV(TXEN0);
+}
+
+// Starts the announcement unless it is on its way already (then it goes out whole anyway).
+void announce() {
+    ATOMIC_BLOCK(ATOMIC_RESTORESTATE) {
+        if (UCSR0B & _BV(UDRIE0)) return;
+        announcedBytes = 0;
+        UCSR0B |= _BV(UDRIE0);
+    }
 }
 
 // The watchdog guards the main loop in its interrupt mode only: a loop that has not come round for
@@ -103,10 +133,15 @@ void blinkLed(uint16_t halfPeriodMilliseconds) {
     if (linkLedOnD13) PORTB ^= _BV(ledPin);
 }
 
-void onLevel(uint8_t level) {
+void onLevel(uint8_t level, uint8_t prefix) {
     millisecondsSinceByte = 0;
+    // Alive again after a silence: the sender may be a Ventora that opened the port without
+    // resetting the board, and has not heard it yet.
+    if (!linkAlive) announce();
     linkAlive = true;
-    driveFans(level > topLevel ? topLevel : level);
+    const OutputLevels levels = levelsForOutputs(level > topLevel ? topLevel : level, prefix,
+                                                 tuned.sideWindPercent, tuned.leftFanOutput);
+    driveFans(levels.output1, levels.output2);
     if (fanOutputsAnswer()) setLed(true);
 }
 
@@ -117,7 +152,7 @@ void onMillisecond() {
         linkAlive = false;
         blinkMilliseconds = 0;
         setLed(false);
-        driveFans(0);
+        driveFans(0, 0);
     }
     if (!fanOutputsAnswer())
         blinkLed(unansweredBlinkHalfPeriodMilliseconds);
@@ -181,14 +216,31 @@ ISR(USART_RX_vect) {
     // A garbled byte (a cable being plugged in, a USB chip resetting) is no level and no sign of
     // a live link.
     if (framingError) return;
+    // A corner or output byte waits for its level byte; it is no sign of a live link either, so a
+    // line of them alone still ends in the failsafe.
+    if (byte >= fanWire::firstPrefixByte) {
+        pendingPrefix = byte;
+        prefixAge = 0;
+        return;
+    }
     receivedLevel = byte;
+    // Used once, and only fresh: a level whose own corner byte was lost runs both fans at the level
+    // rather than take an older corner's split.
+    receivedPrefix = prefixAge < fanWire::prefixFreshMilliseconds ? pendingPrefix : 0;
+    pendingPrefix = 0;
     levelArrived = true;
+}
+
+ISR(USART_UDRE_vect) {
+    UDR0 = pgm_read_byte(&announcementInFlash.bytes[announcedBytes]);
+    if (++announcedBytes == fanWire::announcementLength) UCSR0B &= ~_BV(UDRIE0);
 }
 
 // The clock's tick, from whichever timer keeps it (the other's interrupt stays off).
 ISR(TIMER2_COMPA_vect) {
     // Saturates: a main loop that fell this far behind has nothing useful to catch up on.
     if (pendingMilliseconds != 0xFF) ++pendingMilliseconds;
+    if (prefixAge != 0xFF) ++prefixAge;
 }
 
 ISR(TIMER0_COMPA_vect, ISR_ALIASOF(TIMER2_COMPA_vect));
@@ -212,6 +264,7 @@ int main() {
     setUpFanOutputs();
     if (linkLedOnD13) DDRB |= _BV(ledPin);
     setUpSerial();
+    announce(); // goes out once interrupts are on
     setUpMillisecondClock();
     set_sleep_mode(SLEEP_MODE_IDLE);
     startWatchdogInterrupt();
@@ -223,16 +276,20 @@ int main() {
         sleepUntilWork();
         uint8_t milliseconds;
         uint8_t level = 0;
+        uint8_t prefix = 0;
         bool arrived;
         ATOMIC_BLOCK(ATOMIC_RESTORESTATE) {
             milliseconds = pendingMilliseconds;
             pendingMilliseconds = 0;
             arrived = levelArrived;
             levelArrived = false;
-            if (arrived) level = receivedLevel;
+            if (arrived) {
+                level = receivedLevel;
+                prefix = receivedPrefix;
+            }
         }
         while (milliseconds-- != 0)
             onMillisecond();
-        if (arrived) onLevel(level);
+        if (arrived) onLevel(level, prefix);
     }
 }

@@ -11,16 +11,15 @@ void startTimer1Pwm(uint16_t top) {
     TCCR1B = _BV(WGM13);
     TCNT1 = 0;
     ICR1 = top;
-    setTimer1Duty(0);
+    OCR1A = 0;
+    OCR1B = 0;
     TCCR1B = _BV(WGM13) | _BV(CS10);
 }
 
-void setTimer1Duty(uint16_t duty) {
-    OCR1A = duty;
-    OCR1B = duty;
-}
-
-void connectTimer1(bool connected) {
-    // Mode 8 keeps WGM11 and WGM10 clear: TCCR1A holds only the compare outputs.
-    TCCR1A = connected ? _BV(COM1A1) | _BV(COM1B1) : 0;
+void setTimer1Duty(uint16_t dutyA, uint16_t dutyB) {
+    OCR1A = dutyA;
+    OCR1B = dutyB;
+    // Mode 8 keeps WGM11 and WGM10 clear: TCCR1A holds only the compare outputs. A pin at duty 0 is
+    // left to its port bit (low), without the timer's one-count spike.
+    TCCR1A = (dutyA != 0 ? _BV(COM1A1) : 0) | (dutyB != 0 ? _BV(COM1B1) : 0);
 }

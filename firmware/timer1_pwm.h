@@ -1,5 +1,5 @@
-// Timer1 as the two fans' PWM on OC1A (D9) and OC1B (D10), both at one duty, for the kinds that
-// drive their fans from D9 and D10 (4-pin fans, driver modules).
+// Timer1 as the two fans' PWM on OC1A (D9) and OC1B (D10), each at its own duty, for the kinds
+// that drive their fans from D9 and D10 (4-pin fans, driver modules).
 #ifndef VENTORA_FIRMWARE_TIMER1_PWM_H
 #define VENTORA_FIRMWARE_TIMER1_PWM_H
 
@@ -15,9 +15,8 @@
 // duty 0, not connected to the pins.
 void startTimer1Pwm(uint16_t top);
 
-void setTimer1Duty(uint16_t duty);
-
-// Whether the timer drives D9 and D10 (non-inverting) or leaves them to their port bits.
-void connectTimer1(bool connected);
+// OC1A's and OC1B's duty; a pin at 0 is let go by the timer to its port bit, a pin above 0 is
+// driven by the timer (non-inverting).
+void setTimer1Duty(uint16_t dutyA, uint16_t dutyB);
 
 #endif

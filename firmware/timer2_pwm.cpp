@@ -6,7 +6,6 @@
 namespace {
 
 constexpr uint8_t fastPwm = _BV(WGM21) | _BV(WGM20);
-constexpr uint8_t compareOutputs = _BV(COM2A1) | _BV(COM2B1); // non-inverting
 
 } // namespace
 
@@ -20,12 +19,9 @@ void startTimer2Pwm() {
     TCCR2B = _BV(CS21); // clk / 8
 }
 
-void setTimer2Duty(uint16_t duty) {
-    if (duty == 0) {
-        TCCR2A = fastPwm; // the pins' own low
-        return;
-    }
-    OCR2A = static_cast<uint8_t>(duty - 1);
-    OCR2B = static_cast<uint8_t>(duty - 1);
-    TCCR2A = fastPwm | compareOutputs;
+void setTimer2Duty(uint16_t dutyA, uint16_t dutyB) {
+    // A pin at 0 keeps its own low; the others non-inverting.
+    if (dutyA != 0) OCR2A = static_cast<uint8_t>(dutyA - 1);
+    if (dutyB != 0) OCR2B = static_cast<uint8_t>(dutyB - 1);
+    TCCR2A = fastPwm | (dutyA != 0 ? _BV(COM2A1) : 0) | (dutyB != 0 ? _BV(COM2B1) : 0);
 }

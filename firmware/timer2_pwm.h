@@ -1,4 +1,4 @@
-// Timer2 as the two fans' PWM on OC2A (D11) and OC2B (D3), both at one duty, for the shields that
+// Timer2 as the two fans' PWM on OC2A (D11) and OC2B (D3), each at its own duty, for the shields that
 // wire their enables there (the L293D shield, the Arduino Motor Shield Rev3).
 #ifndef VENTORA_FIRMWARE_TIMER2_PWM_H
 #define VENTORA_FIRMWARE_TIMER2_PWM_H
@@ -15,7 +15,7 @@ constexpr uint16_t timer2FullDuty = 256;
 // it with the pins let go, so their own low drives them.
 void startTimer2Pwm();
 
-// 0 lets go of the pins; 1 to timer2FullDuty drives them at that duty.
-void setTimer2Duty(uint16_t duty);
+// OC2A's (D11) and OC2B's (D3) duty: 0 lets go of the pin; 1 to timer2FullDuty drives it at that duty.
+void setTimer2Duty(uint16_t dutyA, uint16_t dutyB);
 
 #endif

@@ -39,6 +39,19 @@ constexpr uint16_t escFullPulseMicroseconds = 2000;
 // what the common modules switch cleanly (an L298N's own limit is about 25 kHz).
 constexpr uint16_t pwmFrequencyHz = 20000;
 
+// Wind from the side: in a corner the fan on the outside keeps the level for the speed, and the
+// inside one blows less, the harder the car corners. This is how far the inside fan drops at a full
+// corner (1 g and more), as a share of the way from the level down to level 1: 0 keeps both fans
+// always equal, 100 takes the inside fan to level 1. 50 is clearly felt on the face, yet the inside
+// fan never comes near its floor (level 1 is the fans' own minimum duty): the usual complaint of
+// wind rigs is an inside fan that stops in fast corners, because most fans only work above 30 to
+// 67 % duty, and at 50 the inside fan at full speed still runs at about two thirds of full.
+constexpr uint8_t sideWindPercent = 50;
+
+// Which output the left fan is on: 1 (D9, M1, A or motor 1, by the kind) or 2. Set by the set-up
+// tool's fan test, which runs one side and asks which fan blew.
+constexpr uint8_t leftFanOutput = 1;
+
 } // namespace tunables
 
 #endif

@@ -16,8 +16,11 @@ constexpr uint8_t marker[8] = {'V', 'E', 'N', 'T', 'O', 'R', 'A', 0};
 
 // Raised whenever a field moves or changes meaning; a tool refuses a format it does not know
 // rather than write into the wrong bytes, and the firmware runs its defaults rather than read one.
-// Format 1 (1.1.0) lacked the PWM rate and allowed a failsafe of up to a minute.
-constexpr uint8_t formatVersion = 2;
+// Format 1 (1.1.0) lacked the PWM rate and allowed a failsafe of up to a minute. Format 2 (1.2.0,
+// 1.3.0) is format 3 without its last two fields, the wind from the side's: a tool still reads it,
+// to keep a board's kind and tunables when it flashes the board again.
+constexpr uint8_t formatVersion = 3;
+constexpr uint8_t formatWithoutSides = 2;
 
 // The block lies wholly within the first this-many bytes of flash, so a tool that reads a board
 // back needs only the first two pages to find it. The firmware's build checks it.
@@ -38,7 +41,11 @@ constexpr uint8_t escArmingMillisecondsOffset = 20;    // u16
 constexpr uint8_t escOffPulseMicrosecondsOffset = 22;  // u16
 constexpr uint8_t escFullPulseMicrosecondsOffset = 24; // u16
 constexpr uint8_t pwmFrequencyHzOffset = 26;           // u16: the driver kind's PWM rate
-constexpr uint8_t blockSize = 28;
+constexpr uint8_t sideWindPercentOffset = 28;          // u8: the inside fan's cut at a full corner
+constexpr uint8_t leftFanOutputOffset = 29;            // u8: 1 or 2, the output the left fan is on
+constexpr uint8_t blockSize = 30;
+// A format 2 block ends where the side's fields begin.
+constexpr uint8_t blockSizeWithoutSides = sideWindPercentOffset;
 
 // The output kinds, one firmware image each. The numbers are stored in boards' flash: never reuse one.
 enum Variant : uint8_t {
@@ -73,6 +80,8 @@ constexpr Range escFullPulseMicrosecondsRange = {800, 2500};
 constexpr uint16_t escPulseSpanAtLeast = 300;
 // Above 25 kHz the drivers' switching losses grow for no gain; below 1 kHz a fan whines.
 constexpr Range pwmFrequencyHzRange = {1000, 25000};
+constexpr Range sideWindPercentRange = {0, 100}; // 0: both fans always at the level
+constexpr Range leftFanOutputRange = {1, 2};
 
 // The tunable values in the order the tools list them (and tunables.h defines them).
 struct Field {
@@ -80,7 +89,9 @@ struct Field {
     uint8_t width; // 1 or 2 bytes
     Range range;
 };
-constexpr uint8_t fieldCount = 8;
+constexpr uint8_t fieldCount = 10;
+// The fields a format 2 block holds: the first this many.
+constexpr uint8_t fieldCountWithoutSides = 8;
 constexpr Field fields[fieldCount] = {
     {minimumDutyPercentOffset, 1, minimumDutyPercentRange},
     {kickStartBelowPercentOffset, 1, kickStartBelowPercentRange},
@@ -90,6 +101,8 @@ constexpr Field fields[fieldCount] = {
     {escOffPulseMicrosecondsOffset, 2, escOffPulseMicrosecondsRange},
     {escFullPulseMicrosecondsOffset, 2, escFullPulseMicrosecondsRange},
     {pwmFrequencyHzOffset, 2, pwmFrequencyHzRange},
+    {sideWindPercentOffset, 1, sideWindPercentRange},
+    {leftFanOutputOffset, 1, leftFanOutputRange},
 };
 // Indices into fields, for the cross-field rule.
 constexpr uint8_t escOffPulseField = 5;

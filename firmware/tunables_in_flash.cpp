@@ -34,6 +34,8 @@ struct BlockImage {
         put(escOffPulseMicrosecondsOffset, tunables::escOffPulseMicroseconds);
         put(escFullPulseMicrosecondsOffset, tunables::escFullPulseMicroseconds);
         put(pwmFrequencyHzOffset, tunables::pwmFrequencyHz);
+        bytes[sideWindPercentOffset] = tunables::sideWindPercent;
+        bytes[leftFanOutputOffset] = tunables::leftFanOutput;
     }
     constexpr void put(uint8_t offset, uint16_t value) {
         bytes[offset] = static_cast<uint8_t>(value);
@@ -60,7 +62,8 @@ uint16_t wordAt(const uint8_t* block, uint8_t offset) {
 Tunables tuned = {tunables::minimumDutyPercent,       tunables::kickStartBelowPercent,
                   tunables::kickStartMilliseconds,    tunables::failsafeMilliseconds,
                   tunables::escArmingMilliseconds,    tunables::escOffPulseMicroseconds,
-                  tunables::escFullPulseMicroseconds, tunables::pwmFrequencyHz};
+                  tunables::escFullPulseMicroseconds, tunables::pwmFrequencyHz,
+                  tunables::sideWindPercent,          tunables::leftFanOutput};
 
 void readTunables() {
     // Checked as a copy in RAM, by the same check the flashing tool applies to an image.
@@ -78,4 +81,6 @@ void readTunables() {
     tuned.escOffPulseMicroseconds = wordAt(block, escOffPulseMicrosecondsOffset);
     tuned.escFullPulseMicroseconds = wordAt(block, escFullPulseMicrosecondsOffset);
     tuned.pwmFrequencyHz = wordAt(block, pwmFrequencyHzOffset);
+    tuned.sideWindPercent = block[sideWindPercentOffset];
+    tuned.leftFanOutput = block[leftFanOutputOffset];
 }

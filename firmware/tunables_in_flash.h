@@ -15,6 +15,8 @@ struct Tunables {
     uint16_t escOffPulseMicroseconds;
     uint16_t escFullPulseMicroseconds;
     uint16_t pwmFrequencyHz;
+    uint8_t sideWindPercent;
+    uint8_t leftFanOutput;
 };
 
 // Valid after readTunables().

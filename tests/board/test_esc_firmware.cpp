@@ -13,7 +13,7 @@ TEST(EscFirmware, LevelsGivePulsesFromOneToTwoMillisecondsAtFiftyHertz) {
     const struct {
         std::uint8_t level;
         double microseconds;
-    } cases[] = {{0, 1000}, {40, 1506}, {79, 2000}, {200, 2000}};
+    } cases[] = {{0, 1000}, {40, 1506}, {79, 2000}, {100, 2000}};
     for (const auto& c : cases) {
         FirmwareRun run(escFirmware);
         run.feedEvery100ms(0.1, 2.6, c.level);

@@ -104,6 +104,28 @@ struct KindRun {
         return ::testing::AssertionSuccess();
     }
 
+    // Output 1 and output 2 at their levels; an output at 0 off, by the kind's own off.
+    ::testing::AssertionResult drivesOutputsAt(double at, int output1, int output2) {
+        run.runTo(at);
+        const int levels[] = {output1, output2};
+        for (int which : {1, 2}) {
+            const FanDrive fan = shield.fan(which);
+            const int level = levels[which - 1];
+            if (kind.kind == OutputKind::escs) {
+                const std::string pulse = std::to_string(1000 + (level * 1000 + 39) / 79) + " us";
+                if (fan.state != pulse)
+                    return ::testing::AssertionFailure() << "fan " << which << " " << fan.state;
+                continue;
+            }
+            // At 0 no drive (the 4-pin fans' supply is shared: it stays on while the other runs).
+            const bool stateRight = level == 0 || fan.state == kind.running;
+            if (std::fabs(fan.duty - shareOf(level)) > 1.0 / 256 || !stateRight)
+                return ::testing::AssertionFailure()
+                       << "fan " << which << " " << fan.duty << " " << fan.state;
+        }
+        return ::testing::AssertionSuccess();
+    }
+
     const Kind& kind;
     FirmwareRun run;
     Shield shield;
@@ -126,6 +148,30 @@ TEST(OutputKinds, DriveLevelsFortyAndSeventyNineAsTheSameShareOfFullPower) {
             run.run.feedEvery100ms(kind.firstByte, kind.firstByte + 0.9, static_cast<std::uint8_t>(level));
             EXPECT_TRUE(run.drivesAt(kind.firstByte + 0.85, level)) << kind.firmware << " level " << level;
         }
+}
+
+// A full right-hand corner at level 40 (the default split: the left fan, output 1, at 40, the
+// right one at 20), then level 1 on output 1 alone (the set-up tool's byte) and level 1 on both:
+// output 2 starts from off with a kick of its own while output 1 runs on at level 1.
+TEST(OutputKinds, DriveEachSideAtItsOwnLevelAndKickASideStartedFromOff) {
+    const auto tick = [](KindRun& run, double at, std::uint8_t prefix, std::uint8_t level) {
+        run.run.feedAt(at, prefix);
+        run.run.feedAt(at + byteSeconds, level);
+    };
+    for (const Kind& kind : kinds) {
+        KindRun run(kind);
+        for (int i = 0; i < 9; ++i)
+            tick(run, kind.firstByte + 0.1 * i, 0xC0 | 20, 40);
+        EXPECT_TRUE(run.drivesOutputsAt(kind.firstByte + 0.85, 40, 20)) << kind.firmware << ": the corner";
+        if (kind.kind == OutputKind::escs) continue; // an ESC starts its motor itself
+        const double start = kind.firstByte + 2.0;   // after the failsafe: both off
+        for (int i = 0; i < 7; ++i)
+            tick(run, start + 0.1 * i, 0x7E, 1);
+        EXPECT_TRUE(run.drivesOutputsAt(start + 0.65, 1, 0)) << kind.firmware << ": output 1 alone";
+        run.run.feedEvery100ms(start + 0.7, start + 1.0, 1);
+        EXPECT_TRUE(run.drivesOutputsAt(start + 0.75, 1, 79)) << kind.firmware << ": output 2's own kick";
+        EXPECT_TRUE(run.drivesOutputsAt(start + 1.3, 1, 1)) << kind.firmware << ": both at level 1";
+    }
 }
 
 TEST(OutputKinds, KickAFanStartedFromOffAtLevelOneToFullForHalfASecond) {

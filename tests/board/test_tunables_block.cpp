@@ -134,6 +134,7 @@ std::vector<Breakage> breakages() {
         {"erased block", 0, 0xFF, 0},
         {"wrong marker", 0, 'v', 1},
         {"format 1", formatVersionOffset, 1, 1},
+        {"format 2 (1.3.0's, without the sides)", formatVersionOffset, formatWithoutSides, 1},
         {"size 26", blockSizeOffset, 26, 1},
         {"no kind", variantOffset, 0, 1},
         {"kind past the last", variantOffset, highestVariant + 1, 1},

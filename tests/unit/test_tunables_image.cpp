@@ -11,15 +11,16 @@ using namespace tunablesBlock;
 
 // An image as the firmware's build lays it out: code before the block and after it, the block's
 // values as tunables.h has them.
-std::vector<std::uint8_t> imageWithBlock(std::uint8_t variant, std::size_t at = 0x68) {
+std::vector<std::uint8_t> imageWithBlock(std::uint8_t variant, std::size_t at = 0x68,
+                                         std::uint8_t format = formatVersion) {
     std::vector<std::uint8_t> image(0x400, 0x0C);
     std::copy(std::begin(marker), std::end(marker), image.begin() + static_cast<long>(at));
     const auto put16 = [&](std::size_t offset, std::uint16_t value) {
         image[at + offset] = static_cast<std::uint8_t>(value);
         image[at + offset + 1] = static_cast<std::uint8_t>(value >> 8);
     };
-    image[at + formatVersionOffset] = formatVersion;
-    image[at + blockSizeOffset] = blockSize;
+    image[at + formatVersionOffset] = format;
+    image[at + blockSizeOffset] = format == formatVersion ? blockSize : blockSizeWithoutSides;
     image[at + variantOffset] = variant;
     image[at + versionMajorOffset] = 1;
     image[at + versionMinorOffset] = 1;
@@ -32,6 +33,10 @@ std::vector<std::uint8_t> imageWithBlock(std::uint8_t variant, std::size_t at = 
     put16(escOffPulseMicrosecondsOffset, 1000);
     put16(escFullPulseMicrosecondsOffset, 2000);
     put16(pwmFrequencyHzOffset, 20000);
+    if (format == formatVersion) {
+        image[at + sideWindPercentOffset] = 50;
+        image[at + leftFanOutputOffset] = 1;
+    }
     return image;
 }
 
@@ -46,13 +51,14 @@ TEST(TunablesImage, ReadsTheBlockWhereverItLiesInTheSearchWindow) {
         EXPECT_EQ(reading.offset, at);
         EXPECT_EQ(reading.tunables->variant, pwmFans);
         EXPECT_EQ(reading.tunables->version, (std::array<std::uint8_t, 3>{1, 1, 0}));
-        EXPECT_EQ(describeTunables(*reading.tunables),
-                  "--min-duty 30 --kick-below 50 --kick-ms 500 --failsafe-ms 1000");
+        EXPECT_EQ(
+            describeTunables(*reading.tunables),
+            "--min-duty 30 --kick-below 50 --kick-ms 500 --failsafe-ms 1000 --side-wind 50 --left-fan 1");
     }
     const TunablesReading esc = readTunables(imageWithBlock(escs));
     ASSERT_TRUE(esc.tunables);
-    EXPECT_EQ(describeTunables(*esc.tunables),
-              "--failsafe-ms 1000 --arming-ms 2000 --esc-off-us 1000 --esc-full-us 2000");
+    EXPECT_EQ(describeTunables(*esc.tunables), "--failsafe-ms 1000 --arming-ms 2000 --esc-off-us 1000 "
+                                               "--esc-full-us 2000 --side-wind 50 --left-fan 1");
 }
 
 TEST(TunablesImage, SaysWhyAnImageHasNoBlockToRead) {
@@ -74,10 +80,10 @@ TEST(TunablesImage, SaysWhyAnImageHasNoBlockToRead) {
         {"a newer format",
          [] {
              auto i = imageWithBlock(pwmFans);
-             i[0x68 + formatVersionOffset] = 3;
+             i[0x68 + formatVersionOffset] = 4;
              return i;
          }(),
-         "format 3"},
+         "format 4"},
         {"the older format a 1.1.0 board holds",
          [] {
              auto i = imageWithBlock(pwmFans);
@@ -88,16 +94,42 @@ TEST(TunablesImage, SaysWhyAnImageHasNoBlockToRead) {
         {"a longer block",
          [] {
              auto i = imageWithBlock(pwmFans);
-             i[0x68 + blockSizeOffset] = 30;
+             i[0x68 + blockSizeOffset] = 32;
              return i;
          }(),
-         "size 30"},
+         "size 32"},
     };
     for (const Case& c : cases) {
         const TunablesReading reading = readTunables(c.image);
         EXPECT_FALSE(reading.tunables) << c.what;
         EXPECT_NE(reading.problem.find(c.problem), std::string::npos) << c.what << ": " << reading.problem;
     }
+}
+
+// A board flashed by 1.2.0 or 1.3.0 holds format 2, the block without the side's two values: read,
+// checked and kept as the board's tuning, never written with a value it has no room for.
+TEST(TunablesImage, ReadsAndKeepsAnOlderBlockWithoutTheSides) {
+    auto older = imageWithBlock(pwmFans, 0x68, formatWithoutSides);
+    older[0x68 + minimumDutyPercentOffset] = 40;
+    const TunablesReading reading = readTunables(older);
+    ASSERT_TRUE(reading.tunables) << reading.problem;
+    EXPECT_FALSE(takesSides(*reading.tunables));
+    EXPECT_EQ(describeTunables(*reading.tunables),
+              "--min-duty 40 --kick-below 50 --kick-ms 500 --failsafe-ms 1000");
+    EXPECT_EQ(blockProblem(older, pwmFans), "");
+    EXPECT_NE(
+        applyTunables(older, {{field("left-fan"), 2}}).find("--left-fan needs Ventora's firmware 1.4.0"),
+        std::string::npos);
+
+    // Kept into a new image of another kind: the values that kind uses, the side's at their defaults.
+    auto image = imageWithBlock(driver);
+    ASSERT_EQ(applyTunables(image, keptTunables(*reading.tunables, driver)), "");
+    const TunablesReading kept = readTunables(image);
+    ASSERT_TRUE(kept.tunables);
+    EXPECT_TRUE(takesSides(*kept.tunables));
+    EXPECT_EQ(describeTunables(*kept.tunables),
+              "--min-duty 40 --kick-below 50 --kick-ms 500 --failsafe-ms 1000 --pwm-hz 20000 --side-wind 50 "
+              "--left-fan 1");
 }
 
 TEST(TunablesImage, WritesEachValueLittleEndianAndLeavesTheRestAlone) {

@@ -36,12 +36,12 @@ class KeptKindTest(unittest.TestCase):
 
     def test_the_l293d_board_reflashed_with_a_tunable_keeps_its_kind_until_output_names_another(self):
         board = self.board("optiboot", 3, firmware="ventora-fan-l293d-shield.hex", shield="l293d-shield")
-        retuned = self.tool("flash", "COM3", "--min-duty", "40")
+        retuned = self.tool("flash", "COM3", "--min-duty", "40", "--left-fan", "2")
         self.assertEqual(retuned.returncode, 0, retuned.text)
         self.assertIn("It runs Ventora's firmware for the L293D motor shield: writing that kind again", retuned.text)
         self.assertIn(f"Wrote Ventora firmware {VERSION} for the L293D motor shield to COM3", retuned.text)
         self.assertEqual(self.listed(3), f"Ventora firmware {VERSION} for the L293D motor shield; tunables "
-                         "--min-duty 40 --kick-below 50 --kick-ms 500 --failsafe-ms 1000")
+                         "--min-duty 40 --kick-below 50 --kick-ms 500 --failsafe-ms 1000 --side-wind 50 --left-fan 2")
 
         tested = self.tool("test", "COM3")
         self.assertEqual(tested.returncode, 0, tested.text)
@@ -54,7 +54,10 @@ class KeptKindTest(unittest.TestCase):
         changed = self.tool("flash", "COM3", "--output", "pwm-fans")
         self.assertEqual(changed.returncode, 0, changed.text)
         self.assertIn("was l293d-shield, now pwm-fans", changed.text)
-        self.assertTrue(self.listed(3).startswith(f"Ventora firmware {VERSION} for PWM fans;"))
+        # The board's tuning and its left fan go with it to the new kind.
+        self.assertIn("It keeps its tunables", changed.text)
+        self.assertEqual(self.listed(3), f"Ventora firmware {VERSION} for PWM fans; tunables --min-duty 40 "
+                         "--kick-below 50 --kick-ms 500 --failsafe-ms 1000 --side-wind 50 --left-fan 2")
 
     def test_a_v2_shield_board_whose_write_was_cut_short_gets_its_kind_again_without_output(self):
         # Unplugged as the write of page 1 comes: the board holds the idle page over the v2 firmware.

@@ -17,7 +17,7 @@ RATES = {"optiboot": 115200, "old-nano": 57600}
 PWM_HEX = FIRMWARE_BUILD / "ventora-fan.hex"
 # The first byte of the boot section of each, which no image may reach.
 BOOT_SECTION = {"optiboot": 0x7E00, "old-nano": 0x7800}
-DEFAULT_TUNABLES_PWM = "--min-duty 30 --kick-below 50 --kick-ms 500 --failsafe-ms 1000"
+DEFAULT_TUNABLES_PWM = "--min-duty 30 --kick-below 50 --kick-ms 500 --failsafe-ms 1000 --side-wind 50 --left-fan 1"
 # A board's earlier program whose code from page 2 on drives D8, D9 and D10 high: page 0 `jmp 0x100`;
 # at 0x100 `sbi DDRB,0 ; sbi PORTB,0 ; sbi DDRB,1 ; sbi PORTB,1 ; sbi DDRB,2 ; sbi PORTB,2 ; rjmp .`.
 OLD_PROGRAM = ((0, bytes.fromhex("0C948000")), (0x100, bytes.fromhex("209A289A219A299A229A2A9AFFCF")))
@@ -153,6 +153,15 @@ class BoardSetupTest(unittest.TestCase):
             wizard.send_line("1")
         wizard.wait_for_output(r"What does the board on COM\d+ drive\?(.|\n)*Enter 1 to 7: ")
         wizard.send_line("1")  # PWM fans
+        # The side test: D9 alone, then D10 alone (the left fan on output 1 as flashed); the fan on
+        # the right blew first, so the board is flashed again with the left fan on output 2.
+        wizard.wait_for_output(r"Which fan blew first: the left one or the right one\? Type l or r and Enter: ",
+                               timeout=240)
+        sides = [(float(m[1]), float(m[2])) for m in (re.search(r"level\s+60 .*left\s+([\d.]+) %  right\s+([\d.]+) %", line)
+                                                      for line in list(board.lines)) if m]
+        alone = [("left" if l > 0 else "right") for l, r in sides if (l > 0) != (r > 0)]
+        self.assertEqual([k for i, k in enumerate(alone) if i == 0 or alone[i - 1] != k], ["left", "right"], sides)
+        wizard.send_line("r")
         # Enter is no. A yes would look for PlayStations, which must never happen outside a
         # home network of the test's own.
         wizard.wait_for_output(r"Do you race on a PlayStation or an Xbox\? \[y/N\] ", timeout=240)
@@ -174,6 +183,8 @@ class BoardSetupTest(unittest.TestCase):
                       f"at {RATES[bootloader]} baud", text)
         self.assertIn(f"Wrote Ventora firmware {VERSION} for PWM fans to COM{port}", text)
         self.assertIn(f"Ventora is set to COM{port}.", text)
+        self.assertIn("The left fan is on output 2: writing that to the board.", text)
+        self.assertRegex(text, r"Tunables: .*--side-wind 50 --left-fan 2\n")
         self.assertNotIn("Looking for PlayStations", text)
         self.assertFalse((session.settings_path.parent / "network.txt").exists())
         self.assertTrue(text.rstrip().endswith("Press Enter to close"), text[-300:])
@@ -196,7 +207,7 @@ class BoardSetupTest(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.text)
         # Opening a port resets its board: a flash of another port leaves this one alone.
         self.assertFalse([line for line in nano.lines if "reset" in line], nano.lines)
-        self.assertIn("Tunables: --min-duty 40 --kick-below 0 --kick-ms 500 --failsafe-ms 1000", result.text)
+        self.assertIn("Tunables: --min-duty 40 --kick-below 0 --kick-ms 500 --failsafe-ms 1000 --side-wind 50", result.text)
         result = self.tool("flash", "COM15", "--esc", "--failsafe-ms", "2500", "--esc-full-us", "1900")
         self.assertEqual(result.returncode, 0, result.text)
 
@@ -204,10 +215,10 @@ class BoardSetupTest(unittest.TestCase):
         self.assertEqual(listed.returncode, 0, listed.text)
         self.assertRegex(listed.text, r"COM4\n +ATmega328P \(signature 1E 95 0F\), Optiboot at 115200 baud.*\n"
                          rf" +Ventora firmware {re.escape(VERSION)} for PWM fans; tunables --min-duty 40 --kick-below 0 "
-                         r"--kick-ms 500 --failsafe-ms 1000\n")
+                         r"--kick-ms 500 --failsafe-ms 1000 --side-wind 50 --left-fan 1\n")
         self.assertRegex(listed.text, r"COM15\n +ATmega328P \(signature 1E 95 0F\), the old bootloader at 57600 baud.*\n"
                          rf" +Ventora firmware {re.escape(VERSION)} for ESCs; tunables --failsafe-ms 2500 --arming-ms 2000 "
-                         r"--esc-off-us 1000 --esc-full-us 1900\n")
+                         r"--esc-off-us 1000 --esc-full-us 1900 --side-wind 50 --left-fan 1\n")
         self.assertEqual(re.findall(r"^COM\d+", listed.text, re.M), ["COM4", "COM15"])
 
         # Level 1 (Ventora's OFF level here, with no game) drives the tuned minimum: 40 % of TOP.

@@ -1,6 +1,7 @@
 // The simulated board on simavr: loading, stepping, the serial line in, the outputs out.
 #include "board.h"
 #include "line_rate.h"
+#include "firmware/tunables_block.h"
 
 #include <algorithm>
 #include <chrono>
@@ -163,6 +164,29 @@ void SimulatedBoard::passLineByte() {
 void notifyByte(avr_irq_t*, std::uint32_t value, void* param) {
     auto* self = static_cast<SimulatedBoard*>(param);
     if (self->byteListener) self->byteListener(static_cast<std::uint8_t>(value), self->cycle());
+}
+
+void notifyTransmit(avr_irq_t*, std::uint32_t value, void* param) {
+    auto* self = static_cast<SimulatedBoard*>(param);
+    if (self->transmitListener) self->transmitListener(static_cast<std::uint8_t>(value), self->cycle());
+}
+
+void SimulatedBoard::onTransmit(std::function<void(std::uint8_t, std::uint64_t)> listener) {
+    if (!transmitListener)
+        avr_irq_register_notify(avr_io_getirq(avr, AVR_IOCTL_UART_GETIRQ('0'), UART_IRQ_OUTPUT),
+                                notifyTransmit, this);
+    transmitListener = std::move(listener);
+}
+
+int SimulatedBoard::leftFanOutput() const {
+    const std::uint8_t* flashBytes = avr->flash;
+    const std::size_t window = tunablesBlock::searchWindow;
+    const auto found = std::search(flashBytes, flashBytes + window, std::begin(tunablesBlock::marker),
+                                   std::end(tunablesBlock::marker));
+    if (found + tunablesBlock::blockSize > flashBytes + window ||
+        found[tunablesBlock::formatVersionOffset] != tunablesBlock::formatVersion)
+        return 1;
+    return found[tunablesBlock::leftFanOutputOffset] == 2 ? 2 : 1;
 }
 
 unsigned Outputs::prescaler() const {

@@ -155,6 +155,11 @@ class SimulatedBoard {
     void onByte(std::function<void(std::uint8_t, std::uint64_t)> listener) {
         byteListener = std::move(listener);
     }
+    // Every byte the firmware transmits on USART0 (the board's announcement), with the simulated
+    // cycle it was sent at. In rig mode these reach the pty as well.
+    void onTransmit(std::function<void(std::uint8_t, std::uint64_t)> listener);
+    // Which output the block in flash names as the left fan: 1 or 2 (1 for a block without one).
+    int leftFanOutput() const;
 
   private:
     void step(const ChangeListener& onChange);
@@ -201,7 +206,9 @@ class SimulatedBoard {
     Outputs settling; // as last seen, since settledSince
     std::uint64_t settledSince = 0;
     std::function<void(std::uint8_t, std::uint64_t)> byteListener;
+    std::function<void(std::uint8_t, std::uint64_t)> transmitListener;
     friend void notifyByte(::avr_irq_t*, std::uint32_t, void*);
+    friend void notifyTransmit(::avr_irq_t*, std::uint32_t, void*);
     friend void byteFromPty(::avr_irq_t*, std::uint32_t, void*);
 };
 

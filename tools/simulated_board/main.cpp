@@ -2,7 +2,8 @@
 //
 //   simulated_board test FIRMWARE.elf [--shield KIND] [--until SECONDS] [SECONDS=BYTE ...]
 //       Feeds each BYTE at its simulated time and prints every change of the outputs with its
-//       simulated time, then the share of time the CPU was awake. No wall clock is involved.
+//       simulated time, then the share of time the CPU was awake, and what the firmware sent on its
+//       transmit line. No wall clock is involved.
 //   simulated_board rig [FIRMWARE] [--bootloader optiboot|old-nano|atmega168] [--flash-file FILE]
 //                       [--no-rate-check] [--shield KIND] [--corrupt-page N] [--unplug-at-page-write K]
 //       Bridges the serial port to a new pty (its name is the first line printed: "pty NAME"), runs
@@ -19,6 +20,10 @@
 //       D10 from their reset state (inputs) is a "pins" line (without --shield). SIGUSR1 prints the
 //       simulated time ("12.345 s  time").
 //
+//   Without --shield each line shows the two fans by side, D9 and D10 as the tunables block's
+//   left-fan output names them ("left  65.0 %  right  48.1 %"; an ESC's as pulses), so a lap's
+//   corners show as the split between them.
+//
 //   --shield KIND (pwm-fans, escs, driver, l293d-shield, motor-shield-v2, arduino-motor-shield,
 //   monster-moto) reads the fans through that kind's wiring or shield, with the chips the shield
 //   adds (the L293D shield's 74HC595, the v2 shield's PCA9685 at 0x60), and each line then shows
@@ -27,6 +32,7 @@
 //   The state is forward or reverse while a fan runs, coast or brake while it is off (on and off
 //   for pwm-fans, where the fans' 12 V is switched); an ESC's shows its pulse ("fan1 1506 us").
 #include "board.h"
+#include "pin_drive.h"
 #include "shield.h"
 
 #include <algorithm>
@@ -86,6 +92,24 @@ std::string describeDrive(const board::Outputs& out) {
     return text;
 }
 
+// D9 and D10 as the left and right fan: a duty, or an ESC's pulse.
+std::string describeSides(const board::SimulatedBoard& simulated) {
+    const auto side = [&](int pin) {
+        const board::PinDrive drive = board::pinDrive(simulated.chip(), pin);
+        char text[24];
+        if (drive.kind == board::PinDrive::pwm && drive.hz > 0 && drive.hz < 1000.0)
+            std::snprintf(text, sizeof text, "%4.0f us", drive.duty / drive.hz * 1e6);
+        else
+            std::snprintf(text, sizeof text, "%5.1f %%",
+                          drive.kind == board::PinDrive::pwm || drive.kind == board::PinDrive::high
+                              ? 100.0 * drive.duty
+                              : 0.0);
+        return std::string(text);
+    };
+    const bool leftOnD9 = simulated.leftFanOutput() == 1;
+    return "left " + side(leftOnD9 ? 9 : 10) + "  right " + side(leftOnD9 ? 10 : 9);
+}
+
 board::OutputKind shieldNamed(const char* name) {
     board::OutputKind kind;
     if (!board::outputKindNamed(name, kind)) badUsage("unknown --shield kind");
@@ -124,8 +148,9 @@ int runTest(board::SimulatedBoard& simulated, int argc, char** argv) {
             std::printf("%11.6f s  %s\n", double(cycle) / board::clockHz, now.c_str());
             return;
         }
-        std::printf("%11.6f s  %s  power %s  led %s\n", double(cycle) / board::clockHz,
-                    describeDrive(out).c_str(), out.powerOn() ? "on " : "off", out.ledOn() ? "on" : "off");
+        std::printf("%11.6f s  %s  %s  power %s  led %s\n", double(cycle) / board::clockHz,
+                    describeDrive(out).c_str(), describeSides(simulated).c_str(),
+                    out.powerOn() ? "on " : "off", out.ledOn() ? "on" : "off");
     };
     const auto runTo = [&](double seconds) {
         const auto end = static_cast<std::uint64_t>(seconds * board::clockHz + 0.5);
@@ -139,6 +164,8 @@ int runTest(board::SimulatedBoard& simulated, int argc, char** argv) {
             print(simulated.outputs(), simulated.cycle());
         }
     };
+    std::string sent;
+    simulated.onTransmit([&](std::uint8_t byte, std::uint64_t) { sent += static_cast<char>(byte); });
     print(simulated.outputs(), simulated.cycle());
     for (const auto& [at, byte] : feeds) {
         runTo(at);
@@ -148,6 +175,10 @@ int runTest(board::SimulatedBoard& simulated, int argc, char** argv) {
     runTo(until);
     std::printf("awake %.3f %% of %.3f s\n", 100.0 * simulated.awakeCycles() / simulated.cycle(),
                 simulated.seconds());
+    std::string sentText;
+    for (const char c : sent)
+        sentText += c == '\r' ? "\\r" : c == '\n' ? "\\n" : std::string(1, c);
+    std::printf("sent \"%s\"\n", sentText.c_str());
     return 0;
 }
 
@@ -212,6 +243,8 @@ int runRig(board::SimulatedBoard& simulated, std::optional<board::OutputKind> sh
             ++bytesToBootloader;
             return;
         }
+        // A corner byte (or the set-up tool's output byte) goes with the level after it.
+        if (byte >= 0x7E) return;
         lastByteCycle = cycle;
         level = byte;
     });
@@ -254,7 +287,8 @@ int runRig(board::SimulatedBoard& simulated, std::optional<board::OutputKind> sh
         }
         const board::Outputs& out = simulated.settledOutputs();
         // (A shield's own lines are left out: the L293D shield's 74HC595 is fed through D8.)
-        if (const int pins = (out.ddrb & pinBits) << 8 | (out.portb & pinBits); !shield && pins != shownPins) {
+        if (const int pins = (out.ddrb & pinBits) << 8 | (out.portb & pinBits);
+            !shield && pins != shownPins) {
             shownPins = pins;
             const auto pin = [&](std::uint8_t bit) {
                 return out.ddrb & bit    ? (out.portb & bit ? "high" : "low")
@@ -270,7 +304,8 @@ int runRig(board::SimulatedBoard& simulated, std::optional<board::OutputKind> sh
             shieldNow = shield->describe();
         }
         const bool drive = shield ? shieldNow != shownShield
-                                  : out.ocr1a != shown.ocr1a || out.icr1 != shown.icr1 ||
+                                  : out.ocr1a != shown.ocr1a || out.ocr1b != shown.ocr1b ||
+                                        out.icr1 != shown.icr1 || out.tccr1a != shown.tccr1a ||
                                         out.tccr1b != shown.tccr1b || out.powerOn() != shown.powerOn();
         const double silence = double(simulated.cycle() - lastByteCycle) / board::clockHz;
         if (!drive && (nowLevel == shownLevel || silence * board::clockHz < effectWindowCycles)) return;
@@ -282,8 +317,9 @@ int runRig(board::SimulatedBoard& simulated, std::optional<board::OutputKind> sh
         if (shield)
             std::printf("%10.3f s  level %3s  %s", simulated.seconds(), levelText, shieldNow.c_str());
         else
-            std::printf("%10.3f s  level %3s  %s  power %s", simulated.seconds(), levelText,
-                        describeDrive(out).c_str(), out.powerOn() ? "on" : "off");
+            std::printf("%10.3f s  level %3s  %s  %s  power %s", simulated.seconds(), levelText,
+                        describeDrive(out).c_str(), describeSides(simulated).c_str(),
+                        out.powerOn() ? "on" : "off");
         // Ventora sends a byte every 100 ms; a change long after the last one is the board's own.
         if (nowLevel >= 0 && silence > 0.2) std::printf("  after %.3f s of silence", silence);
         std::printf("\n");

@@ -1,0 +1,145 @@
+// Wind from the side on the simulated board (the 4-pin fans' image, whose 320-count PWM shows each
+// level apart): the levels each output takes from a level byte and the corner byte before it, by
+// the two tunables; a corner byte that is lost, stale or alone; and the announcement on TX.
+#include "fan_wire.h"
+#include "firmware_run.h"
+#include "tunables_block.h"
+
+#include <algorithm>
+#include <gtest/gtest.h>
+#include <iterator>
+#include <string>
+
+namespace {
+
+// Level 1 is 96 of 320 counts, level 79 is 320, linear between, rounded.
+std::uint16_t dutyOf(int level) {
+    return level == 0 ? 0 : static_cast<std::uint16_t>(96 + (2 * 224 * (level - 1) + 78) / 156);
+}
+
+void setKnobs(board::SimulatedBoard& simulated, std::uint8_t sideWindPercent, std::uint8_t leftFanOutput) {
+    const std::vector<std::uint8_t> flash = simulated.flash();
+    const auto end = flash.begin() + tunablesBlock::searchWindow;
+    const auto found =
+        std::search(flash.begin(), end, std::begin(tunablesBlock::marker), std::end(tunablesBlock::marker));
+    ASSERT_NE(found, end);
+    const auto at = static_cast<std::uint32_t>(found - flash.begin());
+    simulated.writeFlash(at + tunablesBlock::sideWindPercentOffset, {sideWindPercent, leftFanOutput});
+}
+
+// Ventora's tick to a board that said "sides": the corner byte, then the level byte.
+void sendTick(FirmwareRun& run, double at, std::uint8_t corner, std::uint8_t level) {
+    run.feedAt(at, corner);
+    run.feedAt(at + byteSeconds, level);
+}
+
+constexpr std::uint8_t right = fanWire::cornerByte | fanWire::cornerRight;
+constexpr std::uint8_t left = fanWire::cornerByte;
+
+TEST(SideWind, EachOutputTakesTheLevelOfItsSide) {
+    const struct {
+        const char* name;
+        std::uint8_t percent, leftOutput, corner, level;
+        int output1, output2; // the levels D9 and D10 run at
+    } cases[] = {
+        {"straight", 50, 1, left | 0, 40, 40, 40},
+        // 39 * 50 % = 19.5, rounded: the inside fan at 20.
+        {"full right-hand corner: the left fan outside", 50, 1, right | 20, 40, 40, 20},
+        {"past full saturates", 50, 1, right | 63, 40, 40, 20},
+        {"mirrored", 50, 1, left | 63, 40, 20, 40},
+        {"the left fan on output 2", 50, 2, right | 63, 40, 20, 40},
+        // round(78 * 0.5 * 10 / 20) = 19.5 -> 20 cut at half a g from 79.
+        {"half a g at the top", 50, 1, right | 10, 79, 79, 59},
+        {"strength 100: the inside fan at level 1, never below", 100, 1, right | 63, 79, 79, 1},
+        {"strength 100 at level 1", 100, 1, right | 63, 1, 1, 1},
+        {"strength 0: both at the level", 0, 1, right | 63, 60, 60, 60},
+        {"level 0: both off", 100, 1, right | 63, 0, 0, 0},
+        {"the tool's byte: output 1 alone", 50, 1, fanWire::onlyOutput1, 60, 60, 0},
+        {"the tool's byte: output 2 alone", 50, 1, fanWire::onlyOutput2, 60, 0, 60},
+    };
+    for (const auto& c : cases) {
+        FirmwareRun run("ventora-fan.elf");
+        setKnobs(run.board, c.percent, c.leftOutput);
+        for (int tick = 0; tick < 8; ++tick)
+            sendTick(run, 0.1 + 0.1 * tick, c.corner, c.level);
+        const board::Outputs out = run.at(0.85); // past any kick
+        EXPECT_EQ(out.ocr1a * ((out.tccr1a & 0x80) != 0), dutyOf(c.output1)) << c.name;
+        EXPECT_EQ(out.ocr1b * ((out.tccr1a & 0x20) != 0), dutyOf(c.output2)) << c.name;
+        EXPECT_EQ(out.powerOn(), c.output1 + c.output2 > 0) << c.name;
+    }
+}
+
+// Ticks of a full right-hand corner at level 60 (the right fan at 30), with one tick's bytes
+// spoiled; what the right fan (output 2) runs at after that tick, and after the next whole one.
+TEST(SideWind, ALostOrStaleCornerByteLeavesBothFansAtTheLevelForOneTick) {
+    const int inside = 30;
+    const struct {
+        const char* name;
+        std::function<void(FirmwareRun&, double)> spoiledTick;
+        int rightLevel; // after the spoiled tick
+    } cases[] = {
+        {"whole", [](FirmwareRun& run, double at) { sendTick(run, at, right | 20, 60); }, inside},
+        {"the corner byte lost", [](FirmwareRun& run, double at) { run.feedAt(at, 60); }, 60},
+        {"the corner byte 25 ms before its level",
+         [](FirmwareRun& run, double at) {
+             run.feedAt(at, right | 20);
+             run.feedAt(at + 0.025, 60);
+         },
+         60},
+        // The corner byte waits, unused, for a level that never comes; the next tick's level alone
+        // does not take it.
+        {"the level byte lost, the next level alone",
+         [](FirmwareRun& run, double at) {
+             run.feedAt(at, right | 20);
+             run.feedAt(at + 0.1, 60);
+         },
+         60},
+        {"a corner byte alone", [](FirmwareRun& run, double at) { run.feedAt(at, right | 20); }, inside},
+    };
+    for (const auto& c : cases) {
+        FirmwareRun run("ventora-fan.elf");
+        for (int tick = 0; tick < 5; ++tick)
+            sendTick(run, 0.1 + 0.1 * tick, right | 20, 60);
+        c.spoiledTick(run, 0.6);
+        const board::Outputs spoiled = run.at(0.79);
+        EXPECT_EQ(spoiled.ocr1a, dutyOf(60)) << c.name << ": the outside fan";
+        EXPECT_EQ(spoiled.ocr1b, dutyOf(c.rightLevel)) << c.name;
+        sendTick(run, 0.8, right | 20, 60);
+        EXPECT_EQ(run.at(0.85).ocr1b, dutyOf(inside)) << c.name << ": the next whole tick";
+    }
+}
+
+TEST(SideWind, CornerBytesAloneAreNoLinkAndTheFailsafeComesAfterOneSecond) {
+    FirmwareRun run("ventora-fan.elf");
+    sendTick(run, 0.1, right | 20, 60);
+    for (int tick = 1; tick < 20; ++tick)
+        run.feedAt(0.1 + 0.1 * tick, right | 20);
+    const double off = run.firstChangeAfter(0.1, [](const board::Outputs& out) { return !out.powerOn(); });
+    EXPECT_GE(off, 1.1);
+    EXPECT_LE(off, 1.1 + 2 * byteSeconds + clockTickSeconds);
+}
+
+TEST(SideWind, TheBoardAnnouncesSidesAfterResetAndWhenTheLinkComesAlive) {
+    FirmwareRun run("ventora-fan.elf");
+    std::vector<std::pair<double, char>> sent;
+    run.board.onTransmit([&](std::uint8_t byte, std::uint64_t cycle) {
+        sent.emplace_back(double(cycle) / board::clockHz, char(byte));
+    });
+    const std::string line = fanWire::announcement;
+    const auto textBetween = [&](double from, double to) {
+        std::string text;
+        for (const auto& [at, byte] : sent)
+            if (at >= from && at < to) text += byte;
+        return text;
+    };
+    run.runTo(0.09);
+    EXPECT_EQ(textBetween(0.0, 0.09), line) << "after reset";
+    run.feedEvery100ms(0.1, 0.6, 40);
+    EXPECT_EQ(textBetween(0.09, 0.6), line) << "the first level after power-on";
+    run.runTo(2.0); // the failsafe at 1.5 s
+    EXPECT_EQ(textBetween(0.6, 2.0), "") << "silence says nothing";
+    run.feedEvery100ms(2.0, 2.5, 40);
+    EXPECT_EQ(textBetween(2.0, 2.5), line) << "the link alive again";
+}
+
+} // namespace
