@@ -19,9 +19,13 @@ STAND_IN = REPO_ROOT / "tools" / "stand_in_playstation" / "stand_in_playstation.
 # Debian's own Python, which sees python3-pycryptodome whatever Python comes first on PATH.
 DEBIAN_PYTHON = "/usr/bin/python3"
 STRANGER_ADDRESS = "192.168.77.30"
+# More devices answering the probes than the console table holds (8).
+ANSWERING_STRANGERS = [f"192.168.77.{40 + i}" for i in range(10)]
+CONSOLE_TABLE_SIZE = 8
 FOUND_AWAKE = "Found PS5 PS5-123 at 192.168.77.20"
 FOUND_ASLEEP = "Found PS5 PS5-123 at 192.168.77.20 asleep: no Gran Turismo 7 until it wakes"
 COMBO = "Car 3311 @ Gran Turismo 7"
+PROBE_PORTS, HEARTBEAT_PORT = (9302, 987), 33739
 
 # Sends each hex datagram to the address and port, 20 times a second, until stdin closes.
 SENDER = r"""
@@ -52,6 +56,26 @@ while select.select([sniffer, sys.stdin], [], [])[0] != [sys.stdin]:
 """
 
 
+def sent_by(address, sniffed):
+    """(time, destination, port) of each UDP datagram from `address` in the sniffer's timed lines."""
+    sent = []
+    for moment, line in sniffed:
+        words = line.split()
+        if len(words) == 4 and words[0] == address and words[2] == "17":
+            sent.append((moment, words[1], int(words[3])))
+    return sent
+
+
+def rounds(moments, apart=2.0):
+    """The first moment of each burst: a probe round sends all its probes within one tick."""
+    firsts = []
+    for moment in sorted(moments):
+        if not firsts or moment - last > apart:
+            firsts.append(moment)
+        last = moment
+    return firsts
+
+
 def udp_sockets(proc_net_udp):
     """(address, port) of every UDP socket in a /proc/net/udp text."""
     sockets = set()
@@ -65,20 +89,27 @@ class Lines:
     """A process's output lines, read on a thread of their own, so a test waits on them."""
 
     def __init__(self, process):
-        self.process, self.seen, self.fresh = process, [], queue.Queue()
+        self.process, self.seen, self.times, self.fresh = process, [], [], queue.Queue()
         threading.Thread(target=self._read, daemon=True).start()
 
     def _read(self):
         for line in self.process.stdout:
-            self.fresh.put(line.strip())
+            self.fresh.put((time.monotonic(), line.strip()))
 
     def _take_fresh(self):
         while not self.fresh.empty():
-            self.seen.append(self.fresh.get())
+            moment, line = self.fresh.get()
+            self.times.append(moment)
+            self.seen.append(line)
         return self.seen
 
     def all(self):
         return list(self._take_fresh())
+
+    def timed(self):
+        """(arrival time, line) of every line so far."""
+        self._take_fresh()
+        return list(zip(self.times, self.seen))
 
     def wait_for(self, predicate, after=0, timeout=30, what="a line"):
         """The index of the first line from `after` on that satisfies predicate."""
@@ -99,9 +130,10 @@ class ConsolesTest(unittest.TestCase):
     def setUpClass(cls):
         cls.network = HomeNetwork()
         cls.addClassCleanup(cls.network.close)
-        # A second address on the console's side, for another device on the same network.
-        cls.network.run_on_console(["ip", "addr", "add", f"{STRANGER_ADDRESS}/24", "dev", LINK_NAME], check=True)
-        cls.session = Session(network=cls.network)
+        # More addresses on the console's side, for other devices on the same network.
+        for address in (STRANGER_ADDRESS, *ANSWERING_STRANGERS):
+            cls.network.run_on_console(["ip", "addr", "add", f"{address}/24", "dev", LINK_NAME], check=True)
+        cls.session = Session(network=cls.network, require=("ventora.exe", "ventora_driver.exe", "publish_game.exe"))
         cls.addClassCleanup(cls.session.close)
         cls.device = cls.session.plug_port(1)
 
@@ -143,6 +175,17 @@ class ConsolesTest(unittest.TestCase):
         sniffer.wait_for(lambda line: line == "ready", what="the sniffer")
         return sniffer
 
+    def probe_rounds(self, sniffer):
+        """When each round of discovery probes the sniffer saw began."""
+        return rounds(t for t, _, port in sent_by(self.network.pc_address, sniffer.timed()) if port in PROBE_PORTS)
+
+    def publish(self, *args):
+        """A game on the PC (publish_game's page); it quits when the test ends."""
+        game = self.session.start_publisher(*args)
+        self.addCleanup(self.session.end_publisher, game)
+        self.assertEqual(game.read_line(60), "ready", f"publish_game {' '.join(args)} did not start")
+        return game
+
     def send_from_console(self, address, port, datagrams):
         """A game on the console sending its datagrams until the test ends."""
         sender = self.start_on_console([DEBIAN_PYTHON, "-c", SENDER, address, port, *(d.hex() for d in datagrams)])
@@ -166,11 +209,12 @@ class ConsolesTest(unittest.TestCase):
             self.session.wait_for_log_line(line)
 
     def drive(self, console, speed=41.5):
-        """The stand-in streams a car on track at `speed`; waits until the fan follows it."""
+        """The stand-in streams a car on track at `speed`; waits until the fan follows it and
+        returns the arrival time of its first level."""
         console.command(f"speed {speed}")
         console.command("flags 1")
         self.wait_for_lines(FOUND_AWAKE, "New combo: " + COMBO, "New max speed: " + f32_kmh(speed))
-        self.level_after(time.monotonic(), 79)
+        return self.level_after(time.monotonic(), 79)
 
     # --- the tests -------------------------------------------------------------------------------
 
@@ -240,16 +284,78 @@ class ConsolesTest(unittest.TestCase):
         console.command("flags 1")
         self.session.wait_for_log_line("New combo: " + COMBO)
 
-    def test_a_console_that_goes_away_gives_speed_off_after_a_second_and_is_asked_again(self):
-        console = self.start_playstation()
+    def test_a_console_streams_past_its_keep_alive_and_once_gone_is_forgotten_for_the_broadcast(self):
+        keep_alive = 5
+        sniffer = self.sniff_console_side()
+        console = self.start_playstation("--keep-alive", str(keep_alive))
         self.start_ventora(listening=True)
-        self.drive(console)
+        driven = self.drive(console)
+        # Driven past the console's keep-alive: the heartbeat every 3 s keeps the stream going, and
+        # the fan at its level throughout.
+        heartbeats = lambda: [t for t, line in console.timed() if line.startswith("heartbeat A ")]
+        wait_until(lambda: time.monotonic() - heartbeats()[0] > keep_alive + 1.5, timeout=30)
+        self.assertNotIn("stream-stopped", console.all())
+        self.assertEqual({level for t, level in self.device.timed_bytes() if t > driven}, {79})
+        gaps = [later - earlier for earlier, later in zip(heartbeats(), heartbeats()[1:])]
+        self.assertTrue(gaps and max(gaps) < 4.5, f"heartbeats {gaps} s apart")
+
         mark = len(console.all())
         console.command("gone")
         gone = time.monotonic()
         off = self.level_after(gone, SPEED_OFF_DEFAULT)
         self.assertGreater(off - gone, 0.8, "the fan stopped before a second of silence")
         console.wait_for(lambda line: line.startswith("ignored-gone heartbeat"), mark)
+        # Unanswered for the rounds allowed, it is forgotten: its heartbeats stop, and the broadcast
+        # heartbeat looks for a console again.
+        broadcasts = (self.network.broadcast_address, "255.255.255.255")
+        fallback = lambda: rounds(t for t, to, port in sent_by(self.network.pc_address, sniffer.timed())
+                                  if t > gone and port == HEARTBEAT_PORT and to in broadcasts)
+        to_console = lambda: [t for t, to, port in sent_by(self.network.pc_address, sniffer.timed())
+                              if t > gone and to == self.network.console_address]
+        wait_until(lambda: len(fallback()) >= 2, timeout=50,
+                   message=lambda: f"no broadcast heartbeat again; {len(to_console())} heartbeats to the gone "
+                                   f"console; probe rounds {self.probe_rounds(sniffer)}")
+        self.assertEqual([t for t in to_console() if t >= fallback()[0]], [])
+        sent = sent_by(self.network.pc_address, sniffer.timed())
+        # The probes, all the while: a round about every 10 s, to both broadcast addresses.
+        probe_rounds = self.probe_rounds(sniffer)
+        self.assertGreaterEqual(len(probe_rounds), 3)
+        self.assertGreater(min(b - a for a, b in zip(probe_rounds, probe_rounds[1:])), 9, probe_rounds)
+        self.assertEqual({to for _, to, port in sent if port in PROBE_PORTS}, set(broadcasts))
+
+    def test_answers_from_more_addresses_than_the_table_holds_leave_it_bounded_and_the_console_gets_in(self):
+        sniffer = self.sniff_console_side()
+        # The strangers answer each probe before the console: they fill the table first, and a round
+        # later, never having streamed, make room for it.
+        console = self.start_playstation("--strangers-answer", ",".join(ANSWERING_STRANGERS))
+        self.start_ventora(listening=True)
+        self.drive(console)
+        wait_until(lambda: len(self.probe_rounds(sniffer)) >= 2)
+        second_round = self.probe_rounds(sniffer)[1]
+        heartbeats = {to for t, to, port in sent_by(self.network.pc_address, sniffer.timed())
+                      if t < second_round and port == HEARTBEAT_PORT}
+        self.assertLessEqual(len(heartbeats), CONSOLE_TABLE_SIZE, sorted(heartbeats))
+
+    def test_a_game_driven_on_this_pc_has_the_fan_and_holds_the_network_back(self):
+        sniffer = self.sniff_console_side()
+        console = self.start_playstation()
+        self.start_ventora(listening=True)
+        self.drive(console)
+        # Assetto Corsa at a standstill on a fresh combo: speed MIN (0); the console's car and a
+        # second rig's F1 by broadcast would each give 79.
+        pc_game = self.publish("ac", "--car", "Roadster", "--track", "Hillclimb", "--layout", "Long", "--speed", "0")
+        self.session.wait_for_log_line("New combo: Roadster @ Hillclimb Long")
+        self.send_from_console("255.255.255.255", 20777, f1_datagrams(212))
+        held = time.monotonic()
+        self.ticks(40)  # some 4 s: longer than between two heartbeats
+        self.assertEqual({level for t, level in self.device.timed_bytes() if t > held}, {0})
+        log = self.session.log_lines()
+        self.assertEqual(log[-1], "New combo: Roadster @ Hillclimb Long", log)
+        self.assertEqual([(to, port) for t, to, port in sent_by(self.network.pc_address, sniffer.timed())
+                          if t > held and port in (*PROBE_PORTS, HEARTBEAT_PORT)], [])
+        # Once it quits, the network's games have the fan again.
+        self.session.end_publisher(pc_game)
+        self.session.wait_for_log_line("New combo: McLaren @ Suzuka")
 
     def test_a_console_that_answers_no_probe_is_reached_by_the_broadcast_heartbeat(self):
         console = self.start_playstation("--ignore-probes", "--speed", "41.5")

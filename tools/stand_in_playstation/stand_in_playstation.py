@@ -21,6 +21,9 @@ one event a line (flushed at once), so a test waits on what happened rather than
     stranger ADDRESS COUNT FLAGS    (COUNT packets, 60 a second, with FLAGS, from ADDRESS, an
                                     address of this side, to the last heartbeat's sender)
     quit
+
+With --strangers-answer, other addresses of this side answer each probe first, in this console's
+words, as a stranger filling the PC's console table would.
 """
 
 import argparse
@@ -69,6 +72,7 @@ class StandInPlayStation:
         self.next_format = args.format
         self.keep_alive = args.keep_alive
         self.ignore_probes = args.ignore_probes
+        self.strangers = args.strangers_answer.split(",") if args.strangers_answer else []
         self.gone = False
         self.last_sender = None
         self.lock = threading.Lock()
@@ -116,6 +120,10 @@ class StandInPlayStation:
         with self.lock:
             text = self.answer_text()
             self.report("answer", "200" if self.awake else "620", address)
+        for stranger in self.strangers:
+            with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as other:
+                other.bind((stranger, 0))
+                other.sendto(text, (address, port))
         self.discovery.sendto(text, (address, port))
 
     def on_heartbeat(self):
@@ -232,6 +240,8 @@ def main():
     parser.add_argument("--ignore-probes", action="store_true",
                         help="answer no discovery probe (its rest-mode network features off, say), yet "
                              "stream on a heartbeat")
+    parser.add_argument("--strangers-answer", metavar="ADDRESS,...",
+                        help="addresses of this side that answer each probe before the console")
     parser.add_argument("--keep-alive", type=float, default=10.0,
                         help="seconds the stream goes on after the last heartbeat")
     StandInPlayStation(parser.parse_args()).run()
