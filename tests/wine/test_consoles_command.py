@@ -181,7 +181,10 @@ class ConsolesCommandTest(unittest.TestCase):
         wizard.send_line("1")  # COM7
         wizard.wait_for_output(r"Enter 1 to 7: ")
         wizard.send_line("1")  # PWM fans
-        wizard.wait_for_output(r"Do you race on a PlayStation or an Xbox\? \[y/N\] ", timeout=240)
+        wizard.wait_for_output(r"Which fan blew first: the left one or the right one\? Type l or r and Enter: ",
+                               timeout=240)
+        wizard.send_line("l")  # as wired: no second flash
+        wizard.wait_for_output(r"Do you race on a PlayStation or an Xbox\? \[y/N\] ", timeout=60)
         self.assertFalse(self.listening_path.exists())
         wizard.send_line("y")
         wizard.wait_for_output(r"Press Enter to close")
