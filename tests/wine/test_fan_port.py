@@ -17,6 +17,12 @@ DEFAULT_SPEED_OFF = 26
 # What a missing port prints each tick, as the bytes land in a redirected stdout (text mode adds CR).
 NOT_AVAILABLE = b"ERROR: Handle was not attached. Reason: \\\\.\\COM%d not available.\r\n"
 
+# What a board that takes wind from the side says after each reset, and what Ventora logs once it
+# has heard it; the corner byte of a straight (no game is live in these tests).
+SIDES = b"Ventora fan board: sides\r\n"
+SIDES_LINE = "Fan board: wind from the side"
+STRAIGHT = 0x80
+
 # Software flow control characters a controller sends to pause and resume the line.
 XOFF, XON = b"\x13", b"\x11"
 
@@ -251,6 +257,64 @@ class FanPortTest(unittest.TestCase):
         self.assertEqual(terminal_files(app.popen.pid), [port])
         self.assertEqual(terminal_files(self.wineserver_pid()), [port])
         self.assertLessEqual(len(open_files(app.popen.pid)), descriptors_before + 2)
+
+    # --- wind from the side --------------------------------------------------------------------
+
+    def assert_pairs_flow(self, device, level, count=5):
+        """From now on every tick brings the corner byte, then the level byte: nothing else."""
+        device.clear()
+        wait_until(lambda: device.bytes().count(bytes([STRAIGHT, level])) >= count,
+                   message=lambda: f"no pairs: {device.bytes()[-12:]!r}")
+        stream = device.bytes()
+        stream = stream[stream.index(STRAIGHT):]
+        stream = stream[:len(stream) // 2 * 2]
+        self.assertEqual(stream, bytes([STRAIGHT, level]) * (len(stream) // 2))
+
+    def test_a_board_that_does_not_announce_sides_gets_exactly_one_level_byte_a_tick(self):
+        device = self.plug(1)
+        self.start_ventora()
+        self.session.wait_for_log_line("Connected to COM1")
+        device.wait_for_bytes(1)
+        # Silence, and what boards others built (or a bootloader) may say: none of it is the line.
+        for said in (b"", b"hello\r\n", SIDES[:-3] + b"\r\n", SIDES.lower(), XON):
+            with self.subTest(said=said):
+                if said:
+                    device.write(said)
+                self.assert_levels_flow(device, DEFAULT_SPEED_OFF, count=10)
+                self.assertNotIn(SIDES_LINE, self.session.log_lines())
+
+    def test_a_board_announcing_sides_gets_corner_and_level_pairs_and_is_logged_once(self):
+        device = self.plug(1)
+        self.start_ventora()
+        self.session.wait_for_log_line("Connected to COM1")
+        # The announcement arrives in two pieces, ticks apart, after other noise from the board.
+        device.write(b"\x00boot\r\n" + SIDES[:10])
+        device.clear()
+        device.wait_for_bytes(3)
+        device.write(SIDES[10:])
+        self.session.wait_for_log_line(SIDES_LINE)
+        self.assert_pairs_flow(device, DEFAULT_SPEED_OFF)
+        # Said again (the board's failsafe tripped and it came back): no second line.
+        device.write(SIDES)
+        self.assert_pairs_flow(device, DEFAULT_SPEED_OFF)
+        self.assertEqual(self.session.log_lines().count(SIDES_LINE), 1)
+
+    def test_every_reconnect_starts_without_sides_and_listens_again(self):
+        device = self.plug(1)
+        self.start_ventora()
+        self.session.wait_for_log_line("Connected to COM1")
+        device.write(SIDES)
+        self.session.wait_for_log_line(SIDES_LINE)
+        self.assert_pairs_flow(device, DEFAULT_SPEED_OFF)
+
+        device.unplug()
+        self.wait_for_line_count("Disconnected from COM1", 1)
+        self.session.plug_port(1)
+        self.wait_for_line_count("Connected to COM1", 2)
+        self.assert_levels_flow(device, DEFAULT_SPEED_OFF)
+        device.write(SIDES)
+        self.wait_for_line_count(SIDES_LINE, 2)
+        self.assert_pairs_flow(device, DEFAULT_SPEED_OFF)
 
     # --- the rhythm on the wire ----------------------------------------------------------------
 
