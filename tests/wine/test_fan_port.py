@@ -316,6 +316,48 @@ class FanPortTest(unittest.TestCase):
         self.wait_for_line_count(SIDES_LINE, 2)
         self.assert_pairs_flow(device, DEFAULT_SPEED_OFF)
 
+    def test_corners_from_each_stand_in_game_reach_a_board_that_takes_sides(self):
+        """publish_game writes a corner in each game's own convention: a right-hand one gives the
+        left fan more (the corner byte's 0x40), a left-hand one the right fan; a game whose sign
+        is not known stays straight."""
+        f1_port, forza_port, out_gauge_port, _ = self.session.udp_ports
+        splitting = [("ac",), ("pcars2",), ("r3e",), ("rf2",), ("lmu",), ("ets2",),
+                     ("f1", "--port", f1_port), ("dirt", "--port", f1_port), ("wrc", "--port", f1_port),
+                     ("forza", "--port", forza_port)]
+        straight = [("iracing",), ("acevo",), ("krp",), ("outgauge", "--port", out_gauge_port)]
+        device = self.plug(1)
+        self.start_ventora()
+        self.session.wait_for_log_line("Connected to COM1")
+        device.write(SIDES)
+        self.session.wait_for_log_line(SIDES_LINE)
+
+        def corners(since):
+            """The corner bytes of the pairs that came with a live game's level (not speed OFF)."""
+            stream = device.bytes()[since:]
+            return [c for c, level in zip(stream, stream[1:]) if c >= 0x80 and level != DEFAULT_SPEED_OFF]
+
+        for game, *options in splitting + straight:
+            with self.subTest(game=game):
+                publisher = self.session.start_publisher(game, *map(str, options), "--speed", "120",
+                                                         "--corner", "1")
+                self.assertEqual(publisher.read_line(60), "ready")
+                since = len(device.bytes())
+                if (game, *options) in splitting:
+                    # At least 0.75 g toward the car's right, then toward its left.
+                    wait_until(lambda: any(c >= 0xC0 + 15 for c in corners(since)),
+                               message=lambda: f"no right-hand corner: {corners(since)[-8:]}")
+                    publisher.send_line("corner -1")
+                    since = len(device.bytes())
+                    wait_until(lambda: any(0x80 + 15 <= c < 0xC0 for c in corners(since)),
+                               message=lambda: f"no left-hand corner: {corners(since)[-8:]}")
+                else:
+                    wait_until(lambda: len(corners(since)) >= 10, message=f"{game} was not driven")
+                    self.assertEqual(set(corners(since)), {STRAIGHT})
+                self.session.end_publisher(publisher)
+                # The game gone (a UDP game after its second of silence), the next one starts clean.
+                since = len(device.bytes())
+                wait_until(lambda: device.bytes()[since:].endswith(bytes([STRAIGHT, DEFAULT_SPEED_OFF]) * 3))
+
     # --- the rhythm on the wire ----------------------------------------------------------------
 
     def test_about_ten_levels_a_second_reach_the_controller(self):
