@@ -448,7 +448,7 @@ class Publisher {
             storeText(page, fields.trackName, fields.trackNameRoom, p.track);
             storeText(page, fields.layoutName, fields.layoutNameRoom, p.layout);
             storeFloat(page, fields.speedMetresPerSecond, metresPerSecond(kmh));
-            if (p.r3eMajor >= 2)
+            if (&fields != &r3e::layoutV1)
                 storeFloat(page, fields.speedMetresPerSecond + r3e::localAccelerationXAfterSpeed,
                            -cornerG * metresPerSecondSquaredPerG); // +X left
             storeU32(page, fields.state, p.live ? r3e::liveState : r3e::garageState);

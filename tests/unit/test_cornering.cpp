@@ -23,25 +23,13 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 constexpr float g = 9.80665f;
 
-void putU16(Bytes& b, std::size_t at, std::uint16_t v) {
-    b.at(at) = static_cast<std::uint8_t>(v);
-    b.at(at + 1) = static_cast<std::uint8_t>(v >> 8);
-}
-void putU32(Bytes& b, std::size_t at, std::uint32_t v) {
-    for (std::size_t i = 0; i < 4; ++i)
-        b.at(at + i) = static_cast<std::uint8_t>(v >> (8 * i));
-}
-void putFloat(Bytes& b, std::size_t at, float v) {
-    putU32(b, at, std::bit_cast<std::uint32_t>(v));
+// Little-endian, as every machine these games run on (and these tests) is.
+template <typename Value> void put(Bytes& b, std::size_t at, Value v) {
+    std::memcpy(&b.at(at + sizeof v - 1) - (sizeof v - 1), &v, sizeof v);
 }
 void putFloats(Bytes& b, std::size_t at, std::array<float, 3> v) {
     for (std::size_t i = 0; i < 3; ++i)
-        putFloat(b, at + 4 * i, v[i]);
-}
-void putDouble(Bytes& b, std::size_t at, double v) {
-    const auto bits = std::bit_cast<std::uint64_t>(v);
-    for (std::size_t i = 0; i < 8; ++i)
-        b.at(at + i) = static_cast<std::uint8_t>(bits >> (8 * i));
+        put(b, at + 4 * i, v[i]);
 }
 void putText(Bytes& b, std::size_t at, const char* text) {
     std::memcpy(b.data() + at, text, std::strlen(text));
@@ -59,24 +47,24 @@ struct CreatedPages {
 
 TelemetrySample assettoCorsa(float leftTurnG) {
     CreatedPages p;
-    putU32(p.acGraphics, 4, 2);
-    putFloat(p.acPhysics, 44, leftTurnG); // accG[0]
+    put<std::uint32_t>(p.acGraphics, 4, 2);
+    put<float>(p.acPhysics, 44, leftTurnG); // accG[0]
     return p.read();
 }
 
 TelemetrySample projectCars2() {
     CreatedPages p;
-    putU32(p.pcars2, 8, 2);
-    putFloat(p.pcars2, 6956, -g); // mLocalAcceleration[0], +x to the left
+    put<std::uint32_t>(p.pcars2, 8, 2);
+    put<float>(p.pcars2, 6956, -g); // mLocalAcceleration[0], +x to the left
     return p.read();
 }
 
 TelemetrySample raceRoom() {
     CreatedPages p;
-    putU32(p.r3e, 0, 3);
-    putU32(p.r3e, 4, 4);
-    putU32(p.r3e, 796, 5);
-    putFloat(p.r3e, 1440, -g); // local_acceleration.x, +X to the left
+    put<std::uint32_t>(p.r3e, 0, 3);
+    put<std::uint32_t>(p.r3e, 4, 4);
+    put<std::uint32_t>(p.r3e, 796, 5);
+    put<float>(p.r3e, 1440, -g); // local_acceleration.x, +X to the left
     return p.read();
 }
 
@@ -91,21 +79,21 @@ TelemetrySample readOpened(OpenedGameViews views) {
 
 // One vehicle's telemetry: its id, a speed along -z (forward) and mLocalAccel.x, +x to the left.
 void putRf2Telemetry(Bytes& page, std::size_t vehicle, std::int32_t id, double leftwardAcceleration) {
-    putU32(page, vehicle, static_cast<std::uint32_t>(id));
+    put(page, vehicle, id);
     putText(page, vehicle + 32, "Oreca 07");
-    putDouble(page, vehicle + 200, -30.0);
-    putDouble(page, vehicle + 208, leftwardAcceleration);
+    put<double>(page, vehicle + 200, -30.0);
+    put<double>(page, vehicle + 208, leftwardAcceleration);
 }
 
 TelemetrySample rFactor2() {
     Bytes scoring(560 + 584), telemetry(16 + 1888);
     scoring.at(120) = 5;
     scoring.at(127) = 1;
-    putU32(scoring, 116, 1);
-    putU32(scoring, 560, 7);
+    put<std::uint32_t>(scoring, 116, 1);
+    put<std::uint32_t>(scoring, 560, 7);
     putText(scoring, 560 + 36, "Oreca 07");
     scoring.at(560 + 196) = 1;
-    putU32(telemetry, 12, 1);
+    put<std::uint32_t>(telemetry, 12, 1);
     putRf2Telemetry(telemetry, 16, 7, -g);
     return readOpened({{}, scoring, telemetry, {}, {}});
 }
@@ -122,33 +110,30 @@ TelemetrySample leMansUltimate() {
 
 TelemetrySample assettoCorsaEvo() {
     Bytes physics(800), graphics(4900), statics(208);
-    putU32(graphics, 4, 2);
-    putFloat(physics, 44, -1.0f); // accG[0], whichever way it points in this game
+    put<std::uint32_t>(graphics, 4, 2);
+    put<float>(physics, 44, -1.0f); // accG[0], whichever way it points in this game
     return readOpened({{}, {}, {}, {}, {}, physics, graphics, statics});
 }
 
 // A plugin's record seen once, then again after one more frame: from then on it is driven.
-TelemetrySample plugin(bool trucks, std::uint32_t format, float lateral) {
+TelemetrySample plugin(bool trucks, std::uint8_t format, float lateral) {
     alignas(4) static std::uint8_t section[pluginRecord::sectionSize];
-    std::memset(section, 0, sizeof section);
     PluginRecord record;
     record.live = true;
-    record.metresPerSecond = 20.0f;
     copyBoundedText(trucks ? "eut2" : "krp", record.gameId, sizeof record.gameId);
-    copyBoundedText("vehicle", record.firstName, sizeof record.firstName);
     record.lateralAcceleration = lateral;
     std::uint32_t sequence = 0;
     PluginWatch watch;
     OpenedGameViews views{};
-    (trucks ? views.trucks : views.kartsAndBikes) = {section, &watch, 1000};
+    PluginView& view = trucks ? views.trucks : views.kartsAndBikes;
+    TelemetrySample sample;
     for (std::uint64_t nowMs : {1000, 1100}) {
         writePluginRecord(section, record, sequence);
-        section[0] = static_cast<std::uint8_t>(format); // an older plugin copy writes format 1
-        (trucks ? views.trucks : views.kartsAndBikes).nowMs = nowMs;
-        if (nowMs == 1100) return readOpened(views);
-        readOpened(views);
+        section[0] = format; // an older plugin copy writes format 1
+        view = {section, &watch, nowMs};
+        sample = readOpened(views);
     }
-    return {};
+    return sample;
 }
 
 // ---- The UDP games, each datagram as it arrives.
@@ -170,9 +155,9 @@ std::array<float, 3> after(float seconds) {
 
 Bytes f1Packet(std::size_t size, std::uint8_t id, float sessionTime) {
     Bytes d(size);
-    putU16(d, 0, 2024);
+    put<std::uint16_t>(d, 0, 2024);
     d[6] = id;
-    putFloat(d, 15, sessionTime);
+    put<float>(d, 15, sessionTime);
     d[27] = 1; // the player's car
     return d;
 }
@@ -182,15 +167,15 @@ Bytes f1Motion(float sessionTime, std::array<float, 3> velocity) {
     const std::size_t car = 29 + 60;
     putFloats(d, car + 12, velocity);
     for (std::size_t axis = 0; axis < 3; ++axis)
-        putU16(d, car + 30 + 2 * axis,
-               static_cast<std::uint16_t>(static_cast<std::int16_t>(right[axis] * 32767)));
+        put<std::uint16_t>(d, car + 30 + 2 * axis,
+                           static_cast<std::uint16_t>(static_cast<std::int16_t>(right[axis] * 32767)));
     return d;
 }
 
 TelemetrySample f1() {
     UdpGameStates states;
     Bytes telemetry = f1Packet(1352, 6, 0.0f);
-    putU16(telemetry, 29 + 60, 150);
+    put<std::uint16_t>(telemetry, 29 + 60, 150);
     takeF1Datagram(states.f1, telemetry, t0);
     takeF1Datagram(states.f1, f1Motion(10.0f, before), t0);
     takeF1Datagram(states.f1, f1Motion(10.1f, after(0.1f)), t0);
@@ -199,10 +184,10 @@ TelemetrySample f1() {
 
 Bytes dirtDatagram(float runTime, std::array<float, 3> velocity) {
     Bytes d(264);
-    putFloat(d, 0, runTime);
+    put<float>(d, 0, runTime);
     putFloats(d, 32, velocity);
     putFloats(d, 44, right);
-    putFloat(d, 28, 20.0f);
+    put<float>(d, 28, 20.0f);
     return d;
 }
 
@@ -217,7 +202,7 @@ TelemetrySample eaWrc() {
     UdpGameStates states;
     for (float stageTime : {60.0f, 60.1f}) {
         Bytes d(237);
-        putFloat(d, 217, stageTime);
+        put<float>(d, 217, stageTime);
         putFloats(d, 73, {right[0] * g, right[1] * g, right[2] * g}); // world acceleration, to the right
         putFloats(d, 85, {-right[0], -right[1], -right[2]});          // vehicle_left_direction
         takeWrcDatagram(states.wrc, d, t0);
@@ -228,8 +213,8 @@ TelemetrySample eaWrc() {
 TelemetrySample forza() {
     UdpGameStates states;
     Bytes d(232);
-    putU32(d, 0, 1);
-    putFloat(d, 20, g); // AccelerationX, +X to the right
+    put<std::uint32_t>(d, 0, 1);
+    put<float>(d, 20, g); // AccelerationX, +X to the right
     takeForzaDatagram(states.forza, d, t0);
     return overlay(states, t0);
 }
@@ -238,7 +223,7 @@ TelemetrySample outGauge() {
     UdpGameStates states;
     Bytes d(92);
     putText(d, 4, "XRT");
-    putFloat(d, 12, 30.0f);
+    put<float>(d, 12, 30.0f);
     takeOutGaugeDatagram(states.outGauge, d, t0);
     return overlay(states, t0);
 }
