@@ -10,6 +10,7 @@
 #include "app/log_pane.h"
 #include "app/main_window.h"
 #include "app/tray_icon.h"
+#include "fan/corner_wind.h"
 #include "fan/fan_level.h"
 #include "fan/graph.h"
 #include "serial/fan_port.h"
@@ -111,6 +112,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
     const LogLineSink logToPane = appendLogLine;
     TickState tickState;
+    CornerWind cornerWind;
     for (;;) {
         drainMessages();
         TelemetrySample sample = readTelemetrySample(sharedMemorySources, appendLogLine);
@@ -120,8 +122,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
         readSlidersIntoSettings(main);
         updateMaxSpeedMode(settings, tickState, logToPane);
         const FanLevel level = computeFanLevel(sample, settings, tickState, logToPane);
+        const CornerByte corner = updateCornerWind(cornerWind, sample);
         pushHistory(level, main.window);
-        serviceFanPort(level);
+        serviceFanPort(level, corner);
         std::this_thread::sleep_until(std::chrono::steady_clock::now() + tickPause);
     }
 }

@@ -29,6 +29,10 @@ enum TelemetryRate : int { unloadPlugin = -1, rate100Hz = 0, rate50Hz = 1, rate2
 
 // RunTelemetry's block: the speedometer, a float in metres per second.
 inline constexpr std::size_t telemetrySpeed = 20;
+// The chassis' sideways acceleration (a float, in g) and its yaw rate (a float, in degrees per
+// second), in the games' own axes, whose directions are not documented.
+inline constexpr std::size_t telemetryAccelerationX = 48;
+inline constexpr std::size_t telemetryYawVelocity = 108;
 // RaceEvent's block: its type, an int at the start; -1 when the game has loaded a replay.
 inline constexpr std::size_t raceEventType = 0;
 inline constexpr int replayRaceEvent = -1;

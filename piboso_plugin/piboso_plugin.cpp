@@ -7,9 +7,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <numbers>
 
 #include "plugin_record/plugin_record.h"
 #include "telemetry/byte_loads.h"
+#include "telemetry/telemetry_sample.h"
 
 namespace {
 
@@ -31,7 +33,8 @@ Plugin plugin;
 
 void publish() {
     plugin.record.live = plugin.onTrack && plugin.running && !plugin.replay && plugin.telemetry;
-    if (!plugin.record.live) plugin.record.metresPerSecond = 0.0f;
+    if (!plugin.record.live)
+        plugin.record.metresPerSecond = plugin.record.lateralAcceleration = plugin.record.yawRate = 0.0f;
     writePluginRecord(plugin.page, plugin.record, plugin.sequence);
 }
 
@@ -126,10 +129,15 @@ void takeRunStop() {
 
 void takeRunTelemetry(const void* data, int size) {
     if (!plugin.started) return;
-    const PageView block = blockOf(data, size, piboso::telemetrySpeed + sizeof(float));
+    const PageView block = blockOf(data, size, piboso::telemetryYawVelocity + sizeof(float));
     if (!fieldFits(block, piboso::telemetrySpeed, sizeof(float))) return;
     const float speed = loadFloat(block, piboso::telemetrySpeed);
     plugin.record.metresPerSecond = std::isfinite(speed) ? speed : 0.0f;
+    // A field beyond a shorter block reads 0. Carried in SI units, as the trucks' are.
+    const float sideways = loadFloat(block, piboso::telemetryAccelerationX) * metresPerSecondSquaredPerG;
+    const float yaw = loadFloat(block, piboso::telemetryYawVelocity) * std::numbers::pi_v<float> / 180.0f;
+    plugin.record.lateralAcceleration = std::isfinite(sideways) ? sideways : 0.0f;
+    plugin.record.yawRate = std::isfinite(yaw) ? yaw : 0.0f;
     plugin.telemetry = true;
     publish();
 }

@@ -14,9 +14,8 @@ volatile std::uint32_t& sequenceWord(std::uint8_t* section) {
     return *reinterpret_cast<volatile std::uint32_t*>(section + pluginRecord::sequence);
 }
 
-bool holdsRecord(const std::uint8_t* section, std::size_t size) {
-    return size >= pluginRecord::size &&
-           reinterpret_cast<std::uintptr_t>(section) % alignof(std::uint32_t) == 0;
+bool holdsRecord(const std::uint8_t* section, std::size_t size, std::size_t recordSize = pluginRecord::size) {
+    return size >= recordSize && reinterpret_cast<std::uintptr_t>(section) % alignof(std::uint32_t) == 0;
 }
 
 void storeU32(std::uint8_t* at, std::uint32_t value) {
@@ -64,18 +63,28 @@ void writePluginRecord(std::span<std::uint8_t> section, const PluginRecord& reco
     std::memcpy(page + pluginRecord::gameId, record.gameId, pluginRecord::gameIdRoom);
     std::memcpy(page + pluginRecord::firstName, record.firstName, pluginRecord::firstNameRoom);
     std::memcpy(page + pluginRecord::secondName, record.secondName, pluginRecord::secondNameRoom);
+    storeU32(page + pluginRecord::lateralAcceleration,
+             std::bit_cast<std::uint32_t>(record.lateralAcceleration));
+    storeU32(page + pluginRecord::yawRate, std::bit_cast<std::uint32_t>(record.yawRate));
     std::atomic_thread_fence(std::memory_order_release);
     ++sequence; // even: the record is whole again
     sequenceWord(page) = sequence;
 }
 
 bool copyPluginRecord(std::span<const std::uint8_t> section, PluginRecord& record, std::uint32_t& sequence) {
-    if (!holdsRecord(section.data(), section.size())) return false;
+    if (!holdsRecord(section.data(), section.size(), pluginRecord::firstFormatSize)) return false;
     auto* page = const_cast<std::uint8_t*>(section.data());
     const std::uint32_t before = sequenceWord(page);
     std::atomic_thread_fence(std::memory_order_acquire);
     if (before & 1) return false;
-    if (loadU32(page + pluginRecord::format) != pluginRecord::currentFormat) return false;
+    const std::uint32_t format = loadU32(page + pluginRecord::format);
+    if (format != pluginRecord::firstFormat && format != pluginRecord::currentFormat) return false;
+    record.carriesCornering = format == pluginRecord::currentFormat;
+    if (record.carriesCornering && section.size() < pluginRecord::size) return false;
+    if (record.carriesCornering) {
+        record.lateralAcceleration = std::bit_cast<float>(loadU32(page + pluginRecord::lateralAcceleration));
+        record.yawRate = std::bit_cast<float>(loadU32(page + pluginRecord::yawRate));
+    }
     record.live = loadU32(page + pluginRecord::live) == 1;
     record.metresPerSecond = std::bit_cast<float>(loadU32(page + pluginRecord::speed));
     loadText(page, pluginRecord::gameId, record.gameId);

@@ -12,9 +12,11 @@ namespace pluginRecord {
 inline constexpr const char* truckSectionName = "Local\\VentoraTrucks";
 inline constexpr const char* kartsAndBikesSectionName = "Local\\VentoraKartsAndBikes";
 inline constexpr std::uint32_t sectionSize = 4096; // one page: the record fits it many times over
-// Bumped whenever a field moves, so that a Ventora and a plugin of different releases never
-// misread each other: a reader takes only the version it knows.
-inline constexpr std::uint32_t currentFormat = 1;
+// Bumped whenever a field moves or is added, so that a Ventora and a plugin of different releases
+// never misread each other: a reader takes only the versions it knows. Format 2 adds the cornering
+// after format 1's fields; a format 1 record (a plugin copy from 1.3.0) reads as one without it.
+inline constexpr std::uint32_t firstFormat = 1;
+inline constexpr std::uint32_t currentFormat = 2;
 
 inline constexpr std::size_t format = 0;   // u32
 inline constexpr std::size_t sequence = 4; // u32: odd while the plugin rewrites the record
@@ -28,7 +30,12 @@ inline constexpr std::size_t firstName = gameId + gameIdRoom;
 inline constexpr std::size_t firstNameRoom = 64;
 inline constexpr std::size_t secondName = firstName + firstNameRoom;
 inline constexpr std::size_t secondNameRoom = 64;
-inline constexpr std::size_t size = secondName + secondNameRoom;
+inline constexpr std::size_t firstFormatSize = secondName + secondNameRoom;
+// Format 2: floats, in the game's own axes (which way is positive is the reader's to know per
+// family): the sideways acceleration in m/s^2 and the yaw rate in rad/s.
+inline constexpr std::size_t lateralAcceleration = firstFormatSize;
+inline constexpr std::size_t yawRate = lateralAcceleration + 4;
+inline constexpr std::size_t size = yawRate + 4;
 static_assert(size <= sectionSize);
 } // namespace pluginRecord
 
@@ -39,6 +46,9 @@ struct PluginRecord {
     char gameId[pluginRecord::gameIdRoom] = {};
     char firstName[pluginRecord::firstNameRoom] = {};
     char secondName[pluginRecord::secondNameRoom] = {};
+    bool carriesCornering = false; // format 2 and later
+    float lateralAcceleration = 0.0f;
+    float yawRate = 0.0f;
 };
 
 // Rewrites the record in `section`, bracketed by two bumps of `sequence` (odd during the rewrite,

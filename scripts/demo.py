@@ -18,7 +18,7 @@ sys.path.insert(0, str(REPO_ROOT))
 # The Wine suites' harness gives the demo what it gives them: a display, a prefix and a wineserver
 # of its own, fan controllers on pty pairs, and a clean-up that stops all of it.
 from tests.wine.harness import HarnessError, Screenshot, Session  # noqa: E402
-from tests.wine.rig import RigBoard, connect_board  # noqa: E402
+from tests.wine.rig import _EVENT as EVENT, RigBoard, connect_board, parse_line  # noqa: E402
 
 TOP_LEVEL = 79
 CAR, TRACK, LAYOUT = "Roadster", "Hillclimb", "Long"
@@ -29,7 +29,18 @@ def say(text):
     print(f"demo: {text}", flush=True)
 
 
+def sides(line):
+    """What a board that takes wind from the side prints of its two fans, from its left fan on;
+    nothing from a board (or a simulated board) that prints one fan."""
+    at = line.lower().find("left")
+    return line[at:].strip() if at >= 0 else ""
+
+
 def fan_line(state):
+    # A board that prints both sides: its own words for them, since they say more than one bar.
+    if sides(state.text):
+        level = "-" if state.level is None else state.level
+        return f"fan {state.seconds:7.2f} s  level {level:>3}  {sides(state.text)}"
     # 2.5 % of duty a block: full duty fills 40 columns.
     duty = 100.0 * state.count / state.top
     level = "-" if state.level is None else state.level
@@ -52,7 +63,8 @@ def run(session, seconds, screenshot_path):
     session.wait_visible(True)
 
     say(f"the game: publish_game writes Assetto Corsa's telemetry, a {CAR} lapping {TRACK} {LAYOUT}, "
-        f"{LOW_KMH} up to {HIGH_KMH} km/h and back every {LAP_SECONDS} s")
+        f"{LOW_KMH} up to {HIGH_KMH} km/h and back every {LAP_SECONDS} s, through a right-hand corner on "
+        "the climb and a left-hand one on the way back")
     game = session.start_publisher("ac", "--car", CAR, "--track", TRACK, "--layout", LAYOUT,
                                    "--lap", LAP_SECONDS, LOW_KMH, HIGH_KMH)
     if game.read_line(60) != "ready":
@@ -86,7 +98,7 @@ def run(session, seconds, screenshot_path):
 def watch(session, board, seconds):
     """Prints the board's changes and the log pane's new lines for the given time; returns how
     many of the board's changes it printed."""
-    shown_states = shown_lines = shown_events = 0
+    shown_states = shown_lines = shown_events = shown_board_lines = 0
     next_log_check = 0.0
     deadline = time.monotonic() + seconds
     try:
@@ -99,6 +111,13 @@ def watch(session, board, seconds):
             for _, at, text in events[shown_events:]:
                 print(f"board {at:6.2f} s  {text}", flush=True)
             shown_events = len(events)
+            # A board line about the sides that is neither a change of level nor an event (say,
+            # a line of its own per side) is shown as the board printed it.
+            lines = list(board.lines)
+            for line in lines[shown_board_lines:]:
+                if sides(line) and not parse_line(line, 0) and not EVENT.match(line):
+                    print(f"board {line.strip()}", flush=True)
+            shown_board_lines = len(lines)
             if time.monotonic() >= next_log_check:
                 try:
                     lines = session.log_lines()

@@ -1,11 +1,15 @@
-// The fan port link. It only writes: one byte per tick at 9600 8N1, no framing, no answer.
-// Connections and losses go to the log pane; open and configuration failures go to standard output.
+// The fan port link: one level byte per tick at 9600 8N1, no framing, no answer expected. It reads
+// only to hear a board say that it takes wind from the side; from then on, on that connection, each
+// tick's corner byte goes just before the level byte. Connections and losses go to the log pane;
+// open and configuration failures go to standard output.
 #include "serial/fan_port.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "event_log.h"
 #include "win32.h"
@@ -13,11 +17,19 @@
 
 namespace {
 
+// What a board that takes sides says on its TX after each reset (followed by CR LF, not looked for).
+constexpr std::string_view sidesAnnouncement = "Ventora fan board: sides";
+
 struct FanPort {
     HANDLE handle;
     bool connected;
     COMSTAT status;
     DWORD errors;
+    bool takesSides;
+    // The end of what the board has sent, kept across reads so that an announcement split between
+    // two reads is still found.
+    char heard[2 * sidesAnnouncement.size()];
+    std::size_t heardLength;
 };
 
 // Owns the one FanPort there is: filled by every connection attempt, emptied by a port change.
@@ -34,9 +46,14 @@ template <typename... Args> void printConsole(const char* format, Args... args) 
     std::fflush(stdout);
 }
 
-void limitWriteTime(HANDLE handle) {
+// Reads return at once with whatever has arrived, so that listening for the board never holds up
+// the tick.
+void limitWriteTimeAndReadAtOnce(HANDLE handle) {
     COMMTIMEOUTS timeouts{};
     GetCommTimeouts(handle, &timeouts);
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+    timeouts.ReadTotalTimeoutMultiplier = 0;
+    timeouts.ReadTotalTimeoutConstant = 0;
     timeouts.WriteTotalTimeoutMultiplier = 0;
     timeouts.WriteTotalTimeoutConstant = writeTimeoutMs;
     SetCommTimeouts(handle, &timeouts);
@@ -68,7 +85,7 @@ std::unique_ptr<FanPort> openFanPort(const char* devicePath) {
         printConsole("ALERT: Could not set Serial Port parameters");
         return port;
     }
-    limitWriteTime(port->handle);
+    limitWriteTimeAndReadAtOnce(port->handle);
 
     port->connected = true;
     Sleep(0);
@@ -81,17 +98,49 @@ void discardFanPort(std::unique_ptr<FanPort> port) {
         CloseHandle(port->handle);
 }
 
-bool writeFanLevel(FanPort& port, FanLevel level) {
+// Takes in what the board has sent since the last tick; true once the announcement has been heard.
+// A read that fails says nothing about the link: the write decides that, as before.
+bool listenForSides(FanPort& port) {
+    // A board sends a line or two after a reset; more than this in one tick is not an announcement's
+    // doing, and the rest waits for the next tick.
+    constexpr int readsPerTick = 8;
+    for (int read = 0; read < readsPerTick; ++read) {
+        char chunk[64];
+        DWORD got = 0;
+        if (!ReadFile(port.handle, chunk, sizeof chunk, &got, nullptr) || got == 0) return false;
+        for (DWORD i = 0; i < got; ++i) {
+            if (port.heardLength == sizeof port.heard) {
+                // Keep the newest bytes that could still begin the announcement.
+                const std::size_t keep = sidesAnnouncement.size() - 1;
+                std::copy(port.heard + sizeof port.heard - keep, port.heard + sizeof port.heard, port.heard);
+                port.heardLength = keep;
+            }
+            port.heard[port.heardLength++] = chunk[i];
+            if (std::string_view(port.heard, port.heardLength).ends_with(sidesAnnouncement)) return true;
+        }
+    }
+    return false;
+}
+
+bool writeFanLevel(FanPort& port, FanLevel level, CornerByte corner) {
+    // One write for the pair, so that the corner byte reaches the board right before its level.
+    const std::uint8_t pair[2] = {corner, level};
+    const DWORD length = port.takesSides ? 2 : 1;
+    const std::uint8_t* bytes = port.takesSides ? pair : &level;
     // A write that timed out returns success with nothing written: that is a failed write too.
     DWORD written = 0;
-    return WriteFile(port.handle, &level, 1, &written, nullptr) && written == 1;
+    return WriteFile(port.handle, bytes, length, &written, nullptr) && written == length;
 }
 
 } // namespace
 
-void serviceFanPort(FanLevel level) {
+void serviceFanPort(FanLevel level, CornerByte corner) {
     if (activeFanPort && activeFanPort->connected) {
-        if (writeFanLevel(*activeFanPort, level))
+        if (!activeFanPort->takesSides && listenForSides(*activeFanPort)) {
+            activeFanPort->takesSides = true;
+            appendLogLine("Fan board: wind from the side");
+        }
+        if (writeFanLevel(*activeFanPort, level, corner))
             return;
         ClearCommError(activeFanPort->handle, &activeFanPort->errors, &activeFanPort->status);
     }

@@ -69,6 +69,13 @@ void storeVelocity(std::span<std::uint8_t> page, std::size_t vehicle, double met
     storeU64(page, at + 16, std::bit_cast<std::uint64_t>(-metresPerSecond));
 }
 
+// The player's mLocalAccel.x, m/s^2 with +x to the car's left.
+void storeCornering(std::span<std::uint8_t> page, std::size_t vehicle, float cornerG) {
+    const double leftward = -static_cast<double>(cornerG) * 9.80665;
+    storeU64(page, vehicle + rf2::vehicleTelemetry::localAccelerationX,
+             std::bit_cast<std::uint64_t>(leftward));
+}
+
 constexpr std::uint8_t realtimePhaseGreen = 5, realtimePhasePaused = 9;
 
 } // namespace
@@ -146,6 +153,7 @@ void OpenedGameWriter::writeRFactor2(std::span<std::uint8_t> scoringPage,
                   entry.name ? entry.name : p.car);
         storeText(telemetryPage, vehicle + vehicleTelemetry::trackName, nameRoom, p.track);
         storeVelocity(telemetryPage, vehicle, entry.name ? 1.0 + entry.id : p.kmh / 3.6);
+        storeCornering(telemetryPage, vehicle, entry.name ? 0.5f : p.cornerG);
     }
 
     const std::uint32_t end = p.torn ? version - 1 : version;
@@ -180,6 +188,7 @@ void OpenedGameWriter::writeLeMansUltimate(std::span<std::uint8_t> data, std::sp
                   entry.name ? entry.name : p.car);
         storeText(data, vehicle + rf2::vehicleTelemetry::trackName, rf2::nameRoom, p.track);
         storeVelocity(data, vehicle, entry.name ? 1.0 + entry.id : p.kmh / 3.6);
+        storeCornering(data, vehicle, entry.name ? 0.5f : p.cornerG);
         if (!entry.name) storeU8(data, lmu::playerVehicleIndex, static_cast<std::uint8_t>(i));
     }
     storeU8(data, lmu::playerHasVehicle, 1);

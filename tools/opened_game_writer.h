@@ -26,6 +26,7 @@ struct OpenedGamePage {
     bool torn = false;     // rFactor 2: each rewrite is left half done (Begin ahead of End)
     bool lockHeld = false; // Le Mans Ultimate: the game holds its lock and does not let go
     std::string_view acEvoVersion = "0.6";
+    float cornerG = 0.0f; // toward the car's right; written where the game carries it
 };
 
 // Counters a game keeps between rewrites of its page.

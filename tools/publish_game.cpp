@@ -45,7 +45,11 @@ or r3e (RaceRoom). The page lives until the program quits.
   --car NAME, --track NAME, --layout NAME
                         the names on the page (default "car", "track", "layout")
   --speed KMH           a fixed speed in km/h (default 0)
-  --lap SECONDS MIN MAX the speed rises from MIN to MAX km/h and falls back over SECONDS, repeating
+  --lap SECONDS MIN MAX the speed rises from MIN to MAX km/h and falls back over SECONDS, repeating;
+                        the car corners right through the climb and left on the way back, up to
+                        1.2 g, each written in the game's own convention
+  --corner G            a steady corner instead: G toward the car's right (negative: a left-hand
+                        corner), in the games whose cornering Ventora reads
   --not-live            start with the game not live (in its menus)
   --version MAJOR.MINOR RaceRoom's page layout version, such as 1.0, 2.11, 3.1, 3.2, 3.3 or 3.4
                         (default 3.4)
@@ -81,7 +85,7 @@ plugin asks for. The combo is "CAR @ TRACK".
   --replay              the event is a replay the player watches
 
 Commands on standard input, one per line; each is answered "ok" once the page holds it:
-  speed KMH | lap SECONDS MIN MAX | live 0|1 | car NAME | track NAME | layout NAME | quit
+  speed KMH | lap SECONDS MIN MAX | corner G | live 0|1 | car NAME | track NAME | layout NAME | quit
   torn 0|1 | lock 0|1 (rFactor 2's half-done rewrites, Le Mans Ultimate's lock held)
   brand NAME (the trucks; live 0 pauses the game, live 1 drives on)
   replay 0|1 (the karts and bikes: the event ends and a replay, or a new event, is loaded; car
@@ -203,7 +207,11 @@ struct Publication {
     std::wstring pluginPath; // empty: the game's plugin beside publish_game.exe
     bool replay = false;
     bool rallyStatus = false, garbledNames = false;
+    std::optional<float> cornerG; // none: the lap's corners
 };
+
+// Standard gravity, for the games that give their accelerations in m/s^2.
+constexpr float metresPerSecondSquaredPerG = 9.80665f;
 
 // The metres per second a game would hold for a speed in km/h. Of the floats nearest the quotient,
 // one whose product with Ventora's single-precision 3.6 gives the km/h back exactly is preferred,
@@ -254,7 +262,7 @@ struct TruckGame {
     ~TruckGame() { host.shutdown(); } // before the DLL goes
 
     // One frame of the game, after telling the plugin of any change to the truck or to pausing.
-    void play(const Publication& p, float kmh) {
+    void play(const Publication& p, float kmh, float cornerG) {
         if (!configured || p.brand != brand || p.car != name) {
             configured = true;
             brand = p.brand;
@@ -265,7 +273,10 @@ struct TruckGame {
             driving = p.live;
             driving ? host.start() : host.pause();
         }
-        host.frame(metresPerSecond(kmh));
+        // The yaw rate that goes with the corner at this speed, in rotations a second.
+        const float speed = metresPerSecond(kmh), sideways = cornerG * metresPerSecondSquaredPerG;
+        const float yaw = speed > 1.0f ? sideways / speed / (2.0f * 3.14159265f) : 0.0f;
+        host.frame(speed, sideways, yaw);
     }
 };
 
@@ -415,6 +426,7 @@ class Publisher {
     void writePage(std::chrono::steady_clock::time_point now) {
         const Publication& p = publication_;
         const float kmh = p.speed.at(now);
+        const float cornerG = cornerGAt(p.speed, p.cornerG, now);
         switch (p.game) {
         case Game::assettoCorsa: {
             std::span<std::uint8_t> physics = sections_[0].bytes, graphics = sections_[1].bytes,
@@ -423,6 +435,7 @@ class Publisher {
             storeUtf16(statics, acStatic::trackName, acStatic::trackNameRoom, p.track);
             storeUtf16(statics, acStatic::layoutName, acStatic::layoutNameRoom, p.layout);
             storeFloat(physics, acPhysics::speedKmh, kmh);
+            storeFloat(physics, acPhysics::lateralG, -cornerG); // positive while turning left
             storeU32(graphics, acGraphics::state, p.live ? acGraphics::liveState : acGraphics::offState);
             break;
         }
@@ -433,6 +446,7 @@ class Publisher {
             storeText(page, pcars2::trackName, pcars2::trackNameRoom, p.track);
             storeText(page, pcars2::layoutName, pcars2::layoutNameRoom, p.layout);
             storeFloat(page, pcars2::speedMetresPerSecond, metresPerSecond(kmh));
+            storeFloat(page, pcars2::localAccelerationX, -cornerG * metresPerSecondSquaredPerG); // +x left
             storeU32(page, pcars2::state, p.live ? pcars2::liveState : pcars2::frontEndState);
             break;
         }
@@ -445,22 +459,25 @@ class Publisher {
             storeText(page, fields.trackName, fields.trackNameRoom, p.track);
             storeText(page, fields.layoutName, fields.layoutNameRoom, p.layout);
             storeFloat(page, fields.speedMetresPerSecond, metresPerSecond(kmh));
+            if (&fields != &r3e::layoutV1)
+                storeFloat(page, fields.speedMetresPerSecond + r3e::localAccelerationXAfterSpeed,
+                           -cornerG * metresPerSecondSquaredPerG); // +X left
             storeU32(page, fields.state, p.live ? r3e::liveState : r3e::garageState);
             break;
         }
-        case Game::iRacing: opened_.writeIRacing(sections_[0].bytes, openedPage(kmh)); break;
+        case Game::iRacing: opened_.writeIRacing(sections_[0].bytes, openedPage(kmh, cornerG)); break;
         case Game::rFactor2:
-            opened_.writeRFactor2(sections_[0].bytes, sections_[1].bytes, openedPage(kmh));
+            opened_.writeRFactor2(sections_[0].bytes, sections_[1].bytes, openedPage(kmh, cornerG));
             break;
         case Game::leMansUltimate:
-            opened_.writeLeMansUltimate(sections_[0].bytes, sections_[1].bytes, openedPage(kmh));
+            opened_.writeLeMansUltimate(sections_[0].bytes, sections_[1].bytes, openedPage(kmh, cornerG));
             break;
         case Game::assettoCorsaEvo:
             opened_.writeAssettoCorsaEvo(sections_[0].bytes, sections_[1].bytes, sections_[2].bytes,
-                                         openedPage(kmh));
+                                         openedPage(kmh, cornerG));
             break;
         case Game::euroTruck:
-        case Game::americanTruck: truck_->play(p, kmh); break;
+        case Game::americanTruck: truck_->play(p, kmh, cornerG); break;
         case Game::kartRacingPro:
         case Game::mxBikes:
         case Game::gpBikes: piboso_->play(p, kmh, now); break;
@@ -491,9 +508,11 @@ class Publisher {
                  p.rallyStatus ? (p.live ? acGraphics::liveState : pausedStatus) : acGraphics::offState);
     }
 
-    OpenedGamePage openedPage(float kmh) const {
+    OpenedGamePage openedPage(float kmh, float cornerG) const {
         const Publication& p = publication_;
-        return {p.car, p.track, p.layout, kmh, metresPerSecond(kmh), p.live, p.torn, p.lockHeld};
+        OpenedGamePage page{p.car, p.track, p.layout, kmh, metresPerSecond(kmh), p.live, p.torn, p.lockHeld};
+        page.cornerG = cornerG;
+        return page;
     }
 
     std::mutex mutex_;
@@ -542,6 +561,10 @@ bool runCommand(Publisher& publisher, const std::string& line) {
         const auto kmh = parseNumber(argument);
         understood = kmh.has_value();
         if (kmh) publisher.change([&](Publication& p) { p.speed = fixedSpeed(static_cast<float>(*kmh)); });
+    } else if (verb == "corner") {
+        const auto g = parseNumber(argument);
+        understood = g.has_value();
+        if (g) publisher.change([&](Publication& p) { p.cornerG = static_cast<float>(*g); });
     } else if (verb == "live" && (argument == "0" || argument == "1")) {
         publisher.change([&](Publication& p) { p.live = argument == "1"; });
     } else if (verb == "replay" && (argument == "0" || argument == "1")) {
@@ -755,6 +778,10 @@ int wmain(int argc, wchar_t** argv) {
             publication.speed = fixedSpeed(static_cast<float>(*kmh));
         } else if (option == "--lap") {
             if (!parseLap(value(3), publication.speed)) badUsage("--lap needs SECONDS MIN MAX");
+        } else if (option == "--corner") {
+            const auto g = parseNumber(value(1)[0]);
+            if (!g) badUsage("--corner needs a number");
+            publication.cornerG = static_cast<float>(*g);
         } else if (option == "--version") {
             if (!parseVersion(value(1)[0], publication.r3eMajor, publication.r3eMinor))
                 badUsage("--version needs MAJOR.MINOR");

@@ -25,6 +25,20 @@ struct SpeedProfile {
     }
 };
 
+// The car's cornering in g toward its right (a right-hand corner positive): the one asked for, or
+// else, on a lap, a right-hand corner through the first half (the climb) and a left-hand one
+// through the second, peaking at lapCornerPeakG; on a fixed speed, straight.
+inline constexpr float lapCornerPeakG = 1.2f;
+
+inline float cornerGAt(const SpeedProfile& speed, std::optional<float> fixedCornerG,
+                       std::chrono::steady_clock::time_point now) {
+    if (fixedCornerG) return *fixedCornerG;
+    if (speed.lapSeconds <= 0.0) return 0.0f;
+    const double lapTime = std::chrono::duration<double>(now - speed.lapStart).count();
+    const double phase = std::fmod(lapTime, speed.lapSeconds) / speed.lapSeconds;
+    return static_cast<float>(lapCornerPeakG * std::sin(2.0 * 3.14159265358979 * phase));
+}
+
 inline SpeedProfile fixedSpeed(float kmh) {
     SpeedProfile speed;
     speed.fixedKmh = kmh;

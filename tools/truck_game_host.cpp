@@ -43,23 +43,23 @@ struct TruckGameHostCalls {
         if (!host) return game::genericError;
         if (!host->initialising_) return game::notNow;
         if (!name || !callback) return game::invalidParameter;
-        // The host knows one channel, the one a wind plugin needs.
-        if (std::strcmp(name, game::speedChannel) != 0 || index != game::noIndex ||
-            host->refusedChannels.count(name))
+        // The host knows the channels a wind plugin needs.
+        if (!host->channelSlot(name, game::floatType) && !host->channelSlot(name, game::fvectorType))
             return game::notFound;
-        if (type != game::floatType) return game::unsupportedType;
-        if (host->speed_.callback) return game::alreadyRegistered;
-        host->speed_ = {callback, context};
+        if (index != game::noIndex || host->refusedChannels.count(name)) return game::notFound;
+        TruckGameHost::ChannelSlot* slot = host->channelSlot(name, type);
+        if (!slot) return game::unsupportedType;
+        if (slot->callback) return game::alreadyRegistered;
+        *slot = {callback, context};
         return game::ok;
     }
 
     static game::Result unregisterFromChannel(const char* name, std::uint32_t index, std::uint32_t type) {
         TruckGameHost* host = runningHost;
         if (!host || !name) return game::invalidParameter;
-        if (std::strcmp(name, game::speedChannel) != 0 || index != game::noIndex || type != game::floatType ||
-            !host->speed_.callback)
-            return game::notFound;
-        host->speed_ = {};
+        TruckGameHost::ChannelSlot* slot = host->channelSlot(name, type);
+        if (!slot || index != game::noIndex || !slot->callback) return game::notFound;
+        *slot = {};
         return game::ok;
     }
 };
@@ -92,7 +92,7 @@ game::Result TruckGameHost::init(game::Init init, game::Shutdown shutdown, std::
         // A plugin that turns a version down leaves nothing the game keeps.
         for (EventSlot& slot : events_)
             slot = {};
-        speed_ = {};
+        speed_ = acceleration_ = angularVelocity_ = {};
     }
     return result;
 }
@@ -152,19 +152,43 @@ void TruckGameHost::pause() {
     deliver(game::pausedEvent, nullptr);
 }
 
-void TruckGameHost::frame(float metresPerSecond) {
+TruckGameHost::ChannelSlot* TruckGameHost::channelSlot(const char* name, std::uint32_t type) {
+    if (type == game::floatType && std::strcmp(name, game::speedChannel) == 0) return &speed_;
+    if (type == game::fvectorType && std::strcmp(name, game::accelerationChannel) == 0) return &acceleration_;
+    if (type == game::fvectorType && std::strcmp(name, game::angularVelocityChannel) == 0)
+        return &angularVelocity_;
+    return nullptr;
+}
+
+void TruckGameHost::frame(float metresPerSecond, float sidewaysAcceleration, float yawRotationsPerSecond) {
     deliver(game::frameStartEvent, nullptr);
-    if (!paused_ && speed_.callback) {
+    if (!paused_) {
+        auto send = [](const ChannelSlot& slot, const char* name, const game::Value& value) {
+            if (slot.callback) slot.callback(name, game::noIndex, &value, slot.context);
+        };
         game::Value value{};
+        value.type = game::fvectorType;
+        // Braking and the up-and-down of the road ride along, as in the game.
+        value.vectorValue[0] = sidewaysAcceleration;
+        value.vectorValue[1] = 0.3f;
+        value.vectorValue[2] = 1.5f;
+        send(acceleration_, game::accelerationChannel, value);
+        value.vectorValue[0] = 0.01f;
+        value.vectorValue[1] = yawRotationsPerSecond;
+        value.vectorValue[2] = -0.02f;
+        send(angularVelocity_, game::angularVelocityChannel, value);
+        value = game::Value{};
         value.type = game::floatType;
         value.floatValue = metresPerSecond;
-        speed_.callback(game::speedChannel, game::noIndex, &value, speed_.context);
+        send(speed_, game::speedChannel, value);
     }
     deliver(game::frameEndEvent, nullptr);
 }
 
 std::size_t TruckGameHost::registrations() const {
-    std::size_t count = speed_.callback ? 1 : 0;
+    std::size_t count = 0;
+    for (const ChannelSlot* slot : {&speed_, &acceleration_, &angularVelocity_})
+        count += slot->callback ? 1 : 0;
     for (const EventSlot& slot : events_)
         count += slot.callback ? 1 : 0;
     return count;

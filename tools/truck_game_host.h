@@ -39,8 +39,10 @@ struct TruckGameHost {
     void sendConfiguration(const game::ConfigurationInfo* info) { deliver(game::configurationEvent, info); }
     void start();
     void pause();
-    // One frame: frame start, the speed (not while paused), frame end.
-    void frame(float metresPerSecond);
+    // One frame: frame start, the speed and the truck's local acceleration and angular velocity
+    // (not while paused), frame end. Sideways is m/s^2 toward the truck's right, yaw rotations
+    // per second about its up axis.
+    void frame(float metresPerSecond, float sidewaysAcceleration = 0.0f, float yawRotationsPerSecond = 0.0f);
 
     bool paused() const { return paused_; }
     std::size_t registrations() const;
@@ -64,5 +66,6 @@ struct TruckGameHost {
     bool initialising_ = false;
     bool paused_ = true; // the game starts paused
     EventSlot events_[game::gameplayEvent + 1];
-    ChannelSlot speed_;
+    ChannelSlot speed_, acceleration_, angularVelocity_;
+    ChannelSlot* channelSlot(const char* name, std::uint32_t type);
 };

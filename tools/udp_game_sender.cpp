@@ -8,6 +8,7 @@
 #include <winsock2.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <bit>
 #include <charconv>
@@ -35,7 +36,9 @@ Unlimited Solar Crown would:
                         for outgauge, 6776 for rbr, 7576 for pmr)
   --rate HZ             datagrams a second (default 60; F1 sends a Session twice a second and its
                         Participants every 5 seconds beside them)
-  --speed KMH, --lap SECONDS MIN MAX   as for the pages
+  --speed KMH, --lap SECONDS MIN MAX, --corner G   as for the pages; f1 sends its Motion packet,
+                        dirt its world velocity and the car's right direction, wrc its world
+                        acceleration and the car's left direction, forza its AccelerationX
   --not-live            f1: spectating; dirt: paused (only the run time moves); wrc: the stage
                         clock stopped; forza: IsRaceOn 0; outgauge: nothing sent; rbr: paused
                         (the same steps and race time again)
@@ -54,7 +57,7 @@ Unlimited Solar Crown would:
   --others N            pmr: other cars beside the player's (default 2), each with its own
                         participant packet and telemetry, at other speeds
                         tdu: --not-live pauses (only the run time and the tail move)
-Commands on standard input: speed KMH | lap SECONDS MIN MAX | live 0|1 | quit
+Commands on standard input: speed KMH | lap SECONDS MIN MAX | corner G | live 0|1 | quit
   restart               rbr: the stage starts again (steps, race time and distance from 0)
   stop                  pmr: the session ends (SessionStopped); race 0|1 pmr: State Inactive or Active
 )";
@@ -66,6 +69,7 @@ struct Options {
     int port = 0;
     double rate = 60.0;
     SpeedProfile speed;
+    std::optional<float> cornerG; // none: the lap's corners
     bool live = true;
     int year = 2025, team = 8, f1Track = 13;
     double stageLength = 10234.4;
@@ -142,6 +146,43 @@ Bytes f1Participants(const Options& o) {
     return d;
 }
 
+constexpr float metresPerSecondSquaredPerG = 9.80665f;
+
+// The car's way through the world: its heading turns so that it corners at the asked g, and the
+// games that send world vectors send them from here.
+struct CarPath {
+    float time = 0.0f;                                   // the game's clock
+    float heading = 0.0f, speed = 0.0f, sideways = 0.0f; // rad; m/s; m/s^2 toward the car's right
+    void tick(float seconds, float kmh, float cornerG) {
+        time += seconds;
+        speed = kmh / 3.6f;
+        sideways = cornerG * metresPerSecondSquaredPerG;
+        if (speed > 1.0f) heading += sideways / speed * seconds;
+    }
+    std::array<float, 3> velocity() const {
+        return {speed * std::sin(heading), 0.0f, speed * std::cos(heading)};
+    }
+    std::array<float, 3> right() const { return {std::cos(heading), 0.0f, -std::sin(heading)}; }
+};
+
+void putVector(Bytes& d, std::size_t offset, const std::array<float, 3>& v) {
+    for (std::size_t i = 0; i < 3; ++i)
+        putFloat(d, offset + 4 * i, v[i]);
+}
+
+Bytes f1Motion(const Options& o, const CarPath& path) {
+    const std::size_t entry = o.year == 2026 ? 54 : 60, cars = o.year == 2026 ? 24 : 22;
+    Bytes d = f1Packet(o, 29 + cars * entry, 0);
+    putFloat(d, 15, path.time); // the session time
+    const std::size_t car = 29 + entry * playerCar;
+    putVector(d, car + 12, path.velocity());
+    const std::array<float, 3> right = path.right();
+    for (std::size_t i = 0; i < 3; ++i)
+        put(d, car + 30 + 2 * i,
+            static_cast<std::uint16_t>(static_cast<std::int16_t>(std::lround(right[i] * 32767))), 2);
+    return d;
+}
+
 // Clocks the rally games keep: the run time always moves; the lap (DiRT) or stage (WRC) time only
 // while the car is being driven.
 struct RallyClock {
@@ -152,18 +193,25 @@ struct RallyClock {
     }
 };
 
-Bytes dirtDatagram(const Options& o, const RallyClock& clock, float kmh) {
+Bytes dirtDatagram(const Options& o, const RallyClock& clock, float kmh, const CarPath& path) {
     Bytes d(264);
     putFloat(d, 0, clock.runTime);
     putFloat(d, 4, clock.stageTime);
     putFloat(d, 28, kmh / 3.6f);
+    if (o.live) {
+        putVector(d, 32, path.velocity());
+        putVector(d, 44, path.right());
+    }
     putFloat(d, 244, static_cast<float>(o.stageLength));
     return d;
 }
 
-Bytes wrcDatagram(const Options& o, const RallyClock& clock, float kmh) {
+Bytes wrcDatagram(const Options& o, const RallyClock& clock, float kmh, const CarPath& path) {
     Bytes d(237);
     putFloat(d, 41, kmh / 3.6f);
+    const std::array<float, 3> right = path.right();
+    putVector(d, 73, {right[0] * path.sideways, 0.0f, right[2] * path.sideways}); // world acceleration
+    putVector(d, 85, {-right[0], 0.0f, -right[2]});                               // the car's left
     putFloat(d, 217, clock.stageTime);
     const auto length = std::bit_cast<std::uint64_t>(o.stageLength);
     put(d, 229, static_cast<std::uint32_t>(length), 4);
@@ -196,10 +244,11 @@ Bytes rbrDatagram(const Options& o, const RbrRun& run, float kmh) {
     return d;
 }
 
-Bytes forzaDatagram(const Options& o, float kmh) {
+Bytes forzaDatagram(const Options& o, float kmh, const CarPath& path) {
     const std::size_t size = o.kind == "sled" ? 232 : o.kind == "fm7" ? 311 : o.kind == "fh" ? 324 : 331;
     Bytes d(size);
     put(d, 0, o.live ? 1 : 0, 4);
+    putFloat(d, 20, path.sideways); // AccelerationX: +X to the car's right
     const float metresPerSecond = kmh / 3.6f;
     // Sled has no speed: its velocity points along the car's axis.
     putFloat(d, 40, metresPerSecond);
@@ -337,18 +386,21 @@ class Sender {
     void beat(std::chrono::steady_clock::time_point now) {
         std::lock_guard lock(mutex_);
         const float kmh = options_.speed.at(now);
+        path_.tick(static_cast<float>(1.0 / options_.rate), options_.live ? kmh : 0.0f,
+                   options_.live ? cornerGAt(options_.speed, options_.cornerG, now) : 0.0f);
         if (options_.game == "f1") {
             if (now >= nextParticipants_)
                 send(f1Participants(options_)), nextParticipants_ = now + std::chrono::seconds(5);
             if (now >= nextSession_)
                 send(f1Session(options_)), nextSession_ = now + std::chrono::milliseconds(500);
             send(f1CarTelemetry(options_, kmh));
+            send(f1Motion(options_, path_));
         } else if (options_.game == "dirt" || options_.game == "wrc") {
             rally_.tick(static_cast<float>(1.0 / options_.rate), options_.live);
-            send(options_.game == "dirt" ? dirtDatagram(options_, rally_, kmh)
-                                         : wrcDatagram(options_, rally_, kmh));
+            send(options_.game == "dirt" ? dirtDatagram(options_, rally_, kmh, path_)
+                                         : wrcDatagram(options_, rally_, kmh, path_));
         } else if (options_.game == "forza") {
-            send(forzaDatagram(options_, kmh));
+            send(forzaDatagram(options_, kmh, path_));
         } else if (options_.game == "rbr") {
             // NGP goes on sending while the game is paused, with the same steps and time.
             rbr_.tick(static_cast<float>(1.0 / options_.rate), options_.live, kmh);
@@ -426,6 +478,7 @@ class Sender {
     float pmrDistance_ = 100.0f, pmrKmh_ = 0.0f;
     std::uint32_t sent_ = 0;
     bool sessionStopped_ = false;
+    CarPath path_;
 };
 
 void reply(const char* text) {
@@ -456,6 +509,10 @@ bool runCommand(Sender& sender, const std::string& line) {
     } else if (verb == "race" && rest.size() == 1 && (rest[0] == "0" || rest[0] == "1")) {
         sender.change([&](Options& o) { o.raceActive = rest[0] == "1"; });
         sender.resendRaceInfo();
+        understood = true;
+    } else if (verb == "corner" && rest.size() == 1 && parseNumber(rest[0])) {
+        const float g = static_cast<float>(*parseNumber(rest[0]));
+        sender.change([&](Options& o) { o.cornerG = g; });
         understood = true;
     } else if (verb == "restart" && rest.empty()) {
         sender.restart();
@@ -504,6 +561,10 @@ int sendUdpGame(const std::vector<std::string>& args) {
             for (int k = 0; k < 3; ++k)
                 words.push_back(value());
             if (!parseLap(words, o.speed)) usageError("--lap needs SECONDS MIN MAX");
+        } else if (option == "--corner") {
+            const auto g = parseNumber(value());
+            if (!g) usageError("--corner needs a number");
+            o.cornerG = static_cast<float>(*g);
         } else if (option == "--not-live")
             o.live = false;
         else if (option == "--year")

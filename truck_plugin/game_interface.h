@@ -31,10 +31,13 @@ enum Event : std::uint32_t {
 
 enum LogType : std::int32_t { logMessage = 0, logWarning = 1, logError = 2 };
 
-enum ValueType : std::uint32_t { floatType = 5, stringType = 12 };
+enum ValueType : std::uint32_t { floatType = 5, fvectorType = 7, stringType = 12 };
 
 inline constexpr std::uint32_t noIndex = 0xFFFFFFFF;
 inline constexpr const char* speedChannel = "truck.speed";
+// In the truck's own space: x to its right, y up, z to its back. m/s^2, and rotations per second.
+inline constexpr const char* accelerationChannel = "truck.local.acceleration.linear";
+inline constexpr const char* angularVelocityChannel = "truck.local.velocity.angular";
 inline constexpr const char* truckConfiguration = "truck";
 
 // 48 bytes: the type, then the payload from byte 8.
@@ -43,6 +46,7 @@ struct Value {
     std::uint32_t reserved;
     union {
         float floatValue;
+        float vectorValue[3]; // x, y, z
         const char* stringValue;
         std::uint8_t bytes[40];
     };

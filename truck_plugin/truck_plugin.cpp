@@ -4,8 +4,10 @@
 // before it is checked.
 #include "truck_plugin/truck_plugin.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <numbers>
 
 #include "plugin_record/plugin_record.h"
 
@@ -32,6 +34,8 @@ struct Plugin {
         {game::frameEndEvent, "the frame end event", false},
     };
     bool speedRegistered = false;
+    bool accelerationRegistered = false;
+    bool angularVelocityRegistered = false;
     // Without the started and paused events, the truck counts as driven while speeds arrive (the
     // game sends none while paused); without frame ends, every callback publishes.
     bool liveFromSpeed = false;
@@ -95,12 +99,38 @@ void onSpeed(const char*, std::uint32_t, const game::Value* value, void*) {
     if (plugin.publishEveryCall) publish();
 }
 
+// The cornering rides along with the speed: no frame of its own is published for it.
+void onAcceleration(const char*, std::uint32_t, const game::Value* value, void*) {
+    if (!plugin.running || !value || value->type != game::fvectorType) return;
+    const float sideways = value->vectorValue[0];
+    plugin.record.lateralAcceleration = std::isfinite(sideways) ? sideways : 0.0f;
+}
+
+void onAngularVelocity(const char*, std::uint32_t, const game::Value* value, void*) {
+    if (!plugin.running || !value || value->type != game::fvectorType) return;
+    const float yaw = value->vectorValue[1] * 2.0f * std::numbers::pi_v<float>; // rotations to radians
+    plugin.record.yawRate = std::isfinite(yaw) ? yaw : 0.0f;
+}
+
 void warnRefused(const char* what, game::Result result) {
     char text[160];
     std::snprintf(text, sizeof text,
                   "Ventora telemetry plugin: the game refused %s (%d); going on without it", what,
                   static_cast<int>(result));
     log(game::logWarning, text);
+}
+
+bool registerVector(const char* channel, game::ChannelCallback callback) {
+    game::Result result = game::notFound;
+    if (plugin.game.registerForChannel)
+        result =
+            plugin.game.registerForChannel(channel, game::noIndex, game::fvectorType, 0, callback, nullptr);
+    if (result != game::ok) {
+        char what[80];
+        std::snprintf(what, sizeof what, "the %s channel", channel);
+        warnRefused(what, result);
+    }
+    return result == game::ok;
 }
 
 void registerAll() {
@@ -115,6 +145,8 @@ void registerAll() {
                                                 onSpeed, nullptr);
     plugin.speedRegistered = result == game::ok;
     if (!plugin.speedRegistered) warnRefused("the truck.speed channel", result);
+    plugin.accelerationRegistered = registerVector(game::accelerationChannel, onAcceleration);
+    plugin.angularVelocityRegistered = registerVector(game::angularVelocityChannel, onAngularVelocity);
 
     plugin.liveFromSpeed = !plugin.events[startedPlace].registered || !plugin.events[pausedPlace].registered;
     plugin.publishEveryCall = !plugin.events[frameEndPlace].registered;
@@ -165,6 +197,10 @@ void shutdownTruckPlugin() {
             plugin.game.unregisterFromEvent(registration.event);
     if (plugin.speedRegistered && plugin.game.unregisterFromChannel)
         plugin.game.unregisterFromChannel(game::speedChannel, game::noIndex, game::floatType);
+    if (plugin.accelerationRegistered && plugin.game.unregisterFromChannel)
+        plugin.game.unregisterFromChannel(game::accelerationChannel, game::noIndex, game::fvectorType);
+    if (plugin.angularVelocityRegistered && plugin.game.unregisterFromChannel)
+        plugin.game.unregisterFromChannel(game::angularVelocityChannel, game::noIndex, game::fvectorType);
     // A reader still holding the section sees the game gone at once.
     plugin.record.live = false;
     publish();

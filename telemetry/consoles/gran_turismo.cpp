@@ -81,4 +81,5 @@ void overlayGranTurismo(const GranTurismoState& state, MonotonicTime now, Teleme
     if (!heardRecently(state.heard, state.lastHeard, now) || !state.driven) return;
     sample.combo = "Car " + std::to_string(state.carCode) + " @ Gran Turismo 7";
     sample.speedKmh = state.speedKmh;
+    sample.cornerG = 0.0f; // its sway's sign is not known
 }

@@ -97,6 +97,7 @@ TelemetrySample readTelemetrySampleAsRally(const GameViews& views, AcRallyWatch&
     if (rallyDriven(views, watch, nowMs)) {
         sample.combo = rallyCombo(views.acStaticPage);
         sample.speedKmh = loadFloat(views.acPhysicsPage, acPhysics::speedKmh);
+        sample.cornerG = 0.0f; // a new engine: its sideways sign is not known, so no split
     }
     // Assetto Corsa's own reading must not see the rally game's pages: without its graphics page
     // it is never live, and the other two games are read as always, the later live one winning.

@@ -14,6 +14,7 @@ inline constexpr const char* sectionName = "acpmf_physics";
 inline constexpr std::uint32_t viewSize = 568;
 inline constexpr std::size_t packetId = 0; // counts up with every physics step
 inline constexpr std::size_t speedKmh = 28;
+inline constexpr std::size_t lateralG = 44; // accG[0]: positive while the car turns left
 } // namespace acPhysics
 
 namespace acGraphics {
@@ -56,6 +57,7 @@ inline constexpr std::size_t trackNameRoom = 64;
 inline constexpr std::size_t layoutName = 6640;
 inline constexpr std::size_t layoutNameRoom = 208;
 inline constexpr std::size_t speedMetresPerSecond = 6848;
+inline constexpr std::size_t localAccelerationX = 6956; // m/s^2, positive toward the car's left
 } // namespace pcars2
 
 // RaceRoom: 8-bit names, speed in m/s, and a page whose layout has moved between releases of the
@@ -84,6 +86,11 @@ inline constexpr Layout layoutV3_1{592, 64, 656, 64, 788, 1184, 64, 1368};
 inline constexpr Layout layoutV3_2{592, 64, 656, 64, 788, 1184, 64, 1380};
 inline constexpr Layout layoutV3_3{596, 64, 660, 64, 792, 1188, 64, 1384};
 inline constexpr Layout layoutV3_4{600, 64, 664, 64, 796, 1196, 64, 1392}; // and every later 3.x
+
+// The car's local acceleration (m/s^2, x positive toward its left) lies this far after the speed in
+// every layout from 2019 on: the engine's revs, the gears, the centre of gravity and the
+// orientation come between. Where it lies in the 2017 layout is not known.
+inline constexpr std::size_t localAccelerationXAfterSpeed = 48;
 
 // A section no game has written to reads version 0.0, and any version not known here is read
 // with the original offsets.

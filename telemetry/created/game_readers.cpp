@@ -53,6 +53,7 @@ void readAssettoCorsa(const GameViews& views, TelemetrySample& sample) {
                   loadUtf16Name(views.acStaticPage, acStatic::trackName, acStatic::trackNameRoom, track),
                   loadUtf16Name(views.acStaticPage, acStatic::layoutName, acStatic::layoutNameRoom, layout));
     sample.speedKmh = loadFloat(views.acPhysicsPage, acPhysics::speedKmh);
+    sample.cornerG = -loadFloat(views.acPhysicsPage, acPhysics::lateralG);
 }
 
 void readProjectCars2(PageView page, TelemetrySample& sample) {
@@ -61,6 +62,13 @@ void readProjectCars2(PageView page, TelemetrySample& sample) {
                              loadText(page, pcars2::trackName, pcars2::trackNameRoom),
                              loadText(page, pcars2::layoutName, pcars2::layoutNameRoom));
     sample.speedKmh = loadFloat(page, pcars2::speedMetresPerSecond) * kmhPerMetrePerSecond;
+    sample.cornerG = -loadFloat(page, pcars2::localAccelerationX) / metresPerSecondSquaredPerG;
+}
+
+float raceRoomCornerG(PageView page, const r3e::Layout& fields) {
+    if (&fields == &r3e::layoutV1) return 0.0f;
+    return -loadFloat(page, fields.speedMetresPerSecond + r3e::localAccelerationXAfterSpeed) /
+           metresPerSecondSquaredPerG;
 }
 
 void readRaceRoom(PageView page, TelemetrySample& sample) {
@@ -71,6 +79,7 @@ void readRaceRoom(PageView page, TelemetrySample& sample) {
                              loadText(page, fields.trackName, fields.trackNameRoom),
                              loadText(page, fields.layoutName, fields.layoutNameRoom));
     sample.speedKmh = loadFloat(page, fields.speedMetresPerSecond) * kmhPerMetrePerSecond;
+    sample.cornerG = raceRoomCornerG(page, fields);
 }
 
 } // namespace

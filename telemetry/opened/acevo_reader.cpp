@@ -27,6 +27,7 @@ void readAssettoCorsaEvo(PageView physics, PageView graphics, PageView statics, 
         .append(" ")
         .append(loadText(statics, statics::trackConfiguration, nameRoom));
     sample.speedKmh = loadFloat(physics, physics::speedKmh);
+    sample.cornerG = 0.0f; // which way its accG points is not known yet
 }
 
 std::optional<std::string> acEvoVersionLine(PageView statics, std::string& loggedVersion) {

@@ -115,4 +115,5 @@ void readIRacing(PageView page, IRacingSessionCache& cache, TelemetrySample& sam
     if (!refreshSessionNames(page, cache)) return;
     sample.combo = cache.combo;
     sample.speedKmh = speedMetresPerSecond * kmhPerMetrePerSecond;
+    sample.cornerG = 0.0f; // its LatAccel's frame is not known for sure
 }

@@ -81,6 +81,8 @@ inline constexpr std::size_t id = 0;
 inline constexpr std::size_t vehicleName = 32;
 inline constexpr std::size_t trackName = 96;
 inline constexpr std::size_t localVelocity = 184; // three doubles, m/s in the car's frame
+// A double, m/s^2, positive toward the car's left.
+inline constexpr std::size_t localAccelerationX = 208;
 } // namespace vehicleTelemetry
 } // namespace rf2
 

@@ -52,6 +52,8 @@ void readTrucks(const PluginView& view, TelemetrySample& sample) {
         .append(" @ ")
         .append(truckGameTitle(record.gameId));
     sample.speedKmh = speedWithinReason(std::fabs(record.metresPerSecond) * kmhPerMetrePerSecond);
+    // The trucks' x axis points to the truck's right; an older plugin copy says nothing.
+    sample.cornerG = record.carriesCornering ? record.lateralAcceleration / metresPerSecondSquaredPerG : 0.0f;
 }
 
 void readKartsAndBikes(const PluginView& view, TelemetrySample& sample) {
@@ -59,4 +61,7 @@ void readKartsAndBikes(const PluginView& view, TelemetrySample& sample) {
     if (!copyDrivenRecord(view, record)) return;
     sample.combo.assign(record.firstName).append(" @ ").append(record.secondName);
     sample.speedKmh = speedWithinReason(std::fabs(record.metresPerSecond) * kmhPerMetrePerSecond);
+    // Which way the PiBoSo games' axes point is not known, and a leaning bike's own sideways
+    // acceleration says little: the record carries their values, the fans do not split on them.
+    sample.cornerG = 0.0f;
 }

@@ -21,6 +21,8 @@ constexpr double kmhPerMetrePerSecond = 3.6;
 struct Reading {
     std::string vehicle, track;
     double x = 0.0, y = 0.0, z = 0.0; // local velocity, m/s
+    // m/s^2
+    double leftwardAcceleration = 0.0;
 };
 
 bool isLive(std::uint8_t gamePhase, std::uint8_t inRealtime) {
@@ -32,6 +34,7 @@ void loadVelocity(PageView page, std::size_t vehicle, Reading& reading) {
     reading.x = loadDouble(page, at);
     reading.y = loadDouble(page, at + 8);
     reading.z = loadDouble(page, at + 16);
+    reading.leftwardAcceleration = loadDouble(page, vehicle + vehicleTelemetry::localAccelerationX);
 }
 
 void putReading(const Reading& reading, TelemetrySample& sample) {
@@ -39,6 +42,7 @@ void putReading(const Reading& reading, TelemetrySample& sample) {
     sample.combo.append(reading.vehicle).append(" @ ").append(reading.track);
     const double speed = std::sqrt(reading.x * reading.x + reading.y * reading.y + reading.z * reading.z);
     sample.speedKmh = static_cast<float>(speed * kmhPerMetrePerSecond);
+    sample.cornerG = static_cast<float>(-reading.leftwardAcceleration / metresPerSecondSquaredPerG);
 }
 
 // The vehicles a page says it has, as far as they lie inside the view.

@@ -190,4 +190,5 @@ void overlayPmr(const PmrState& state, MonotonicTime now, TelemetrySample& sampl
     if (!pmrDriven(state, now)) return;
     sample.combo = state.vehicleName + " @ " + state.track + " " + state.layout;
     sample.speedKmh = state.speedKmh;
+    sample.cornerG = 0.0f; // which local axis is forward is not known: no split
 }

@@ -49,6 +49,17 @@ constexpr Format formats[] = {{2024, 22, 753, 60, 3, 1, 1352, 60},
                               {2025, 22, 753, 57, 3, 1, 1352, 60},
                               {2026, 24, 926, 60, 5, 2, 1448, 59}};
 
+// The Motion packet: each car's world velocity and its right direction (int16 over 32767), with
+// the session's clock in the header to difference the velocity over.
+constexpr std::uint8_t motionId = 0;
+constexpr std::size_t sessionTime = 15;
+constexpr std::size_t motionVelocity = 12, motionRightDirection = 30;
+constexpr float directionScale = 32767.0f;
+
+std::size_t motionEntrySize(const Format& format) {
+    return format.number == 2026 ? 54 : 60;
+}
+
 const Format* formatOf(Datagram datagram) {
     if (datagram.size() < headerSize) return nullptr;
     const std::uint16_t number = loadU16(datagram, packetFormat);
@@ -88,11 +99,30 @@ bool takeF1CarTelemetry(F1State& state, Datagram datagram, MonotonicTime now, co
     return true;
 }
 
+bool takeF1Motion(F1State& state, Datagram datagram, MonotonicTime now, const f1::Format& format) {
+    const std::size_t entrySize = f1::motionEntrySize(format);
+    if (datagram.size() != f1::headerSize + format.carCount * entrySize) return false;
+    const std::size_t player = datagram[f1::playerCarIndex];
+    if (player >= format.carCount) return true;
+    const std::size_t entry = f1::headerSize + entrySize * player;
+    std::array<float, 3> velocity, right;
+    for (std::size_t axis = 0; axis < 3; ++axis) {
+        velocity[axis] = loadFloat(datagram, entry + f1::motionVelocity + 4 * axis);
+        right[axis] =
+            static_cast<std::int16_t>(loadU16(datagram, entry + f1::motionRightDirection + 2 * axis)) /
+            f1::directionScale;
+    }
+    takeVelocityReading(state.cornering, loadFloat(datagram, f1::sessionTime), velocity, right, now);
+    return true;
+}
+
 // DiRT Rally, DiRT Rally 2.0 and DiRT 4 with extradata 3: little-endian floats, nothing else.
 namespace dirt {
 constexpr std::size_t afterRunTime = 4; // the run time is the first float, the one that moves paused
 constexpr std::size_t speedMetresPerSecond = 28;
 constexpr std::size_t trackLengthMetres = 244;
+constexpr std::size_t runTime = 0;
+constexpr std::size_t worldVelocity = 32, rightDirection = 44; // three floats each
 } // namespace dirt
 
 // EA SPORTS WRC's "wrc" structure, session_update packet: packed, no header.
@@ -101,6 +131,8 @@ constexpr std::size_t size = 237;
 constexpr std::size_t vehicleSpeed = 41;
 constexpr std::size_t stageCurrentTime = 217;
 constexpr std::size_t stageLength = 229;
+// m/s^2 in the world's frame, and the car's left as a unit vector in it.
+constexpr std::size_t worldAcceleration = 73, leftDirection = 85; // three floats each
 } // namespace wrc
 
 // A stage length as whole metres for the combo; a length no stage has (not finite, or beyond any
@@ -116,6 +148,7 @@ namespace forza {
 constexpr std::size_t sledSize = 232, motorsport7DashSize = 311, horizonDashSize = 324,
                       motorsport2023DashSize = 331;
 constexpr std::size_t isRaceOn = 0;
+constexpr std::size_t accelerationX = 20; // m/s^2 in the car's frame, positive toward its right
 constexpr std::size_t velocityX = 32, velocityY = 36, velocityZ = 40;
 constexpr std::size_t carOrdinal = 212;
 constexpr std::size_t motorsportSpeed = 244, horizonSpeed = 256;
@@ -159,6 +192,19 @@ std::optional<bool> rbrUnitsAreMph(Datagram datagram, float speed) {
     return std::nullopt;
 }
 
+std::array<float, 3> loadVector(Datagram datagram, std::size_t offset) {
+    return {loadFloat(datagram, offset), loadFloat(datagram, offset + 4), loadFloat(datagram, offset + 8)};
+}
+
+float dot(const std::array<float, 3>& a, const std::array<float, 3>& b) {
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
+
+// Shorter stretches would difference the physics' own jitter; longer ones lag the corner.
+constexpr float shortestStretchSeconds = 0.05f;
+// A longer gap in the game's clock is a pause, a restart or lost datagrams: start afresh.
+constexpr float longestStretchSeconds = 0.5f;
+
 float sledSpeedMetresPerSecond(Datagram datagram) {
     const float x = loadFloat(datagram, forza::velocityX), y = loadFloat(datagram, forza::velocityY),
                 z = loadFloat(datagram, forza::velocityZ);
@@ -166,6 +212,27 @@ float sledSpeedMetresPerSecond(Datagram datagram) {
 }
 
 } // namespace
+
+void takeVelocityReading(CorneringFromVelocity& cornering, float time, const std::array<float, 3>& velocity,
+                         const std::array<float, 3>& rightDirection, MonotonicTime now) {
+    cornering.lastHeard = now;
+    const float stretch = time - cornering.time;
+    if (!cornering.started || !std::isfinite(stretch) || stretch <= 0.0f || stretch > longestStretchSeconds) {
+        cornering.started = std::isfinite(time);
+        cornering.time = time;
+        cornering.velocity = velocity;
+        cornering.rightwardG = 0.0f;
+        return;
+    }
+    if (stretch < shortestStretchSeconds) return;
+    const std::array<float, 3> change{velocity[0] - cornering.velocity[0],
+                                      velocity[1] - cornering.velocity[1],
+                                      velocity[2] - cornering.velocity[2]};
+    const float g = dot(change, rightDirection) / stretch / metresPerSecondSquaredPerG;
+    cornering.rightwardG = std::isfinite(g) ? g : 0.0f;
+    cornering.time = time;
+    cornering.velocity = velocity;
+}
 
 bool heardRecently(bool heard, MonotonicTime lastHeard, MonotonicTime now) {
     return heard && now - lastHeard < udpSilenceLimit;
@@ -178,6 +245,7 @@ bool takeF1Datagram(F1State& state, Datagram datagram, MonotonicTime now) {
     case f1::sessionId: return takeF1Session(state, datagram, *format);
     case f1::participantsId: return takeF1Participants(state, datagram, *format);
     case f1::carTelemetryId: return takeF1CarTelemetry(state, datagram, now, *format);
+    case f1::motionId: return takeF1Motion(state, datagram, now, *format);
     default: return true; // the games send a dozen other packets Ventora has no use for
     }
 }
@@ -197,6 +265,9 @@ bool takeDirtDatagram(DirtState& state, Datagram datagram, MonotonicTime now) {
     state.speedKmh =
         speedWithinReason(loadFloat(datagram, dirt::speedMetresPerSecond) * kmhPerMetrePerSecond);
     state.trackLengthMetres = loadFloat(datagram, dirt::trackLengthMetres);
+    takeVelocityReading(state.cornering, loadFloat(datagram, dirt::runTime),
+                        loadVector(datagram, dirt::worldVelocity), loadVector(datagram, dirt::rightDirection),
+                        now);
     return true;
 }
 
@@ -216,6 +287,10 @@ bool takeTduDatagram(TduState& state, Datagram datagram, MonotonicTime now) {
     std::copy(known.begin(), known.end(), state.last.begin());
     state.speedKmh =
         speedWithinReason(loadFloat(datagram, dirt::speedMetresPerSecond) * kmhPerMetrePerSecond);
+    // DiRT's field order, so DiRT's velocity and right direction.
+    takeVelocityReading(state.cornering, loadFloat(datagram, dirt::runTime),
+                        loadVector(datagram, dirt::worldVelocity), loadVector(datagram, dirt::rightDirection),
+                        now);
     return true;
 }
 
@@ -231,6 +306,10 @@ bool takeWrcDatagram(WrcState& state, Datagram datagram, MonotonicTime now) {
     state.stageTime = stageTime;
     state.speedKmh = speedWithinReason(loadFloat(datagram, wrc::vehicleSpeed) * kmhPerMetrePerSecond);
     state.stageLengthMetres = loadDouble(datagram, wrc::stageLength);
+    const float leftwardG =
+        dot(loadVector(datagram, wrc::worldAcceleration), loadVector(datagram, wrc::leftDirection)) /
+        metresPerSecondSquaredPerG;
+    state.rightwardG = std::isfinite(leftwardG) ? -leftwardG : 0.0f;
     return true;
 }
 
@@ -273,6 +352,7 @@ bool takeForzaDatagram(ForzaState& state, Datagram datagram, MonotonicTime now) 
     state.speedKmh = speedWithinReason(metresPerSecond * kmhPerMetrePerSecond);
     state.carOrdinal = loadI32(datagram, forza::carOrdinal);
     state.trackOrdinal = kind == ForzaKind::motorsport2023Dash ? loadI32(datagram, forza::trackOrdinal) : 0;
+    state.rightwardG = loadFloat(datagram, forza::accelerationX) / metresPerSecondSquaredPerG;
     return true;
 }
 
@@ -310,6 +390,12 @@ bool takeRbrDatagram(RbrState& state, Datagram datagram, MonotonicTime now) {
     return true;
 }
 
+// A cornering that stopped coming (F1's Motion packets turned off while its Car Telemetry goes on)
+// is no longer believed.
+float recentCornering(const CorneringFromVelocity& cornering, MonotonicTime now) {
+    return heardRecently(cornering.started, cornering.lastHeard, now) ? cornering.rightwardG : 0.0f;
+}
+
 void overlayUdpGames(const UdpGameStates& states, MonotonicTime now, TelemetrySample& sample) {
     const F1State& f1 = states.f1;
     if (heardRecently(f1.heard, f1.lastHeard, now) && f1.playerIndexValid && !f1.spectating) {
@@ -318,6 +404,7 @@ void overlayUdpGames(const UdpGameStates& states, MonotonicTime now, TelemetrySa
         sample.combo = (f1.teamId < 0 ? std::string("Unknown") : f1TeamName(f1.teamId)) + " @ " +
                        f1TrackName(f1.trackId);
         sample.speedKmh = f1.speedKmh;
+        sample.cornerG = recentCornering(f1.cornering, now);
     }
 
     const DirtState& dirt = states.dirt;
@@ -327,12 +414,14 @@ void overlayUdpGames(const UdpGameStates& states, MonotonicTime now, TelemetrySa
         // No names in the datagram: the stage's length tells one stage from another.
         sample.combo = "Stage " + std::to_string(wholeMetres(dirt.trackLengthMetres)) + " m @ DiRT";
         sample.speedKmh = dirt.speedKmh;
+        sample.cornerG = recentCornering(dirt.cornering, now);
     }
 
     const WrcState& wrc = states.wrc;
     if (heardRecently(wrc.advanced, wrc.lastAdvanced, now)) {
         sample.combo = "Stage " + std::to_string(wholeMetres(wrc.stageLengthMetres)) + " m @ EA WRC";
         sample.speedKmh = wrc.speedKmh;
+        sample.cornerG = wrc.rightwardG;
     }
 
     const ForzaState& forza = states.forza;
@@ -347,6 +436,7 @@ void overlayUdpGames(const UdpGameStates& states, MonotonicTime now, TelemetrySa
         case ForzaKind::motorsport7Dash: sample.combo += "Forza"; break;
         }
         sample.speedKmh = forza.speedKmh;
+        sample.cornerG = forza.rightwardG;
     }
 
     const OutGaugeState& outGauge = states.outGauge;
@@ -354,6 +444,7 @@ void overlayUdpGames(const UdpGameStates& states, MonotonicTime now, TelemetrySa
         const auto carEnd = std::find(outGauge.car.begin(), outGauge.car.end(), '\0');
         sample.combo = std::string(outGauge.car.begin(), carEnd) + " @ OutGauge";
         sample.speedKmh = outGauge.speedKmh;
+        sample.cornerG = 0.0f; // OutGauge carries no acceleration
     }
 
     const RbrState& rbr = states.rbr;
@@ -363,11 +454,13 @@ void overlayUdpGames(const UdpGameStates& states, MonotonicTime now, TelemetrySa
         sample.combo = "Car " + std::to_string(rbr.car) + " @ Stage " + std::to_string(rbr.stage) +
                        " @ Richard Burns Rally";
         sample.speedKmh = speedWithinReason(std::fabs(rbr.speed) * (rbr.mph ? rbr::kmhPerMph : 1.0f));
+        sample.cornerG = 0.0f; // its sway and yaw say "left/right" but not which is which
     }
 
     const TduState& tdu = states.tdu;
     if (heardRecently(tdu.changed, tdu.lastChanged, now)) {
         sample.combo = "Test Drive Unlimited Solar Crown";
         sample.speedKmh = tdu.speedKmh;
+        sample.cornerG = recentCornering(tdu.cornering, now);
     }
 }

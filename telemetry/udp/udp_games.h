@@ -21,6 +21,21 @@ inline constexpr auto udpSilenceLimit = std::chrono::seconds(1);
 // True while the last datagram is younger than the silence limit; false before the first one.
 bool heardRecently(bool heard, MonotonicTime lastHeard, MonotonicTime now);
 
+// For the games that give the car's world velocity and its own right direction: the velocity is
+// differenced over a stretch of the game's own clock, and the change projected on the right
+// direction, so that no handedness of the game's world enters.
+struct CorneringFromVelocity {
+    bool started = false;
+    float time = 0.0f;               // the game's clock, seconds, when the stretch began
+    std::array<float, 3> velocity{}; // m/s, world frame, then
+    float rightwardG = 0.0f;         // over the last whole stretch
+    MonotonicTime lastHeard{};       // when the game last sent what it is taken from
+};
+
+// Takes one reading; the cornering changes once a stretch of at least 50 ms of game time is over.
+void takeVelocityReading(CorneringFromVelocity& cornering, float time, const std::array<float, 3>& velocity,
+                         const std::array<float, 3>& rightDirection, MonotonicTime now);
+
 struct F1State {
     bool heard = false;            // a Car Telemetry datagram has come
     MonotonicTime lastHeard{};     // when the newest one came
@@ -29,6 +44,8 @@ struct F1State {
     int trackId = -1;              // from the newest Session; -1 is the game's "unknown"
     bool spectating = false;       // from the newest Session
     int teamId = -1;               // the player's team from the newest Participants; -1 none yet
+    // From the Motion packets.
+    CorneringFromVelocity cornering;
 };
 
 // Codemasters' rally games send 66 floats and no header; paused, they go on sending, with only the
@@ -43,6 +60,7 @@ struct DirtState {
     std::array<std::uint8_t, dirtDatagramSize> last{};
     float speedKmh = 0.0f;
     float trackLengthMetres = 0.0f;
+    CorneringFromVelocity cornering;
 };
 
 // Test Drive Unlimited Solar Crown sends DiRT's field order to the same port, in longer datagrams
@@ -58,6 +76,7 @@ struct TduState {
     MonotonicTime lastChanged{}; // when the newest such datagram came
     std::array<std::uint8_t, dirtDatagramSize> last{};
     float speedKmh = 0.0f;
+    CorneringFromVelocity cornering;
 };
 
 // EA SPORTS WRC's session_update: live only while its stage clock advances, which it stops doing
@@ -70,6 +89,7 @@ struct WrcState {
     MonotonicTime lastAdvanced{}; // when it last did
     float speedKmh = 0.0f;
     double stageLengthMetres = 0.0;
+    float rightwardG = 0.0f;
 };
 
 enum class ForzaKind { sled, motorsport7Dash, horizonDash, motorsport2023Dash };
@@ -82,6 +102,7 @@ struct ForzaState {
     float speedKmh = 0.0f;
     std::int32_t carOrdinal = 0;
     std::int32_t trackOrdinal = 0; // the 2023 Dash only
+    float rightwardG = 0.0f;
 };
 
 struct OutGaugeState {

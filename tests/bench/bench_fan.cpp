@@ -1,4 +1,5 @@
 // What one tick's fan level and one paint's pixel plan cost, natively.
+#include "fan/corner_wind.h"
 #include "fan/fan_level.h"
 #include "fan/graph_plan.h"
 #include "fan/history.h"
@@ -26,6 +27,20 @@ void computeFanLevelOnLiveCombo(benchmark::State& benchmarkState) {
     }
 }
 BENCHMARK(computeFanLevelOnLiveCombo);
+
+// A corner-heavy lap: right, left, kerbs and no-numbers among them, as the filter meets them.
+constexpr std::array<float, 8> lapCornering{0.0f, 0.8f, 1.2f, 3.5f, -0.4f, -1.2f, -0.9f, 0.05f};
+
+void cornerWindOnLiveCombo(benchmark::State& benchmarkState) {
+    CornerWind wind;
+    TelemetrySample sample{"Roadster @ Hillclimb Long", 150.0f};
+    std::size_t tick = 0;
+    for (auto _ : benchmarkState) {
+        sample.cornerG = lapCornering[tick++ % lapCornering.size()];
+        benchmark::DoNotOptimize(updateCornerWind(wind, sample));
+    }
+}
+BENCHMARK(cornerWindOnLiveCombo);
 
 void planGraphWithFullHistory(benchmark::State& benchmarkState) {
     History history;

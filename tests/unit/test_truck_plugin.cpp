@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <limits>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -58,7 +59,7 @@ std::ostream& operator<<(std::ostream& out, const Published& p) {
 }
 
 Published published() {
-    EXPECT_EQ(u32At(0), 1u) << "format";
+    EXPECT_EQ(u32At(0), 2u) << "format";
     EXPECT_EQ(u32At(4) % 2, 0u) << "a rewrite left unfinished";
     return {u32At(8) == 1, std::bit_cast<float>(u32At(12)), textAt(16), textAt(32), textAt(96)};
 }
@@ -125,6 +126,23 @@ TEST_F(TruckPlugin, RecordFollowsTheDriveFrameByFrame) {
     }
     host.shutdown();
     EXPECT_FALSE(published().live) << "a reader still holding the section must see the game gone";
+}
+
+TEST_F(TruckPlugin, TheTrucksSidewaysAccelerationAndYawRateRideAlongWithEachFrame) {
+    ASSERT_EQ(host.initNewestFirst(initForTest, shutdownTruckPlugin), game::ok);
+    host.start();
+    struct Case {
+        float sideways, yawRotations; // as the game sends them: m/s^2 to the right, rotations a second
+        float lateral, yawRadians;    // as the record carries them
+    };
+    const Case cases[] = {{9.80665f, 0.25f, 9.80665f, 1.5707964f},
+                          {-4.0f, -0.5f, -4.0f, -3.1415927f},
+                          {std::numeric_limits<float>::quiet_NaN(), 0.0f, 0.0f, 0.0f}};
+    for (const Case& c : cases) {
+        host.frame(20.0f, c.sideways, c.yawRotations);
+        EXPECT_EQ(std::bit_cast<float>(u32At(160)), c.lateral);
+        EXPECT_FLOAT_EQ(std::bit_cast<float>(u32At(164)), c.yawRadians);
+    }
 }
 
 TEST_F(TruckPlugin, RefusedRegistrationWarnsAndThePluginStillWorks) {
@@ -256,7 +274,7 @@ TEST_F(TruckPlugin, BadParametersAndAMissingSectionRegisterNothing) {
     // The game that gave way can load the plugin again once the other has gone.
     sectionMode = SectionMode::made;
     EXPECT_EQ(host.init(initForTest, shutdownTruckPlugin, game::api101), game::ok);
-    EXPECT_EQ(host.registrations(), 5u);
+    EXPECT_EQ(host.registrations(), 7u);
 }
 
 } // namespace

@@ -113,8 +113,9 @@ TEST(TruckReader, ARecordNotWholeOrOfAnotherFormatGivesNoSampleThatTick) {
     };
     const Case cases[] = {
         {"mid-rewrite: the sequence is odd", 4, 5, pluginRecord::size},
-        {"another format", 0, 2, pluginRecord::size},
-        {"a section too small for the record", 0, 1, pluginRecord::size - 1},
+        {"another format", 0, 3, pluginRecord::size},
+        {"a section too small for a format 1 record", 0, 1, pluginRecord::firstFormatSize - 1},
+        {"a section too small for a format 2 record", 0, 2, pluginRecord::size - 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -50,7 +50,7 @@ TEST_F(TruckPluginDll, TakesApiOneOneAndOneZeroAndTurnsAnUnknownVersionDown) {
     for (const Case c : {Case{game::api101, game::ok}, Case{game::api100, game::ok}, Case{0x00020000, -1}}) {
         SCOPED_TRACE(c.version);
         EXPECT_EQ(host.init(init, shutdown, c.version), c.result);
-        EXPECT_EQ(host.registrations(), c.result == game::ok ? 5u : 0u);
+        EXPECT_EQ(host.registrations(), c.result == game::ok ? 7u : 0u);
         EXPECT_EQ(readSection().found, c.result == game::ok);
         if (c.result == game::ok) {
             ASSERT_FALSE(host.log.empty());

@@ -17,6 +17,12 @@ DEFAULT_SPEED_OFF = 26
 # What a missing port prints each tick, as the bytes land in a redirected stdout (text mode adds CR).
 NOT_AVAILABLE = b"ERROR: Handle was not attached. Reason: \\\\.\\COM%d not available.\r\n"
 
+# What a board that takes wind from the side says after each reset, and what Ventora logs once it
+# has heard it; the corner byte of a straight (no game is live in these tests).
+SIDES = b"Ventora fan board: sides\r\n"
+SIDES_LINE = "Fan board: wind from the side"
+STRAIGHT = 0x80
+
 # Software flow control characters a controller sends to pause and resume the line.
 XOFF, XON = b"\x13", b"\x11"
 
@@ -251,6 +257,106 @@ class FanPortTest(unittest.TestCase):
         self.assertEqual(terminal_files(app.popen.pid), [port])
         self.assertEqual(terminal_files(self.wineserver_pid()), [port])
         self.assertLessEqual(len(open_files(app.popen.pid)), descriptors_before + 2)
+
+    # --- wind from the side --------------------------------------------------------------------
+
+    def assert_pairs_flow(self, device, level, count=5):
+        """From now on every tick brings the corner byte, then the level byte: nothing else."""
+        device.clear()
+        wait_until(lambda: device.bytes().count(bytes([STRAIGHT, level])) >= count,
+                   message=lambda: f"no pairs: {device.bytes()[-12:]!r}")
+        stream = device.bytes()
+        stream = stream[stream.index(STRAIGHT):]
+        stream = stream[:len(stream) // 2 * 2]
+        self.assertEqual(stream, bytes([STRAIGHT, level]) * (len(stream) // 2))
+
+    def test_a_board_that_does_not_announce_sides_gets_exactly_one_level_byte_a_tick(self):
+        device = self.plug(1)
+        self.start_ventora()
+        self.session.wait_for_log_line("Connected to COM1")
+        device.wait_for_bytes(1)
+        # Silence, and what boards others built (or a bootloader) may say: none of it is the line.
+        for said in (b"", b"hello\r\n", SIDES[:-3] + b"\r\n", SIDES.lower(), XON):
+            with self.subTest(said=said):
+                if said:
+                    device.write(said)
+                self.assert_levels_flow(device, DEFAULT_SPEED_OFF, count=10)
+                self.assertNotIn(SIDES_LINE, self.session.log_lines())
+
+    def test_a_board_announcing_sides_gets_corner_and_level_pairs_and_is_logged_once(self):
+        device = self.plug(1)
+        self.start_ventora()
+        self.session.wait_for_log_line("Connected to COM1")
+        # The announcement arrives in two pieces, ticks apart, after other noise from the board.
+        device.write(b"\x00boot\r\n" + SIDES[:10])
+        device.clear()
+        device.wait_for_bytes(3)
+        device.write(SIDES[10:])
+        self.session.wait_for_log_line(SIDES_LINE)
+        self.assert_pairs_flow(device, DEFAULT_SPEED_OFF)
+        # Said again (the board's failsafe tripped and it came back): no second line.
+        device.write(SIDES)
+        self.assert_pairs_flow(device, DEFAULT_SPEED_OFF)
+        self.assertEqual(self.session.log_lines().count(SIDES_LINE), 1)
+
+    def test_every_reconnect_starts_without_sides_and_listens_again(self):
+        device = self.plug(1)
+        self.start_ventora()
+        self.session.wait_for_log_line("Connected to COM1")
+        device.write(SIDES)
+        self.session.wait_for_log_line(SIDES_LINE)
+        self.assert_pairs_flow(device, DEFAULT_SPEED_OFF)
+
+        device.unplug()
+        self.wait_for_line_count("Disconnected from COM1", 1)
+        self.session.plug_port(1)
+        self.wait_for_line_count("Connected to COM1", 2)
+        self.assert_levels_flow(device, DEFAULT_SPEED_OFF)
+        device.write(SIDES)
+        self.wait_for_line_count(SIDES_LINE, 2)
+        self.assert_pairs_flow(device, DEFAULT_SPEED_OFF)
+
+    def test_corners_from_each_stand_in_game_reach_a_board_that_takes_sides(self):
+        """publish_game writes a corner in each game's own convention: a right-hand one gives the
+        left fan more (the corner byte's 0x40), a left-hand one the right fan; a game whose sign
+        is not known stays straight."""
+        f1_port, forza_port, out_gauge_port, _ = self.session.udp_ports
+        splitting = [("ac",), ("pcars2",), ("r3e",), ("rf2",), ("lmu",), ("ets2",),
+                     ("f1", "--port", f1_port), ("dirt", "--port", f1_port), ("wrc", "--port", f1_port),
+                     ("forza", "--port", forza_port)]
+        straight = [("iracing",), ("acevo",), ("krp",), ("outgauge", "--port", out_gauge_port)]
+        device = self.plug(1)
+        self.start_ventora()
+        self.session.wait_for_log_line("Connected to COM1")
+        device.write(SIDES)
+        self.session.wait_for_log_line(SIDES_LINE)
+
+        def corners(since):
+            """The corner bytes of the pairs that came with a live game's level (not speed OFF)."""
+            stream = device.bytes()[since:]
+            return [c for c, level in zip(stream, stream[1:]) if c >= 0x80 and level != DEFAULT_SPEED_OFF]
+
+        for game, *options in splitting + straight:
+            with self.subTest(game=game):
+                publisher = self.session.start_publisher(game, *map(str, options), "--speed", "120",
+                                                         "--corner", "1")
+                self.assertEqual(publisher.read_line(60), "ready")
+                since = len(device.bytes())
+                if (game, *options) in splitting:
+                    # At least 0.75 g toward the car's right, then toward its left.
+                    wait_until(lambda: any(c >= 0xC0 + 15 for c in corners(since)),
+                               message=lambda: f"no right-hand corner: {corners(since)[-8:]}")
+                    publisher.send_line("corner -1")
+                    since = len(device.bytes())
+                    wait_until(lambda: any(0x80 + 15 <= c < 0xC0 for c in corners(since)),
+                               message=lambda: f"no left-hand corner: {corners(since)[-8:]}")
+                else:
+                    wait_until(lambda: len(corners(since)) >= 10, message=f"{game} was not driven")
+                    self.assertEqual(set(corners(since)), {STRAIGHT})
+                self.session.end_publisher(publisher)
+                # The game gone (a UDP game after its second of silence), the next one starts clean.
+                since = len(device.bytes())
+                wait_until(lambda: device.bytes()[since:].endswith(bytes([STRAIGHT, DEFAULT_SPEED_OFF]) * 3))
 
     # --- the rhythm on the wire ----------------------------------------------------------------
 
