@@ -24,6 +24,7 @@
 #include "board_setup/wide_text.h"
 #include "settings/network_listening_file.h"
 #include "telemetry/consoles/home_network.h"
+#include "telemetry/consoles/home_subnets.h"
 #include "telemetry/consoles/playstation_discovery.h"
 
 namespace {
@@ -83,7 +84,8 @@ std::optional<std::vector<FoundPlayStation>> lookForPlayStations() {
 
     std::vector<FoundPlayStation> found;
     char buffer[answerBufferSize];
-    const std::vector<std::uint32_t> targets = broadcastTargets();
+    const std::vector<HomeAddress> homes = homeNetworkAddresses();
+    const std::vector<std::uint32_t> targets = broadcastTargets(homes);
     for (int round = 0; round < probeRounds; ++round) {
         sendDiscoveryProbes(probe.socket, targets);
         const ULONGLONG roundEnd = GetTickCount64() + probeRoundMs;
@@ -103,6 +105,9 @@ std::optional<std::vector<FoundPlayStation>> lookForPlayStations() {
                 std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(buffer), size));
             if (!answer) continue;
             const std::uint32_t address = ntohl(sender.sin_addr.s_addr);
+            // Only a device on one of this PC's own subnets, as for Ventora: a stranger's answer
+            // from beyond them must not be listed, nor decide which network's category is told.
+            if (!isOnHomeSubnet(homes, address)) continue;
             // A console answers each round, and a PS5 may answer both probes: the first counts,
             // except that a later answer may tell what an earlier one did not (awake now).
             const auto same = std::find_if(found.begin(), found.end(),

@@ -320,7 +320,7 @@ class FanPortTest(unittest.TestCase):
         """publish_game writes a corner in each game's own convention: a right-hand one gives the
         left fan more (the corner byte's 0x40), a left-hand one the right fan; a game whose sign
         is not known stays straight."""
-        f1_port, forza_port, out_gauge_port, _ = self.session.udp_ports
+        f1_port, forza_port, out_gauge_port, *_ = self.session.udp_ports
         splitting = [("ac",), ("pcars2",), ("r3e",), ("rf2",), ("lmu",), ("ets2",),
                      ("f1", "--port", f1_port), ("dirt", "--port", f1_port), ("wrc", "--port", f1_port),
                      ("forza", "--port", forza_port)]
