@@ -86,9 +86,10 @@ std::optional<int> runSideTest(int port) {
     std::vector<std::vector<std::uint8_t>> ticks(fanTestStartMs / fanTestByteMs, {0});
     // The output byte goes only to a board whose firmware takes it: older firmware would read it as
     // full power on both fans.
-    ticks.insert(ticks.end(), sideTestBytes, {fanWire::onlyOutput1, sideTestLevel});
+    // Doubled: the board takes an output byte only twice in a row.
+    ticks.insert(ticks.end(), sideTestBytes, {fanWire::onlyOutput1, fanWire::onlyOutput1, sideTestLevel});
     ticks.insert(ticks.end(), sideTestGapBytes, {0});
-    ticks.insert(ticks.end(), sideTestBytes, {fanWire::onlyOutput2, sideTestLevel});
+    ticks.insert(ticks.end(), sideTestBytes, {fanWire::onlyOutput2, fanWire::onlyOutput2, sideTestLevel});
     ticks.push_back({0});
     if (!sendTicks(line, port, ticks)) return std::nullopt;
     line.close();

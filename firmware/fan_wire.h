@@ -22,8 +22,9 @@ constexpr uint8_t cornerMagnitudeMask = 0x3F;
 // 1 g (magnitude 20) and more is a full corner.
 constexpr uint8_t fullCornerMagnitude = 20;
 
-// The set-up tool's fan test, to a board it knows runs firmware that takes them: the next level
-// byte drives only output 1 (or only output 2), the other off. Bytes 80 to 125 stay level 79.
+// The set-up tool's fan test, to a board it knows runs firmware that takes them: sent twice in a
+// row, the next level byte drives only output 1 (or only output 2), the other off; once alone it
+// is ignored (it may be a corner byte with its top bit lost). Bytes 80 to 125 stay level 79.
 constexpr uint8_t onlyOutput1 = 0x7E;
 constexpr uint8_t onlyOutput2 = 0x7F;
 

@@ -46,6 +46,7 @@ volatile uint8_t pendingMilliseconds;
 // The last corner or output byte, until a level byte takes it, and its age in milliseconds.
 volatile uint8_t pendingPrefix;
 volatile uint8_t prefixAge;
+uint8_t previousByte; // the receive interrupt's alone
 // How much of the announcement is on its way; it is sent while UDRIE0 is set.
 volatile uint8_t announcedBytes;
 
@@ -219,10 +220,16 @@ ISR(USART_RX_vect) {
     // A corner or output byte waits for its level byte; it is no sign of a live link either, so a
     // line of them alone still ends in the failsafe.
     if (byte >= fanWire::firstPrefixByte) {
-        pendingPrefix = byte;
+        // The set-up tool's output bytes count only twice in a row: a saturated corner's byte
+        // (0xFE, 0xFF) that lost its top bit on the line reads as one, and must not switch a fan
+        // off for a tick and then kick it.
+        const bool toolByte = byte < fanWire::cornerByte;
+        pendingPrefix = !toolByte || byte == previousByte ? byte : 0;
         prefixAge = 0;
+        previousByte = byte;
         return;
     }
+    previousByte = byte;
     receivedLevel = byte;
     // Used once, and only fresh: a level whose own corner byte was lost runs both fans at the level
     // rather than take an older corner's split.

@@ -25,6 +25,7 @@ struct FanPort {
     bool connected;
     COMSTAT status;
     DWORD errors;
+    bool mayListen; // reads on it return at once
     bool takesSides;
     // The end of what the board has sent, kept across reads so that an announcement split between
     // two reads is still found.
@@ -48,15 +49,15 @@ template <typename... Args> void printConsole(const char* format, Args... args) 
 
 // Reads return at once with whatever has arrived, so that listening for the board never holds up
 // the tick.
-void limitWriteTimeAndReadAtOnce(HANDLE handle) {
+bool limitWriteTimeAndReadAtOnce(HANDLE handle) {
     COMMTIMEOUTS timeouts{};
-    GetCommTimeouts(handle, &timeouts);
+    if (!GetCommTimeouts(handle, &timeouts)) return false;
     timeouts.ReadIntervalTimeout = MAXDWORD;
     timeouts.ReadTotalTimeoutMultiplier = 0;
     timeouts.ReadTotalTimeoutConstant = 0;
     timeouts.WriteTotalTimeoutMultiplier = 0;
     timeouts.WriteTotalTimeoutConstant = writeTimeoutMs;
-    SetCommTimeouts(handle, &timeouts);
+    return SetCommTimeouts(handle, &timeouts);
 }
 
 std::unique_ptr<FanPort> openFanPort(const char* devicePath) {
@@ -85,7 +86,9 @@ std::unique_ptr<FanPort> openFanPort(const char* devicePath) {
         printConsole("ALERT: Could not set Serial Port parameters");
         return port;
     }
-    limitWriteTimeAndReadAtOnce(port->handle);
+    // A port whose driver will not take the time-outs would block a read for good: it is not
+    // listened to, and its board gets the level bytes alone.
+    port->mayListen = limitWriteTimeAndReadAtOnce(port->handle);
 
     port->connected = true;
     Sleep(0);
@@ -94,8 +97,7 @@ std::unique_ptr<FanPort> openFanPort(const char* devicePath) {
 
 // Closes the port so it can be opened again; the object goes with the unique_ptr.
 void discardFanPort(std::unique_ptr<FanPort> port) {
-    if (port->handle != INVALID_HANDLE_VALUE)
-        CloseHandle(port->handle);
+    if (port->handle != INVALID_HANDLE_VALUE) CloseHandle(port->handle);
 }
 
 // Takes in what the board has sent since the last tick; true once the announcement has been heard.
@@ -136,12 +138,11 @@ bool writeFanLevel(FanPort& port, FanLevel level, CornerByte corner) {
 
 void serviceFanPort(FanLevel level, CornerByte corner) {
     if (activeFanPort && activeFanPort->connected) {
-        if (!activeFanPort->takesSides && listenForSides(*activeFanPort)) {
+        if (activeFanPort->mayListen && !activeFanPort->takesSides && listenForSides(*activeFanPort)) {
             activeFanPort->takesSides = true;
             appendLogLine("Fan board: wind from the side");
         }
-        if (writeFanLevel(*activeFanPort, level, corner))
-            return;
+        if (writeFanLevel(*activeFanPort, level, corner)) return;
         ClearCommError(activeFanPort->handle, &activeFanPort->errors, &activeFanPort->status);
     }
 
@@ -151,16 +152,13 @@ void serviceFanPort(FanLevel level, CornerByte corner) {
     std::snprintf(devicePath, sizeof(devicePath), "\\\\.\\COM%lld", portNumber);
 
     if (activeFanPort) {
-        if (activeFanPort->connected)
-            appendLogLine("Disconnected from COM" + std::to_string(portNumber));
+        if (activeFanPort->connected) appendLogLine("Disconnected from COM" + std::to_string(portNumber));
         discardFanPort(std::move(activeFanPort));
     }
     activeFanPort = openFanPort(devicePath);
-    if (activeFanPort->connected)
-        appendLogLine("Connected to COM" + std::to_string(portNumber));
+    if (activeFanPort->connected) appendLogLine("Connected to COM" + std::to_string(portNumber));
 }
 
 void selectFanPort() {
-    if (activeFanPort)
-        discardFanPort(std::move(activeFanPort));
+    if (activeFanPort) discardFanPort(std::move(activeFanPort));
 }

@@ -313,13 +313,23 @@ bool takeWrcDatagram(WrcState& state, Datagram datagram, MonotonicTime now) {
     return true;
 }
 
+// F1 games in a format Ventora does not read (F1 23, or F1 24 set to 2023) send datagrams as long as
+// Test Drive Unlimited's to the same port: their header's format is a year, where Test Drive's run
+// time (a float) would have to fall on one by chance, and then only that datagram is passed over.
+bool looksLikeF1(Datagram datagram) {
+    constexpr std::uint16_t firstF1Year = 2017, lastF1Year = 2035;
+    const std::uint16_t format = loadU16(datagram, 0);
+    return format >= firstF1Year && format <= lastF1Year;
+}
+
 bool takeF1PortDatagram(UdpGameStates& states, Datagram datagram, MonotonicTime now) {
     // F1 24's Motion Ex packet is 237 bytes too: a datagram with an F1 header is F1's.
     const f1::Format* format = f1::formatOf(datagram);
     if (!format || datagram[f1::packetId] > f1::lastPacketId) {
         if (datagram.size() == dirtDatagramSize) return takeDirtDatagram(states.dirt, datagram, now);
         if (datagram.size() == wrc::size) return takeWrcDatagram(states.wrc, datagram, now);
-        if (datagram.size() >= tduShortestDatagram) return takeTduDatagram(states.tdu, datagram, now);
+        if (datagram.size() >= tduShortestDatagram && !looksLikeF1(datagram))
+            return takeTduDatagram(states.tdu, datagram, now);
     }
     return takeF1Datagram(states.f1, datagram, now);
 }

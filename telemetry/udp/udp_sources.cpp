@@ -7,6 +7,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -199,7 +200,9 @@ bool takeDatagram(UdpFamily family, Datagram datagram, MonotonicTime now) {
 // What a source's game left in the states, forgotten when it must not show a moment longer.
 void forgetStates(UdpFamily family) {
     switch (family) {
-    case UdpFamily::f1: udpGameStates.f1 = {}, udpGameStates.dirt = {}, udpGameStates.wrc = {}; break;
+    case UdpFamily::f1:
+        udpGameStates.f1 = {}, udpGameStates.dirt = {}, udpGameStates.wrc = {}, udpGameStates.tdu = {};
+        break;
     case UdpFamily::forza: udpGameStates.forza = {}; break;
     case UdpFamily::outGauge: udpGameStates.outGauge = {}; break;
     case UdpFamily::rbr: udpGameStates.rbr = {}; break;
@@ -333,7 +336,12 @@ void readUdpGames(TelemetrySample& sample) {
     if (!winsockStarted) return;
     const MonotonicTime now = std::chrono::steady_clock::now();
     // The sample holds the shared-memory and plugin games so far: one of them is driven on this PC.
-    const bool pcGameDriven = !sample.combo.empty();
+    // A UDP game on this PC that is still sending wins over the network's just as well.
+    const bool pcUdpGameHeard =
+        std::any_of(udpSources.begin(), udpSources.end(), [&](const UdpSource& source) {
+            return source.following && source.senderOnThisPc && heardRecently(true, source.senderHeard, now);
+        });
+    const bool pcGameDriven = !sample.combo.empty() || pcUdpGameHeard;
     for (UdpSource& source : udpSources) {
         if (opensSocket(source) && source.socket == INVALID_SOCKET && now >= source.nextTry)
             tryToBind(source, now);

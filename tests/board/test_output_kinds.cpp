@@ -165,8 +165,10 @@ TEST(OutputKinds, DriveEachSideAtItsOwnLevelAndKickASideStartedFromOff) {
         EXPECT_TRUE(run.drivesOutputsAt(kind.firstByte + 0.85, 40, 20)) << kind.firmware << ": the corner";
         if (kind.kind == OutputKind::escs) continue; // an ESC starts its motor itself
         const double start = kind.firstByte + 2.0;   // after the failsafe: both off
-        for (int i = 0; i < 7; ++i)
-            tick(run, start + 0.1 * i, 0x7E, 1);
+        for (int i = 0; i < 7; ++i) {                // the tool doubles its output byte
+            run.run.feedAt(start + 0.1 * i, 0x7E);
+            tick(run, start + 0.1 * i + byteSeconds, 0x7E, 1);
+        }
         EXPECT_TRUE(run.drivesOutputsAt(start + 0.65, 1, 0)) << kind.firmware << ": output 1 alone";
         run.run.feedEvery100ms(start + 0.7, start + 1.0, 1);
         EXPECT_TRUE(run.drivesOutputsAt(start + 0.75, 1, 79)) << kind.firmware << ": output 2's own kick";

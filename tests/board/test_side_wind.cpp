@@ -27,10 +27,12 @@ void setKnobs(board::SimulatedBoard& simulated, std::uint8_t sideWindPercent, st
     simulated.writeFlash(at + tunablesBlock::sideWindPercentOffset, {sideWindPercent, leftFanOutput});
 }
 
-// Ventora's tick to a board that said "sides": the corner byte, then the level byte.
-void sendTick(FirmwareRun& run, double at, std::uint8_t corner, std::uint8_t level) {
+// Ventora's tick to a board that said "sides": the corner byte, then the level byte. The set-up
+// tool doubles its output bytes.
+void sendTick(FirmwareRun& run, double at, std::uint8_t corner, std::uint8_t level, bool doubled = false) {
     run.feedAt(at, corner);
-    run.feedAt(at + byteSeconds, level);
+    if (doubled) run.feedAt(at + byteSeconds, corner);
+    run.feedAt(at + (doubled ? 2 : 1) * byteSeconds, level);
 }
 
 constexpr std::uint8_t right = fanWire::cornerByte | fanWire::cornerRight;
@@ -41,6 +43,7 @@ TEST(SideWind, EachOutputTakesTheLevelOfItsSide) {
         const char* name;
         std::uint8_t percent, leftOutput, corner, level;
         int output1, output2; // the levels D9 and D10 run at
+        bool doubled = false;
     } cases[] = {
         {"straight", 50, 1, left | 0, 40, 40, 40},
         // 39 * 50 % = 19.5, rounded: the inside fan at 20.
@@ -54,14 +57,16 @@ TEST(SideWind, EachOutputTakesTheLevelOfItsSide) {
         {"strength 100 at level 1", 100, 1, right | 63, 1, 1, 1},
         {"strength 0: both at the level", 0, 1, right | 63, 60, 60, 60},
         {"level 0: both off", 100, 1, right | 63, 0, 0, 0},
-        {"the tool's byte: output 1 alone", 50, 1, fanWire::onlyOutput1, 60, 60, 0},
-        {"the tool's byte: output 2 alone", 50, 1, fanWire::onlyOutput2, 60, 0, 60},
+        {"the tool's byte: output 1 alone", 50, 1, fanWire::onlyOutput1, 60, 60, 0, true},
+        {"the tool's byte: output 2 alone", 50, 1, fanWire::onlyOutput2, 60, 0, 60, true},
+        {"a lone tool byte (a corner byte's top bit lost): both at the level", 50, 1, fanWire::onlyOutput2,
+         60, 60, 60},
     };
     for (const auto& c : cases) {
         FirmwareRun run("ventora-fan.elf");
         setKnobs(run.board, c.percent, c.leftOutput);
         for (int tick = 0; tick < 8; ++tick)
-            sendTick(run, 0.1 + 0.1 * tick, c.corner, c.level);
+            sendTick(run, 0.1 + 0.1 * tick, c.corner, c.level, c.doubled);
         const board::Outputs out = run.at(0.85); // past any kick
         EXPECT_EQ(out.ocr1a * ((out.tccr1a & 0x80) != 0), dutyOf(c.output1)) << c.name;
         EXPECT_EQ(out.ocr1b * ((out.tccr1a & 0x20) != 0), dutyOf(c.output2)) << c.name;

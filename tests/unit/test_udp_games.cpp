@@ -433,16 +433,21 @@ TEST(TduDatagrams, TheLengthTellsItApartFromDirt) {
         std::size_t size;
         const char* combo;
         float speedKmh;
+        std::uint16_t f1Format = 0; // an F1 header's packet format over the first bytes
     };
     const Case cases[] = {{264, "Stage 5000 m @ DiRT", 36.0f},
                           {280, "Test Drive Unlimited Solar Crown", 36.0f},
                           {320, "Test Drive Unlimited Solar Crown", 36.0f},
                           {279, "shared @ memory game", 5.0f},
-                          {265, "shared @ memory game", 5.0f}};
+                          {265, "shared @ memory game", 5.0f},
+                          // F1 23, or F1 24 set to its 2023 format: as long, but F1's, and not read.
+                          {1352, "shared @ memory game", 5.0f, 2023}};
     for (const Case& c : cases) {
         UdpGameStates states;
-        takeF1PortDatagram(states, dirtOrder(c.size, 1.0f, 1.0f, 10.0f), t0);
-        takeF1PortDatagram(states, dirtOrder(c.size, 1.1f, 1.1f, 10.0f), t0 + std::chrono::milliseconds(50));
+        Bytes first = dirtOrder(c.size, 1.0f, 1.0f, 10.0f), second = dirtOrder(c.size, 1.1f, 1.1f, 10.0f);
+        if (c.f1Format != 0) put(first, 0, c.f1Format, 2), put(second, 0, c.f1Format, 2);
+        takeF1PortDatagram(states, first, t0);
+        takeF1PortDatagram(states, second, t0 + std::chrono::milliseconds(50));
         const TelemetrySample sample = overlay(states, t0 + std::chrono::milliseconds(100));
         EXPECT_EQ(sample.combo, c.combo) << c.size;
         EXPECT_EQ(sample.speedKmh, c.speedKmh) << c.size;

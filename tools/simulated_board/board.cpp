@@ -183,8 +183,9 @@ int SimulatedBoard::leftFanOutput() const {
     const std::size_t window = tunablesBlock::searchWindow;
     const auto found = std::search(flashBytes, flashBytes + window, std::begin(tunablesBlock::marker),
                                    std::end(tunablesBlock::marker));
+    // A block the firmware would not use leaves it on its compiled default, output 1.
     if (found + tunablesBlock::blockSize > flashBytes + window ||
-        found[tunablesBlock::formatVersionOffset] != tunablesBlock::formatVersion)
+        tunablesBlock::checkBlock(found, 0).problem != tunablesBlock::whole)
         return 1;
     return found[tunablesBlock::leftFanOutputOffset] == 2 ? 2 : 1;
 }
