@@ -120,22 +120,34 @@ Vec after(float seconds) {
     return {before[0] + right[0] * g * seconds, before[1], before[2] + right[2] * g * seconds};
 }
 
-// An F1 24 packet with the player's car at index 1; its entries start after a 29-byte header.
-constexpr std::size_t f1Car = 29 + 60;
-Bytes f1Packet(std::size_t size, std::uint8_t id, float sessionTime, std::initializer_list<Field> fields) {
-    return with(bytes(size, {{0, u16{2024}}, {6, id}, {15, sessionTime}, {27, u8{1}}}), fields);
+// An F1 packet with the player's car at index 1; its entries start after a 29-byte header. The
+// 2026 format has room for 24 cars, in 54-byte Motion and 59-byte Car Telemetry entries; 2024 and
+// 2025 for 22, in 60-byte entries of both.
+Bytes f1Packet(u16 format, std::size_t size, std::uint8_t id, float sessionTime,
+               std::initializer_list<Field> fields) {
+    return with(bytes(size, {{0, format}, {6, id}, {15, sessionTime}, {27, u8{1}}}), fields);
+}
+Bytes f1Telemetry(u16 format) {
+    const std::size_t car = 29 + (format == 2026 ? 59 : 60);
+    return f1Packet(format, format == 2026 ? 1448 : 1352, 6, 0.0f, {{car, u16{150}}});
 }
 // Motion: world velocity at +12, world right direction at +30 in int16 of 1/32767.
-Bytes f1Motion(float sessionTime, Vec velocity) {
+Bytes f1Motion(u16 format, float sessionTime, Vec velocity) {
+    const std::size_t entry = format == 2026 ? 54 : 60, car = 29 + entry;
     const auto unit = [](float x) { return static_cast<std::int16_t>(x * 32767); };
     return f1Packet(
-        1349, 0, sessionTime,
-        {{f1Car + 12, velocity}, {f1Car + 30, i16x3{unit(right[0]), unit(right[1]), unit(right[2])}}});
+        format, 29 + (format == 2026 ? 24 : 22) * entry, 0, sessionTime,
+        {{car + 12, velocity}, {car + 30, i16x3{unit(right[0]), unit(right[1]), unit(right[2])}}});
+}
+TelemetrySample f1(u16 format) {
+    return udp(&UdpGameStates::f1, takeF1Datagram,
+               {f1Telemetry(format), f1Motion(format, 10.0f, before), f1Motion(format, 10.1f, after(0.1f))});
 }
 
-// DiRT: run time 0, speed 28, world velocity 32, the car's right direction 44.
-Bytes dirtDatagram(float runTime, Vec velocity) {
-    return bytes(264, {{0, runTime}, {28, 20.0f}, {32, velocity}, {44, right}});
+// DiRT: run time 0, speed 28, world velocity 32, the car's right direction 44. Test Drive
+// Unlimited Solar Crown sends the same fields in datagrams of 280 bytes and more.
+Bytes dirtDatagram(float runTime, Vec velocity, std::size_t size = 264) {
+    return bytes(size, {{0, runTime}, {28, 20.0f}, {32, velocity}, {44, right}});
 }
 
 // EA SPORTS WRC: stage time 217, world acceleration 73 (to the right), vehicle_left_direction 85.
@@ -162,14 +174,15 @@ TEST(Cornering, ARightHandCornerGivesTheLeftFanMoreWhereTheGamesSignIsKnown) {
         {"rFactor 2", rFactor2(), true},
         {"Le Mans Ultimate", leMansUltimate(), true},
         {"Euro Truck Simulator 2 through its plugin", plugin(true, 2), true},
-        {"F1 24 and F1 25",
-         udp(&UdpGameStates::f1, takeF1Datagram,
-             {f1Packet(1352, 6, 0.0f, {{f1Car, u16{150}}}), f1Motion(10.0f, before),
-              f1Motion(10.1f, after(0.1f))}),
-         true},
+        {"F1 24 and F1 25 (format 2024)", f1(2024), true},
+        {"F1 25 (format 2026)", f1(2026), true},
         {"DiRT",
          udp(&UdpGameStates::dirt, takeDirtDatagram,
              {dirtDatagram(30.0f, before), dirtDatagram(30.1f, after(0.1f))}),
+         true},
+        {"Test Drive Unlimited Solar Crown",
+         udp(&UdpGameStates::tdu, takeTduDatagram,
+             {dirtDatagram(30.0f, before, 280), dirtDatagram(30.1f, after(0.1f), 280)}),
          true},
         {"EA SPORTS WRC", udp(&UdpGameStates::wrc, takeWrcDatagram, {wrcDatagram(60.0f), wrcDatagram(60.1f)}),
          true},
