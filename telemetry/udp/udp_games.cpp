@@ -250,10 +250,10 @@ bool takeF1Datagram(F1State& state, Datagram datagram, MonotonicTime now) {
     }
 }
 
-bool takeDirtDatagram(DirtState& state, Datagram datagram, MonotonicTime now) {
-    if (datagram.size() != dirtDatagramSize) return false;
+// DiRT's fields, from its own datagrams and from the first 264 bytes of Test Drive Unlimited's.
+void takeDirtFields(DirtState& state, Datagram fields, MonotonicTime now) {
     // The first datagram has nothing to differ from: a game paused as Ventora starts stays not live.
-    const bool changed = state.heard && !std::equal(datagram.begin() + dirt::afterRunTime, datagram.end(),
+    const bool changed = state.heard && !std::equal(fields.begin() + dirt::afterRunTime, fields.end(),
                                                     state.last.begin() + dirt::afterRunTime);
     if (changed) {
         state.changed = true;
@@ -261,36 +261,25 @@ bool takeDirtDatagram(DirtState& state, Datagram datagram, MonotonicTime now) {
     }
     state.heard = true;
     state.lastHeard = now;
-    std::copy(datagram.begin(), datagram.end(), state.last.begin());
-    state.speedKmh =
-        speedWithinReason(loadFloat(datagram, dirt::speedMetresPerSecond) * kmhPerMetrePerSecond);
-    state.trackLengthMetres = loadFloat(datagram, dirt::trackLengthMetres);
-    takeVelocityReading(state.cornering, loadFloat(datagram, dirt::runTime),
-                        loadVector(datagram, dirt::worldVelocity), loadVector(datagram, dirt::rightDirection),
+    std::copy(fields.begin(), fields.end(), state.last.begin());
+    state.speedKmh = speedWithinReason(loadFloat(fields, dirt::speedMetresPerSecond) * kmhPerMetrePerSecond);
+    state.trackLengthMetres = loadFloat(fields, dirt::trackLengthMetres);
+    takeVelocityReading(state.cornering, loadFloat(fields, dirt::runTime),
+                        loadVector(fields, dirt::worldVelocity), loadVector(fields, dirt::rightDirection),
                         now);
+}
+
+bool takeDirtDatagram(DirtState& state, Datagram datagram, MonotonicTime now) {
+    if (datagram.size() != dirtDatagramSize) return false;
+    takeDirtFields(state, datagram, now);
     return true;
 }
 
 bool takeTduDatagram(TduState& state, Datagram datagram, MonotonicTime now) {
     if (datagram.size() < tduShortestDatagram) return false;
-    // Only DiRT's part is compared: the tail's meaning is not known, and a clock in it would keep a
-    // paused game live.
-    const auto known = datagram.first(dirtDatagramSize);
-    const bool changed = state.heard && !std::equal(known.begin() + dirt::afterRunTime, known.end(),
-                                                    state.last.begin() + dirt::afterRunTime);
-    if (changed) {
-        state.changed = true;
-        state.lastChanged = now;
-    }
-    state.heard = true;
-    state.lastHeard = now;
-    std::copy(known.begin(), known.end(), state.last.begin());
-    state.speedKmh =
-        speedWithinReason(loadFloat(datagram, dirt::speedMetresPerSecond) * kmhPerMetrePerSecond);
-    // DiRT's field order, so DiRT's velocity and right direction.
-    takeVelocityReading(state.cornering, loadFloat(datagram, dirt::runTime),
-                        loadVector(datagram, dirt::worldVelocity), loadVector(datagram, dirt::rightDirection),
-                        now);
+    // Only DiRT's part: the tail's meaning is not known, and a clock in it would keep a paused game
+    // live.
+    takeDirtFields(state, datagram.first(dirtDatagramSize), now);
     return true;
 }
 

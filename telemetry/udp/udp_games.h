@@ -69,15 +69,9 @@ struct DirtState {
 // knows keep changing.
 inline constexpr std::size_t tduShortestDatagram = 280;
 
-struct TduState {
-    bool heard = false;
-    MonotonicTime lastHeard{};
-    bool changed = false;        // DiRT's part of a datagram has differed from the one before
-    MonotonicTime lastChanged{}; // when the newest such datagram came
-    std::array<std::uint8_t, dirtDatagramSize> last{};
-    float speedKmh = 0.0f;
-    CorneringFromVelocity cornering;
-};
+// The same fields as DiRT's, read from the datagram's first 264 bytes (the track length is not
+// known to mean anything here).
+using TduState = DirtState;
 
 // EA SPORTS WRC's session_update: live only while its stage clock advances, which it stops doing
 // when the game is paused or the stage is over.
