@@ -132,8 +132,8 @@ TEST(OutputKinds, DriveLevelsFortyAndSeventyNineAsTheSameShareOfFullPower) {
         }
 }
 
-// A full right-hand corner at level 40 (the default split: the left fan, output 1, at 40, the
-// right one at 20), then level 1 on output 1 alone (the set-up tool's byte) and level 1 on both:
+// A right-hand corner past full at level 40 (the default split: the left fan, output 1, at 40,
+// the right one at 20), then level 1 on output 1 alone (the set-up tool's byte) and level 1 on both:
 // output 2 starts from off with a kick of its own while output 1 runs on at level 1.
 TEST(OutputKinds, DriveEachSideAtItsOwnLevelAndKickASideStartedFromOff) {
     const auto tick = [](KindRun& run, double at, std::uint8_t prefix, std::uint8_t level) {
@@ -143,7 +143,7 @@ TEST(OutputKinds, DriveEachSideAtItsOwnLevelAndKickASideStartedFromOff) {
     for (const Kind& kind : kinds) {
         KindRun run(kind);
         for (int i = 0; i < 9; ++i)
-            tick(run, kind.firstByte + 0.1 * i, 0xC0 | 20, 40);
+            tick(run, kind.firstByte + 0.1 * i, 0xC0 | 63, 40);
         EXPECT_TRUE(run.drivesAt(kind.firstByte + 0.85, 40, 20)) << kind.firmware << ": the corner";
         if (kind.kind == OutputKind::escs) continue; // an ESC starts its motor itself
         const double start = kind.firstByte + 2.0;   // after the failsafe: both off

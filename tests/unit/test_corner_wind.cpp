@@ -21,12 +21,8 @@ std::vector<CornerByte> run(const std::vector<float>& ticks) {
     return bytes;
 }
 
-constexpr CornerByte right(int magnitude) {
-    return static_cast<CornerByte>(0xC0 | magnitude);
-}
-constexpr CornerByte left(int magnitude) {
-    return static_cast<CornerByte>(0x80 | magnitude);
-}
+constexpr auto right = [](int magnitude) { return static_cast<CornerByte>(0xC0 | magnitude); };
+constexpr auto left = [](int magnitude) { return static_cast<CornerByte>(0x80 | magnitude); };
 constexpr CornerByte straight = 0x80;
 
 TEST(CornerWind, FollowsTheCornerAndIgnoresWhatIsNoCorner) {
