@@ -84,30 +84,11 @@ struct KindRun {
         run.runTo(at);
         return kind.off(run.board, shield);
     }
-    // Both fans at the level's share and running, at the kind's rate where it switches.
-    ::testing::AssertionResult drivesAt(double at, int level) {
+    // Output 1 and output 2 (by default both) at their levels' shares, running at the kind's rate
+    // where it switches; an output at 0 undriven (the 4-pin fans' supply stays on for the other).
+    ::testing::AssertionResult drivesAt(double at, int output1, int output2 = -1) {
         run.runTo(at);
-        for (int which : {1, 2}) {
-            const FanDrive fan = shield.fan(which);
-            if (kind.kind == OutputKind::escs) {
-                const std::string pulse = std::to_string(1000 + (level * 1000 + 39) / 79) + " us";
-                if (fan.state != pulse)
-                    return ::testing::AssertionFailure() << "fan " << which << " " << fan.state;
-                continue;
-            }
-            // A step of the coarsest PWM here (256 counts) from the exact share.
-            if (std::fabs(fan.duty - shareOf(level)) > 1.0 / 256 || fan.state != kind.running ||
-                (fan.duty < 1.0 && std::fabs(fan.hz - kind.pwmHz) > kind.pwmHz * 0.001))
-                return ::testing::AssertionFailure()
-                       << "fan " << which << " " << fan.duty << " " << fan.state << " at " << fan.hz << " Hz";
-        }
-        return ::testing::AssertionSuccess();
-    }
-
-    // Output 1 and output 2 at their levels; an output at 0 off, by the kind's own off.
-    ::testing::AssertionResult drivesOutputsAt(double at, int output1, int output2) {
-        run.runTo(at);
-        const int levels[] = {output1, output2};
+        const int levels[] = {output1, output2 < 0 ? output1 : output2};
         for (int which : {1, 2}) {
             const FanDrive fan = shield.fan(which);
             const int level = levels[which - 1];
@@ -117,11 +98,12 @@ struct KindRun {
                     return ::testing::AssertionFailure() << "fan " << which << " " << fan.state;
                 continue;
             }
-            // At 0 no drive (the 4-pin fans' supply is shared: it stays on while the other runs).
-            const bool stateRight = level == 0 || fan.state == kind.running;
-            if (std::fabs(fan.duty - shareOf(level)) > 1.0 / 256 || !stateRight)
+            // A step of the coarsest PWM here (256 counts) from the exact share.
+            if (std::fabs(fan.duty - shareOf(level)) > 1.0 / 256 ||
+                (level != 0 && fan.state != kind.running) ||
+                (fan.duty > 0.0 && fan.duty < 1.0 && std::fabs(fan.hz - kind.pwmHz) > kind.pwmHz * 0.001))
                 return ::testing::AssertionFailure()
-                       << "fan " << which << " " << fan.duty << " " << fan.state;
+                       << "fan " << which << " " << fan.duty << " " << fan.state << " at " << fan.hz << " Hz";
         }
         return ::testing::AssertionSuccess();
     }
@@ -150,8 +132,8 @@ TEST(OutputKinds, DriveLevelsFortyAndSeventyNineAsTheSameShareOfFullPower) {
         }
 }
 
-// A full right-hand corner at level 40 (the default split: the left fan, output 1, at 40, the
-// right one at 20), then level 1 on output 1 alone (the set-up tool's byte) and level 1 on both:
+// A right-hand corner past full at level 40 (the default split: the left fan, output 1, at 40,
+// the right one at 20), then level 1 on output 1 alone (the set-up tool's byte) and level 1 on both:
 // output 2 starts from off with a kick of its own while output 1 runs on at level 1.
 TEST(OutputKinds, DriveEachSideAtItsOwnLevelAndKickASideStartedFromOff) {
     const auto tick = [](KindRun& run, double at, std::uint8_t prefix, std::uint8_t level) {
@@ -161,18 +143,18 @@ TEST(OutputKinds, DriveEachSideAtItsOwnLevelAndKickASideStartedFromOff) {
     for (const Kind& kind : kinds) {
         KindRun run(kind);
         for (int i = 0; i < 9; ++i)
-            tick(run, kind.firstByte + 0.1 * i, 0xC0 | 20, 40);
-        EXPECT_TRUE(run.drivesOutputsAt(kind.firstByte + 0.85, 40, 20)) << kind.firmware << ": the corner";
+            tick(run, kind.firstByte + 0.1 * i, 0xC0 | 63, 40);
+        EXPECT_TRUE(run.drivesAt(kind.firstByte + 0.85, 40, 20)) << kind.firmware << ": the corner";
         if (kind.kind == OutputKind::escs) continue; // an ESC starts its motor itself
         const double start = kind.firstByte + 2.0;   // after the failsafe: both off
         for (int i = 0; i < 7; ++i) {                // the tool doubles its output byte
             run.run.feedAt(start + 0.1 * i, 0x7E);
             tick(run, start + 0.1 * i + byteSeconds, 0x7E, 1);
         }
-        EXPECT_TRUE(run.drivesOutputsAt(start + 0.65, 1, 0)) << kind.firmware << ": output 1 alone";
+        EXPECT_TRUE(run.drivesAt(start + 0.65, 1, 0)) << kind.firmware << ": output 1 alone";
         run.run.feedEvery100ms(start + 0.7, start + 1.0, 1);
-        EXPECT_TRUE(run.drivesOutputsAt(start + 0.75, 1, 79)) << kind.firmware << ": output 2's own kick";
-        EXPECT_TRUE(run.drivesOutputsAt(start + 1.3, 1, 1)) << kind.firmware << ": both at level 1";
+        EXPECT_TRUE(run.drivesAt(start + 0.75, 1, 79)) << kind.firmware << ": output 2's own kick";
+        EXPECT_TRUE(run.drivesAt(start + 1.3, 1, 1)) << kind.firmware << ": both at level 1";
     }
 }
 
@@ -316,39 +298,27 @@ TEST(MotorShieldV2, AMainLoopHungInsideATransferStillHasEveryChannelSwitchedOff)
 // clears the bus; running, the set-up tried again after the failsafe's failed write does. Either way
 // the bus ends with a STOP, SCL is never driven high, and every channel goes full off.
 TEST(MotorShieldV2, AChipHoldingSdaLowIsClockedFreeAndEveryChannelSwitchedOff) {
-    const struct {
-        const char* what;
-        bool hung;
-        unsigned clocks; // the chip lets SDA go after this many
-    } cases[] = {
-        {"the watchdog's stop, one clock to go", true, 1},
-        {"the watchdog's stop, eight clocks to go", true, 8},
-        {"the set-up tried again, one clock to go", false, 1},
-        {"the set-up tried again, eight clocks to go", false, 8},
-    };
-    for (const auto& c : cases) {
+    for (const bool hung : {true, false}) {
         FirmwareRun run("ventora-fan-motor-shield-v2.elf");
         Shield shield(run.board, OutputKind::motorShieldV2);
         board::Pca9685& pca = *shield.pca();
         run.feedEvery100ms(0.1, 0.6, 79);
         run.runTo(0.6);
-        ASSERT_EQ(shield.fan(1).state, "forward") << c.what;
-        if (c.hung) hangMainLoop(run.board);
+        ASSERT_EQ(shield.fan(1).state, "forward") << hung;
+        if (hung) hangMainLoop(run.board);
         const double heldAt = run.board.seconds();
-        pca.holdSdaLow(c.clocks);
+        pca.holdSdaLow(8); // the chip lets SDA go after eight clocks, its byte's rest
         // Hung, Ventora goes on sending; running, the line falls silent and the failsafe comes.
-        if (c.hung) run.feedEvery100ms(heldAt + 0.1, heldAt + 2.0, 79);
+        if (hung) run.feedEvery100ms(heldAt + 0.1, heldAt + 2.0, 79);
         run.runTo(heldAt + 2.0);
-        EXPECT_FALSE(pca.holdsSda()) << c.what;
-        EXPECT_GE(pca.stopsOnPins(), 1u) << c.what;
-        EXPECT_FALSE(pca.sclDrivenHigh()) << c.what;
-        if (c.hung) {
-            EXPECT_GE(pca.resets(), 1u) << c.what;
-        }
+        EXPECT_FALSE(pca.holdsSda()) << hung;
+        EXPECT_GE(pca.stopsOnPins(), 1u) << hung;
+        EXPECT_FALSE(pca.sclDrivenHigh()) << hung;
+        EXPECT_GE(pca.resets(), hung ? 1u : 0u) << hung;
         for (int channel = 0; channel < 16; ++channel)
-            EXPECT_TRUE(pca.fullOff(channel)) << c.what << ": channel " << channel;
-        EXPECT_EQ(shield.fan(1).state, "coast") << c.what;
-        EXPECT_EQ(shield.fan(2).state, "coast") << c.what;
+            EXPECT_TRUE(pca.fullOff(channel)) << hung << ": channel " << channel;
+        EXPECT_EQ(shield.fan(1).state, "coast") << hung;
+        EXPECT_EQ(shield.fan(2).state, "coast") << hung;
     }
 }
 

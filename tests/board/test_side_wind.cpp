@@ -46,18 +46,14 @@ TEST(SideWind, EachOutputTakesTheLevelOfItsSide) {
         bool doubled = false;
     } cases[] = {
         {"straight", 50, 1, left | 0, 40, 40, 40},
-        // 39 * 50 % = 19.5, rounded: the inside fan at 20.
-        {"full right-hand corner: the left fan outside", 50, 1, right | 20, 40, 40, 20},
-        {"past full saturates", 50, 1, right | 63, 40, 40, 20},
-        {"mirrored", 50, 1, left | 63, 40, 20, 40},
+        // A right-hand corner (the left fan outside), and the tool's byte for output 1, are in each
+        // kind's own test. Past a full corner saturates: 39 * 50 % = 19.5, the inside fan at 20.
+        {"a left-hand corner", 50, 1, left | 63, 40, 20, 40},
         {"the left fan on output 2", 50, 2, right | 63, 40, 20, 40},
         // round(78 * 0.5 * 10 / 20) = 19.5 -> 20 cut at half a g from 79.
         {"half a g at the top", 50, 1, right | 10, 79, 79, 59},
         {"strength 100: the inside fan at level 1, never below", 100, 1, right | 63, 79, 79, 1},
-        {"strength 100 at level 1", 100, 1, right | 63, 1, 1, 1},
-        {"strength 0: both at the level", 0, 1, right | 63, 60, 60, 60},
         {"level 0: both off", 100, 1, right | 63, 0, 0, 0},
-        {"the tool's byte: output 1 alone", 50, 1, fanWire::onlyOutput1, 60, 60, 0, true},
         {"the tool's byte: output 2 alone", 50, 1, fanWire::onlyOutput2, 60, 0, 60, true},
         {"a lone tool byte (a corner byte's top bit lost): both at the level", 50, 1, fanWire::onlyOutput2,
          60, 60, 60},
@@ -74,77 +70,57 @@ TEST(SideWind, EachOutputTakesTheLevelOfItsSide) {
     }
 }
 
-// Ticks of a full right-hand corner at level 60 (the right fan at 30), with one tick's bytes
-// spoiled; what the right fan (output 2) runs at after that tick, and after the next whole one.
+// Ticks of a full right-hand corner at level 60 (the right fan at 30), then one tick's bytes
+// spoiled (as fed from 0.6 s): what the right fan (output 2) runs at after that tick, and after the
+// next whole one. A corner byte alone is no link either: the failsafe comes a second after the
+// last level.
 TEST(SideWind, ALostOrStaleCornerByteLeavesBothFansAtTheLevelForOneTick) {
-    const int inside = 30;
     const struct {
         const char* name;
-        std::function<void(FirmwareRun&, double)> spoiledTick;
+        std::vector<std::pair<double, std::uint8_t>> spoiledTick;
         int rightLevel; // after the spoiled tick
     } cases[] = {
-        {"whole", [](FirmwareRun& run, double at) { sendTick(run, at, right | 20, 60); }, inside},
-        {"the corner byte lost", [](FirmwareRun& run, double at) { run.feedAt(at, 60); }, 60},
-        {"the corner byte 25 ms before its level",
-         [](FirmwareRun& run, double at) {
-             run.feedAt(at, right | 20);
-             run.feedAt(at + 0.025, 60);
-         },
-         60},
-        // The corner byte waits, unused, for a level that never comes; the next tick's level alone
-        // does not take it.
-        {"the level byte lost, the next level alone",
-         [](FirmwareRun& run, double at) {
-             run.feedAt(at, right | 20);
-             run.feedAt(at + 0.1, 60);
-         },
-         60},
-        {"a corner byte alone", [](FirmwareRun& run, double at) { run.feedAt(at, right | 20); }, inside},
+        {"the corner byte lost", {{0, 60}}, 60},
+        {"the corner byte 25 ms before its level", {{0, right | 20}, {0.025, 60}}, 60},
+        // The corner byte waits, unused, for a level that never comes; the next level alone does
+        // not take it.
+        {"the level byte lost, the next level alone", {{0, right | 20}, {0.1, 60}}, 60},
+        {"a corner byte alone", {{0, right | 20}}, 30},
     };
     for (const auto& c : cases) {
         FirmwareRun run("ventora-fan.elf");
         for (int tick = 0; tick < 5; ++tick)
             sendTick(run, 0.1 + 0.1 * tick, right | 20, 60);
-        c.spoiledTick(run, 0.6);
+        for (const auto& [after, byte] : c.spoiledTick)
+            run.feedAt(0.6 + after, byte);
         const board::Outputs spoiled = run.at(0.79);
         EXPECT_EQ(spoiled.ocr1a, dutyOf(60)) << c.name << ": the outside fan";
         EXPECT_EQ(spoiled.ocr1b, dutyOf(c.rightLevel)) << c.name;
         sendTick(run, 0.8, right | 20, 60);
-        EXPECT_EQ(run.at(0.85).ocr1b, dutyOf(inside)) << c.name << ": the next whole tick";
+        EXPECT_EQ(run.at(0.85).ocr1b, dutyOf(30)) << c.name << ": the next whole tick";
+        for (int tick = 1; tick < 15; ++tick)
+            run.feedAt(0.8 + 0.1 * tick, right | 20);
+        const double off =
+            run.firstChangeAfter(0.85, [](const board::Outputs& out) { return !out.powerOn(); });
+        EXPECT_GE(off, 1.8) << c.name;
+        EXPECT_LE(off, 1.8 + 2 * byteSeconds + clockTickSeconds) << c.name;
     }
-}
-
-TEST(SideWind, CornerBytesAloneAreNoLinkAndTheFailsafeComesAfterOneSecond) {
-    FirmwareRun run("ventora-fan.elf");
-    sendTick(run, 0.1, right | 20, 60);
-    for (int tick = 1; tick < 20; ++tick)
-        run.feedAt(0.1 + 0.1 * tick, right | 20);
-    const double off = run.firstChangeAfter(0.1, [](const board::Outputs& out) { return !out.powerOn(); });
-    EXPECT_GE(off, 1.1);
-    EXPECT_LE(off, 1.1 + 2 * byteSeconds + clockTickSeconds);
 }
 
 TEST(SideWind, TheBoardAnnouncesSidesAfterResetAndWhenTheLinkComesAlive) {
     FirmwareRun run("ventora-fan.elf");
-    std::vector<std::pair<double, char>> sent;
+    // Sent after reset, after the first level, in the silence, after the link is alive again.
+    std::string sent[5];
+    const double ends[] = {0.09, 0.6, 2.0, 2.5};
     run.board.onTransmit([&](std::uint8_t byte, std::uint64_t cycle) {
-        sent.emplace_back(double(cycle) / board::clockHz, char(byte));
+        sent[std::upper_bound(std::begin(ends), std::end(ends), double(cycle) / board::clockHz) - ends] +=
+            char(byte);
     });
-    const std::string line = fanWire::announcement;
-    const auto textBetween = [&](double from, double to) {
-        std::string text;
-        for (const auto& [at, byte] : sent)
-            if (at >= from && at < to) text += byte;
-        return text;
-    };
-    run.runTo(0.09);
-    EXPECT_EQ(textBetween(0.0, 0.09), line) << "after reset";
     run.feedEvery100ms(0.1, 0.6, 40);
-    EXPECT_EQ(textBetween(0.09, 0.6), line) << "the first level after power-on";
-    run.runTo(2.0); // the failsafe at 1.5 s
-    EXPECT_EQ(textBetween(0.6, 2.0), "") << "silence says nothing";
-    run.feedEvery100ms(2.0, 2.5, 40);
-    EXPECT_EQ(textBetween(2.0, 2.5), line) << "the link alive again";
+    run.feedEvery100ms(2.0, 2.5, 40); // after the failsafe at 1.5 s
+    run.runTo(2.5);
+    const std::string line = fanWire::announcement;
+    EXPECT_EQ(std::vector<std::string>(sent, sent + 4), (std::vector<std::string>{line, line, "", line}));
 }
 
 } // namespace

@@ -351,36 +351,6 @@ TEST(OutGaugeDatagrams, CarCodeToItsNulAndSpeed) {
     }
 }
 
-TEST(UdpGames, ASpeedBeyondReasonCountsAsStandingStill) {
-    Bytes f1 = carTelemetry(2025, 0);
-    put(f1, 29, 65535, 2); // km/h as F1 sends it: a stranger's, on the network
-    Bytes huge = forza(311), overflowing = forza(311), backwards = forza(311), standing = forza(311);
-    putFloat(huge, 244, 1e6f), putFloat(overflowing, 244, 9.4e37f), putFloat(backwards, 244, -10.0f);
-    putFloat(standing, 244, -0.1f);
-    const std::tuple<const char*, Bytes, bool (*)(UdpGameStates&, Datagram, MonotonicTime)> cases[] = {
-        {"F1, 65535 km/h", f1, takeF1PortDatagram},
-        {"Forza, 1e6 m/s", huge,
-         [](UdpGameStates& s, Datagram d, MonotonicTime t) { return takeForzaDatagram(s.forza, d, t); }},
-        {"Forza, overflowing in km/h", overflowing,
-         [](UdpGameStates& s, Datagram d, MonotonicTime t) { return takeForzaDatagram(s.forza, d, t); }},
-        {"Forza, backwards beyond noise", backwards,
-         [](UdpGameStates& s, Datagram d, MonotonicTime t) { return takeForzaDatagram(s.forza, d, t); }},
-        {"Forza, a hair below zero", standing,
-         [](UdpGameStates& s, Datagram d, MonotonicTime t) { return takeForzaDatagram(s.forza, d, t); }},
-        {"OutGauge, 1e6 m/s", outGauge(92, "XRT", 1e6f),
-         [](UdpGameStates& s, Datagram d, MonotonicTime t) {
-             return takeOutGaugeDatagram(s.outGauge, d, t);
-         }},
-    };
-    for (const auto& [what, d, take] : cases) {
-        UdpGameStates states;
-        ASSERT_TRUE(take(states, d, t0)) << what;
-        const TelemetrySample sample = overlay(states);
-        EXPECT_NE(sample.combo, "shared @ memory game") << what;
-        EXPECT_EQ(sample.speedKmh, 0.0f) << what;
-    }
-}
-
 TEST(UdpGames, OneSecondOfSilenceEndsLiveAndTheLastLiveGameWins) {
     using std::chrono::milliseconds;
     UdpGameStates states;
@@ -425,64 +395,66 @@ Bytes dirtOrder(std::size_t size, float runTime, float lapTime, float metresPerS
     return d;
 }
 
+bool takeForza(UdpGameStates& s, Datagram d, MonotonicTime t) {
+    return takeForzaDatagram(s.forza, d, t);
+}
+bool takeOutGauge(UdpGameStates& s, Datagram d, MonotonicTime t) {
+    return takeOutGaugeDatagram(s.outGauge, d, t);
+}
+// Test Drive Unlimited is live only once its fields have changed: a first datagram, then `d`.
+bool takeTdu(UdpGameStates& s, Datagram d, MonotonicTime t) {
+    takeF1PortDatagram(s, dirtOrder(280, 1.0f, 1.0f, 10.0f), t);
+    return takeF1PortDatagram(s, d, t);
+}
+
 } // namespace
 
-// Two datagrams, the second 50 ms after the first: which game's combo the F1 port gives.
-TEST(TduDatagrams, TheLengthTellsItApartFromDirt) {
-    struct Case {
-        std::size_t size;
-        const char* combo;
-        float speedKmh;
-        std::uint16_t f1Format = 0; // an F1 header's packet format over the first bytes
+// Each reader's speed through the one rule: beyond 1000 km/h, no number, or backwards beyond noise.
+TEST(UdpGames, ASpeedBeyondReasonCountsAsStandingStill) {
+    Bytes f1 = carTelemetry(2025, 0), overflowing = forza(311), backwards = forza(311), standing = forza(311);
+    put(f1, 29, 65535, 2); // km/h as F1 sends it: a stranger's, on the network
+    putFloat(overflowing, 244, 9.4e37f), putFloat(backwards, 244, -10.0f), putFloat(standing, 244, -0.1f);
+    const std::tuple<const char*, Bytes, bool (*)(UdpGameStates&, Datagram, MonotonicTime)> cases[] = {
+        {"F1, 65535 km/h", f1, takeF1PortDatagram},
+        {"Forza, overflowing in km/h", overflowing, takeForza},
+        {"Forza, backwards beyond noise", backwards, takeForza},
+        {"Forza, a hair below zero", standing, takeForza},
+        {"OutGauge, 1e6 m/s", outGauge(92, "XRT", 1e6f), takeOutGauge},
+        {"Test Drive Unlimited, 300 m/s", dirtOrder(280, 1.1f, 1.1f, 300.0f), takeTdu},
     };
-    const Case cases[] = {{264, "Stage 5000 m @ DiRT", 36.0f},
-                          {280, "Test Drive Unlimited Solar Crown", 36.0f},
-                          {320, "Test Drive Unlimited Solar Crown", 36.0f},
-                          {279, "shared @ memory game", 5.0f},
-                          {265, "shared @ memory game", 5.0f},
-                          // F1 23, or F1 24 set to its 2023 format: as long, but F1's, and not read.
-                          {1352, "shared @ memory game", 5.0f, 2023}};
-    for (const Case& c : cases) {
+    for (const auto& [what, d, take] : cases) {
         UdpGameStates states;
-        Bytes first = dirtOrder(c.size, 1.0f, 1.0f, 10.0f), second = dirtOrder(c.size, 1.1f, 1.1f, 10.0f);
-        if (c.f1Format != 0) put(first, 0, c.f1Format, 2), put(second, 0, c.f1Format, 2);
+        ASSERT_TRUE(take(states, d, t0)) << what;
+        const TelemetrySample sample = overlay(states);
+        EXPECT_NE(sample.combo, "shared @ memory game") << what;
+        EXPECT_EQ(sample.speedKmh, 0.0f) << what;
+    }
+}
+
+// Two datagrams on the F1 port, the second 50 ms after the first: which game's combo and speed
+// (10 m/s) show after that. Test Drive Unlimited is live while DiRT's fields change (paused, only
+// the run time and whatever the tail holds move) and until a second of silence.
+TEST(TduDatagrams, TheLengthTellsItApartFromDirtAndItsFieldsKeepItLive) {
+    // F1 23's header, or F1 24's set to its 2023 format.
+    const auto asF1 = [](Bytes d) { return put(d, 0, 2023, 2), d; };
+    const char *const tdu = "Test Drive Unlimited Solar Crown", *const none = "shared @ memory game";
+    const std::tuple<const char*, Bytes, Bytes, int, const char*, float> cases[] = {
+        // what, first, second, milliseconds after the second looked at, combo, speed
+        {"DiRT's 264 bytes", dirtOrder(264, 1, 1, 10), dirtOrder(264, 1.1f, 1.1f, 10), 50,
+         "Stage 5000 m @ DiRT", 36},
+        {"280 bytes", dirtOrder(280, 1, 1, 10), dirtOrder(280, 1.1f, 1.1f, 10, 1), 50, tdu, 36},
+        {"279 bytes", dirtOrder(279, 1, 1, 10), dirtOrder(279, 1.1f, 1.1f, 10), 50, none, 5},
+        {"as long, but F1's", asF1(dirtOrder(1352, 1, 1, 10)), asF1(dirtOrder(1352, 1.1f, 1.1f, 10)), 50,
+         none, 5},
+        {"paused, the tail moving", dirtOrder(280, 1, 1, 10), dirtOrder(280, 1.1f, 1.0f, 10, 7), 50, none, 5},
+        {"silent for a second", dirtOrder(280, 1, 1, 10), dirtOrder(280, 1.1f, 1.1f, 10, 1), 1000, none, 5},
+    };
+    for (const auto& [what, first, second, lookAfter, combo, speedKmh] : cases) {
+        UdpGameStates states;
         takeF1PortDatagram(states, first, t0);
         takeF1PortDatagram(states, second, t0 + std::chrono::milliseconds(50));
-        const TelemetrySample sample = overlay(states, t0 + std::chrono::milliseconds(100));
-        EXPECT_EQ(sample.combo, c.combo) << c.size;
-        EXPECT_EQ(sample.speedKmh, c.speedKmh) << c.size;
-    }
-}
-
-// Paused, only the run time moves (and whatever the tail holds): not live. Silent: not live.
-TEST(TduDatagrams, LiveWhileDirtsFieldsChangeWithinASecond) {
-    struct Case {
-        const char* name;
-        Bytes second;
-        std::chrono::milliseconds lookAfter;
-        bool live;
-    };
-    const Case cases[] = {
-        {"driving", dirtOrder(280, 1.1f, 1.1f, 10.0f, 1), std::chrono::milliseconds(0), true},
-        {"paused, the tail moving", dirtOrder(280, 1.1f, 1.0f, 10.0f, 7), std::chrono::milliseconds(0),
-         false},
-        {"silent for a second", dirtOrder(280, 1.1f, 1.1f, 10.0f, 1), std::chrono::milliseconds(1000),
-         false}};
-    for (const Case& c : cases) {
-        UdpGameStates states;
-        takeF1PortDatagram(states, dirtOrder(280, 1.0f, 1.0f, 10.0f, 0), t0);
-        takeF1PortDatagram(states, c.second, t0);
-        EXPECT_EQ(overlay(states, t0 + c.lookAfter).combo,
-                  c.live ? "Test Drive Unlimited Solar Crown" : "shared @ memory game")
-            << c.name;
-    }
-}
-
-TEST(TduDatagrams, ASpeedNoCarHasCountsAsStandingStill) {
-    for (float metresPerSecond : {std::nanf(""), 300.0f, -2.0f, INFINITY}) {
-        UdpGameStates states;
-        takeF1PortDatagram(states, dirtOrder(280, 1.0f, 1.0f, 10.0f), t0);
-        takeF1PortDatagram(states, dirtOrder(280, 1.1f, 1.1f, metresPerSecond), t0);
-        EXPECT_EQ(overlay(states).speedKmh, 0.0f) << metresPerSecond;
+        const TelemetrySample sample = overlay(states, t0 + std::chrono::milliseconds(50 + lookAfter));
+        EXPECT_EQ(sample.combo, combo) << what;
+        EXPECT_EQ(sample.speedKmh, speedKmh) << what;
     }
 }
