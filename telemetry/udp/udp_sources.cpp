@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstdint>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -76,7 +77,8 @@ UdpGameStates udpGameStates;
 PmrState pmrState; // Project Motor Racing's packets come from this PC alone
 UdpLogLine logLine = nullptr;
 bool winsockStarted = false;
-bool onHomeNetwork = false; // every address; loopback only otherwise
+bool onHomeNetwork = false;   // every address; loopback only otherwise
+bool multicastAllowed = true; // Project Motor Racing's group may be joined
 // The PC's addresses, asked of Windows once a minute (it can take milliseconds).
 constexpr auto homeAddressesLifetime = std::chrono::seconds(60);
 std::vector<HomeAddress> homes;
@@ -123,7 +125,8 @@ bool shareProjectMotorRacingPort(SOCKET s, UdpFamily family) {
 // The game's default multicast is taken by the socket bound to every address: its own while
 // listening is off, the game's port's otherwise.
 bool takesMulticast(const UdpSource& source) {
-    return source.family == UdpFamily::pmrMulticast || (source.family == UdpFamily::pmr && onHomeNetwork);
+    return multicastAllowed &&
+           (source.family == UdpFamily::pmrMulticast || (source.family == UdpFamily::pmr && onHomeNetwork));
 }
 
 // The group is joined on one interface only: the one Windows picks for it, which is the one the
@@ -311,7 +314,15 @@ void drainUdpSources(bool pcGameDriven, MonotonicTime now) {
 // While listening, Project Motor Racing's socket is bound to every address and takes the multicast
 // itself.
 bool opensSocket(const UdpSource& source) {
-    return source.family != UdpFamily::pmrMulticast || !onHomeNetwork;
+    return source.family != UdpFamily::pmrMulticast || (!onHomeNetwork && multicastAllowed);
+}
+
+// Joining the group tells the network (an IGMP report): test runs outside a network of their own
+// must send nothing beyond the machine, and set VENTORA_MULTICAST=off.
+void takeMulticastFromEnvironment() {
+    char text[8];
+    const DWORD length = GetEnvironmentVariableA("VENTORA_MULTICAST", text, sizeof text);
+    multicastAllowed = !(length == 3 && std::string_view(text, 3) == "off");
 }
 
 } // namespace
@@ -327,6 +338,7 @@ void openUdpSources(UdpLogLine logTo, bool homeNetwork) {
     }
     winsockStarted = true;
     takePortsFromEnvironment();
+    takeMulticastFromEnvironment();
     const MonotonicTime now = std::chrono::steady_clock::now();
     for (UdpSource& source : udpSources)
         if (opensSocket(source)) tryToBind(source, now);

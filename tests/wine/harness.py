@@ -605,6 +605,10 @@ class Session:
                 _claim_udp_ports(games_udp_ports)
             if self._udp_ports_lock is None and not network:
                 self.env["VENTORA_UDP_PORTS"] = ",".join(map(str, self.udp_ports))
+            # Outside a network of its own a session sends nothing beyond the machine: Ventora's
+            # joining of Project Motor Racing's multicast group would tell the machine's network.
+            if not network:
+                self.env["VENTORA_MULTICAST"] = "off"
             _block_com_ports(self.prefix)
             _start_wineserver(self.env, self._inside)
             if network and not network.processes_named(network.pc, "wineserver"):
