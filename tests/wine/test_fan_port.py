@@ -281,6 +281,14 @@ class FanPortTest(unittest.TestCase):
             device.write(said)
             self.assert_levels_flow(device, DEFAULT_SPEED_OFF, count=10)
             self.assertNotIn(SIDES_LINE, self.session.log_lines(), said)
+        # A game cornering hard changes nothing for it: its level alone, byte for byte (at a steady
+        # speed that is also the learned top speed, 79).
+        game = self.session.start_publisher("ac", "--speed", "120", "--corner", "1.5")
+        self.assertEqual(game.read_line(60), "ready")
+        self.session.wait_for_log_line("New max speed: 120.000000")
+        self.assert_levels_flow(device, 79, count=10)
+        self.session.end_publisher(game)
+        self.assert_levels_flow(device, DEFAULT_SPEED_OFF)
         # The announcement arrives in two pieces, ticks apart.
         device.write(SIDES[:10])
         device.clear()
