@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "board_setup/com_holder.h"
 #include "board_setup/console.h"
 #include "board_setup/consoles_advice.h"
 #include "board_setup/consoles_command.h"
@@ -169,16 +170,6 @@ struct HandleHolder {
     HandleHolder& operator=(const HandleHolder&) = delete;
     ~HandleHolder() {
         if (handle && handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-    }
-};
-
-template <typename Interface> struct ComHolder {
-    Interface* pointer = nullptr;
-    ComHolder() = default;
-    ComHolder(const ComHolder&) = delete;
-    ComHolder& operator=(const ComHolder&) = delete;
-    ~ComHolder() {
-        if (pointer) pointer->Release();
     }
 };
 

@@ -53,6 +53,17 @@ constexpr int sideTestBytes = 30; // 3 s
 // Off between the two, so the second is not taken for the first still running down.
 constexpr int sideTestGapBytes = 15;
 
+// Waits for the next byte's moment, a tick after the last. After a stall the bytes go on from now
+// rather than late ones in a burst, which the fans could not follow anyway.
+void waitForNextByte(ULONGLONG& next) {
+    next += fanTestByteMs;
+    const ULONGLONG now = GetTickCount64();
+    if (next > now)
+        Sleep(static_cast<DWORD>(next - now));
+    else
+        next = now;
+}
+
 // Sends the ticks at Ventora's pace; false, said, when the board stopped taking them.
 bool sendTicks(SerialLine& line, int port, const std::vector<std::vector<std::uint8_t>>& ticks) {
     ULONGLONG next = GetTickCount64();
@@ -64,12 +75,7 @@ bool sendTicks(SerialLine& line, int port, const std::vector<std::vector<std::ui
                 port);
             return false;
         }
-        next += fanTestByteMs;
-        const ULONGLONG now = GetTickCount64();
-        if (next > now)
-            Sleep(static_cast<DWORD>(next - now));
-        else
-            next = now;
+        waitForNextByte(next);
     }
     return true;
 }
@@ -135,14 +141,7 @@ bool runFanTest(int port, bool checkFirst) {
         if (i >= startBytes && (console || (i - startBytes) % 10 == 0 || i + 1 == startBytes + levels.size()))
             say("%slevel %2u [%s]%s", console ? "\r" : "", level, bar(level, 79, 40).c_str(),
                 console ? "" : "\n");
-        next += fanTestByteMs;
-        const ULONGLONG now = GetTickCount64();
-        // After a stall the ramp goes on from now rather than sending the late bytes in a burst,
-        // which the fans could not follow anyway.
-        if (next > now)
-            Sleep(static_cast<DWORD>(next - now));
-        else
-            next = now;
+        waitForNextByte(next);
     }
     if (console) say("\n");
     say("Fan test done: the fans stop within a second.\n");

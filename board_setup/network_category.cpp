@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <string>
 
+#include "board_setup/com_holder.h"
 #include "board_setup/wide_text.h"
 #include "telemetry/consoles/home_subnets.h"
 
@@ -21,16 +22,6 @@ namespace {
 constexpr CLSID networkListManagerClass = {
     0xdcb00c01, 0x570f, 0x4a9b, {0x8d, 0x69, 0x19, 0x9f, 0xdb, 0xa5, 0x72, 0x3b}};
 constexpr ULONG adapterBufferSize = 64 * 1024;
-
-template <typename Interface> struct ComHolder {
-    Interface* pointer = nullptr;
-    ComHolder() = default;
-    ComHolder(const ComHolder&) = delete;
-    ComHolder& operator=(const ComHolder&) = delete;
-    ~ComHolder() {
-        if (pointer) pointer->Release();
-    }
-};
 
 // The adapters' GUIDs ("{...}", upper case) on whose subnets one of the addresses lies.
 std::vector<std::string> adaptersReaching(const std::vector<std::uint32_t>& addresses) {
